@@ -1,0 +1,75 @@
+#include "UpdateModel.h"
+
+#include <cstdint>
+#include <cstdlib>
+
+namespace corvane {
+
+HostAllocator StandardAllocator() {
+    HostAllocator host;
+    host.allocate = [](std::size_t bytes) { return std::malloc(bytes); };
+    host.release = [](void* block) { std::free(block); };
+    return host;
+}
+
+namespace {
+
+// The three per-call scratch blocks, obtained in the order offsets record,
+// smoothed mask, correlation table and released offsets record, correlation
+// table, smoothed mask.
+struct Scratch {
+    NeighborOffsets* offsets = nullptr;
+    double* smoothedMask = nullptr;
+    double* correlationTable = nullptr;
+};
+
+void ReleaseScratch(const HostAllocator& host, Scratch& scratch) {
+    if (scratch.offsets != nullptr) host.release(scratch.offsets);
+    if (scratch.correlationTable != nullptr) host.release(scratch.correlationTable);
+    if (scratch.smoothedMask != nullptr) host.release(scratch.smoothedMask);
+    scratch = Scratch{};
+}
+
+bool ObtainScratch(const HostAllocator& host, const ModelSizes& sizes, Scratch& scratch) {
+    const std::size_t n = static_cast<std::size_t>(sizes.N);
+    scratch.offsets = static_cast<NeighborOffsets*>(host.allocate(sizeof(NeighborOffsets)));
+    if (scratch.offsets != nullptr)
+        scratch.smoothedMask = static_cast<double*>(host.allocate(n * sizeof(double)));
+    if (scratch.smoothedMask != nullptr)
+        scratch.correlationTable = static_cast<double*>(host.allocate(4 * n * sizeof(double)));
+    if (scratch.correlationTable == nullptr) {
+        ReleaseScratch(host, scratch);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool UpdateModelReference(const BackgroundModel& model, const FrameImage& frame,
+                          const NeighborhoodMatrix& matrix, const HostAllocator& host) {
+    const ModelCheck check = CheckModel(model, frame, matrix);
+    if (!check.ok() || host.allocate == nullptr || host.release == nullptr) return false;
+    const ModelSizes& sizes = check.sizes;
+
+    // Obtained before the frame is counted, so that a host out of memory leaves
+    // the model exactly as it was.
+    Scratch scratch;
+    if (!ObtainScratch(host, sizes, scratch)) return false;
+    model.CurrentFrame.data[0] = model.CurrentFrame.data[0] + 1.0;
+
+    CompeteNeurons(model, sizes, frame);
+    CorrelateNeighbors(model, sizes, *scratch.offsets, scratch.correlationTable);
+    SmoothMask(model, sizes, *scratch.offsets, scratch.correlationTable, scratch.smoothedMask);
+    AdaptModel(model, sizes, *scratch.offsets, frame, matrix);
+
+    ReleaseScratch(host, scratch);
+    return true;
+}
+
+bool UpdateModel(const BackgroundModel& model, const FrameImage& frame,
+                 const NeighborhoodMatrix& matrix, const HostAllocator& host) {
+    return UpdateModelReference(model, frame, matrix, host);
+}
+
+}  // namespace corvane
