@@ -1,0 +1,173 @@
+// model = Corvane(model, frame, nhood): the MEX gateway.
+//
+// Checks every argument and field before anything is copied or computed, then
+// duplicates the model, binds the copy's fields to a BackgroundModel and runs
+// UpdateModel on it with MATLAB's allocator. The caller's struct is never
+// written. Every rejection is a MATLAB error "Corvane:<what>" whose message
+// names the argument or field, what it holds and what it needs.
+//
+// Errors leave the function by a long jump (MATLAB) or an exception thrown
+// from inside the host (Octave), so they are raised only from plain-data
+// frames: nothing here has a destructor to run.
+#include <cstddef>
+#include <cstdint>
+
+#include "mex.h"
+#include "ModelCheck.h"
+#include "UpdateModel.h"
+
+namespace {
+
+// The model's fields, by their exact (case-sensitive) names, and where each
+// is bound in a BackgroundModel.
+struct FieldBinding {
+    const char* name;
+    corvane::DoubleView corvane::BackgroundModel::*view;
+};
+
+constexpr FieldBinding kFields[] = {
+    {"Mu", &corvane::BackgroundModel::Mu},
+    {"Sigma2", &corvane::BackgroundModel::Sigma2},
+    {"imMask", &corvane::BackgroundModel::imMask},
+    {"Pi", &corvane::BackgroundModel::Pi},
+    {"NeuroWin", &corvane::BackgroundModel::NeuroWin},
+    {"Var", &corvane::BackgroundModel::Var},
+    {"Cov", &corvane::BackgroundModel::Cov},
+    {"MaximumVariance", &corvane::BackgroundModel::MaximumVariance},
+    {"NumMapRows", &corvane::BackgroundModel::NumMapRows},
+    {"NumMapColumns", &corvane::BackgroundModel::NumMapColumns},
+    {"NumImageRows", &corvane::BackgroundModel::NumImageRows},
+    {"NumImageColumns", &corvane::BackgroundModel::NumImageColumns},
+    {"MinimumVariance", &corvane::BackgroundModel::MinimumVariance},
+    {"StepSize", &corvane::BackgroundModel::StepSize},
+    {"CurrentFrame", &corvane::BackgroundModel::CurrentFrame},
+};
+
+// Identifier "Corvane:<suffix>" formed without the heap.
+struct Identifier {
+    char text[64];
+};
+
+Identifier MakeIdentifier(const char* suffix) {
+    Identifier id{};
+    const char prefix[] = "Corvane:";
+    std::size_t i = 0;
+    for (; prefix[i] != '\0'; ++i) id.text[i] = prefix[i];
+    for (std::size_t j = 0; suffix[j] != '\0' && i + 1 < sizeof id.text; ++j, ++i)
+        id.text[i] = suffix[j];
+    id.text[i] = '\0';
+    return id;
+}
+
+// A real, full, non-empty double array, or an error naming `what`
+// ("field \"Mu\"", "the frame (input 2)").
+void RequireRealDouble(const mxArray* array, const char* what) {
+    if (!mxIsDouble(array)) {
+        mexErrMsgIdAndTxt("Corvane:notDouble", "%s is of class %s; it must be a real double array",
+                          what, mxGetClassName(array));
+    }
+    if (mxIsComplex(array)) {
+        mexErrMsgIdAndTxt("Corvane:complex", "%s is complex; it must be a real double array",
+                          what);
+    }
+    if (mxIsSparse(array)) {
+        mexErrMsgIdAndTxt("Corvane:sparse", "%s is sparse; it must be a full double array", what);
+    }
+    if (mxGetNumberOfElements(array) == 0 || mxGetPr(array) == nullptr) {
+        mexErrMsgIdAndTxt("Corvane:empty", "%s is empty; it must hold doubles", what);
+    }
+}
+
+corvane::DoubleView ViewOf(const mxArray* array) {
+    return corvane::DoubleView{mxGetPr(array),
+                               static_cast<std::int64_t>(mxGetNumberOfElements(array))};
+}
+
+// Binds every field of element 0 of `model` after checking it. Returns the
+// views; raises an error on the first field that is missing or not usable.
+corvane::BackgroundModel BindModel(const mxArray* model) {
+    corvane::BackgroundModel bound;
+    for (const FieldBinding& field : kFields) {
+        const mxArray* array = mxGetField(model, 0, field.name);
+        if (array == nullptr) {
+            mexErrMsgIdAndTxt("Corvane:missingField",
+                              "the model (input 1) has no field \"%s\"; it needs all of Mu, "
+                              "Sigma2, imMask, Pi, NeuroWin, Var, Cov, MaximumVariance, "
+                              "NumMapRows, NumMapColumns, NumImageRows, NumImageColumns, "
+                              "MinimumVariance, StepSize and CurrentFrame (names are "
+                              "case-sensitive)",
+                              field.name);
+        }
+        char what[48] = "field \"";
+        std::size_t i = 7;
+        for (std::size_t j = 0; field.name[j] != '\0'; ++j) what[i++] = field.name[j];
+        what[i++] = '"';
+        what[i] = '\0';
+        RequireRealDouble(array, what);
+        bound.*field.view = ViewOf(array);
+    }
+    return bound;
+}
+
+void* AllocateScratch(std::size_t bytes) { return mxMalloc(bytes); }
+void ReleaseScratch(void* block) { mxFree(block); }
+
+}  // namespace
+
+// The only exported symbol, whatever the default visibility of the build.
+#if defined(_WIN32)
+#define CORVANE_EXPORT __declspec(dllexport)
+#else
+#define CORVANE_EXPORT __attribute__((visibility("default")))
+#endif
+
+extern "C" CORVANE_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs,
+                                           const mxArray* prhs[]) {
+    if (nrhs != 3) {
+        mexErrMsgIdAndTxt("Corvane:inputCount",
+                          "Corvane takes 3 inputs, model = Corvane(model, frame, nhood); it was "
+                          "given %d",
+                          nrhs);
+    }
+    if (nlhs > 1) {
+        mexErrMsgIdAndTxt("Corvane:outputCount",
+                          "Corvane returns 1 output, the updated model; %d were requested", nlhs);
+    }
+    const mxArray* input = prhs[0];
+    if (!mxIsStruct(input)) {
+        mexErrMsgIdAndTxt("Corvane:modelNotStruct",
+                          "the model (input 1) is of class %s; it must be a struct",
+                          mxGetClassName(input));
+    }
+    if (mxGetNumberOfElements(input) < 1) {
+        mexErrMsgIdAndTxt("Corvane:modelEmpty",
+                          "the model (input 1) is an empty struct array; it needs one element");
+    }
+
+    // Check everything on the caller's struct, before anything is duplicated.
+    const corvane::BackgroundModel given = BindModel(input);
+    RequireRealDouble(prhs[1], "the frame (input 2)");
+    RequireRealDouble(prhs[2], "the neighbourhood matrix (input 3)");
+    const corvane::FrameImage frame{mxGetPr(prhs[1]),
+                                    static_cast<std::int64_t>(mxGetNumberOfElements(prhs[1]))};
+    const corvane::NeighborhoodMatrix matrix{
+        mxGetPr(prhs[2]), static_cast<std::int64_t>(mxGetNumberOfElements(prhs[2]))};
+    const corvane::ModelCheck check = corvane::CheckModel(given, frame, matrix);
+    if (!check.ok()) {
+        const Identifier id = MakeIdentifier(corvane::ModelProblemName(check.problem));
+        mexErrMsgIdAndTxt(id.text, "%s", check.message);
+    }
+
+    // The update works on a deep copy, which becomes the output.
+    plhs[0] = mxDuplicateArray(input);
+    const corvane::BackgroundModel model = BindModel(plhs[0]);
+
+    corvane::HostAllocator host;
+    host.allocate = &AllocateScratch;
+    host.release = &ReleaseScratch;
+    if (!corvane::UpdateModel(model, frame, matrix, host)) {
+        mexErrMsgIdAndTxt("Corvane:outOfMemory",
+                          "the update could not obtain its scratch memory (%d pixels)",
+                          static_cast<int>(check.sizes.N));
+    }
+}
