@@ -109,6 +109,47 @@ corvane::BackgroundModel BindModel(const mxArray* model) {
     return bound;
 }
 
+// Whether the element range of `a` overlaps `count` doubles at `b`. Compared as
+// integers: the ranges come from unrelated allocations.
+bool Overlaps(const corvane::DoubleView& a, const double* b, std::int64_t count) {
+    if (a.data == nullptr || b == nullptr || a.count <= 0 || count <= 0) return false;
+    const std::uintptr_t a0 = reinterpret_cast<std::uintptr_t>(a.data);
+    const std::uintptr_t b0 = reinterpret_cast<std::uintptr_t>(b);
+    const std::uintptr_t a1 = a0 + static_cast<std::uintptr_t>(a.count) * sizeof(double);
+    const std::uintptr_t b1 = b0 + static_cast<std::uintptr_t>(count) * sizeof(double);
+    return a0 < b1 && b0 < a1;
+}
+
+// The first field of the copy whose data is not its own: shared with any field
+// of the caller's struct, with the frame or matrix, or with another field of
+// the copy. Null when the copy is independent.
+//
+// Octave's mxDuplicateArray of a struct it has not yet unpacked gives field
+// arrays that share their data with the caller's variables (writing through
+// them changes the caller's struct and every copy-on-write twin of it). The
+// checks above read every field of the caller's struct first, which makes
+// Octave unpack it, and the duplicate then copies every field. This test keeps
+// the update from ever writing into the caller's arrays should a host (or a
+// later change of order here) give a shallow copy.
+const char* SharedField(const corvane::BackgroundModel& copy,
+                        const corvane::BackgroundModel& given,
+                        const corvane::FrameImage& frame,
+                        const corvane::NeighborhoodMatrix& matrix) {
+    for (std::size_t i = 0; i < sizeof kFields / sizeof kFields[0]; ++i) {
+        const corvane::DoubleView& field = copy.*kFields[i].view;
+        bool shared = Overlaps(field, frame.data, frame.count) ||
+                      Overlaps(field, matrix.data, matrix.count);
+        for (std::size_t j = 0; j < sizeof kFields / sizeof kFields[0] && !shared; ++j) {
+            const corvane::DoubleView& other = given.*kFields[j].view;
+            const corvane::DoubleView& sibling = copy.*kFields[j].view;
+            shared = Overlaps(field, other.data, other.count) ||
+                     (j < i && Overlaps(field, sibling.data, sibling.count));
+        }
+        if (shared) return kFields[i].name;
+    }
+    return nullptr;
+}
+
 void* AllocateScratch(std::size_t bytes) { return mxMalloc(bytes); }
 void ReleaseScratch(void* block) { mxFree(block); }
 
@@ -161,6 +202,14 @@ extern "C" CORVANE_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs,
     // The update works on a deep copy, which becomes the output.
     plhs[0] = mxDuplicateArray(input);
     const corvane::BackgroundModel model = BindModel(plhs[0]);
+    const char* shared = SharedField(model, given, frame, matrix);
+    if (shared != nullptr) {
+        mexErrMsgIdAndTxt("Corvane:copyNotIndependent",
+                          "the host's copy of the model shares the data of field \"%s\" with "
+                          "another array; the update would overwrite the caller's data, so it "
+                          "was not run",
+                          shared);
+    }
 
     corvane::HostAllocator host;
     host.allocate = &AllocateScratch;
