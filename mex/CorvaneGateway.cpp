@@ -185,6 +185,13 @@ extern "C" CORVANE_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs,
                           "the model (input 1) is an empty struct array; it needs one element");
     }
 
+#if defined(CORVANE_TEST_DUPLICATE_FIRST)
+    // Test builds only: duplicate before the caller's struct has been read, the
+    // order in which Octave's copy shares the caller's data, so that the tests
+    // can see SharedField refuse it.
+    plhs[0] = mxDuplicateArray(input);
+#endif
+
     // Check everything on the caller's struct, before anything is duplicated.
     const corvane::BackgroundModel given = BindModel(input);
     RequireRealDouble(prhs[1], "the frame (input 2)");
@@ -200,7 +207,9 @@ extern "C" CORVANE_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs,
     }
 
     // The update works on a deep copy, which becomes the output.
+#if !defined(CORVANE_TEST_DUPLICATE_FIRST)
     plhs[0] = mxDuplicateArray(input);
+#endif
     const corvane::BackgroundModel model = BindModel(plhs[0]);
     const char* shared = SharedField(model, given, frame, matrix);
     if (shared != nullptr) {

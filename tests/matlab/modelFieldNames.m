@@ -1,0 +1,6 @@
+function names = modelFieldNames()
+% The fields Corvane binds, by their exact names.
+names = {'Mu', 'Sigma2', 'imMask', 'Pi', 'NeuroWin', 'Var', 'Cov', 'MaximumVariance', ...
+         'NumMapRows', 'NumMapColumns', 'NumImageRows', 'NumImageColumns', ...
+         'MinimumVariance', 'StepSize', 'CurrentFrame'};
+end

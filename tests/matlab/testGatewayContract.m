@@ -1,0 +1,101 @@
+function testGatewayContract(cases)
+% What the caller may rely on besides the numbers: other fields come back
+% untouched, shapes and field order do not matter, longer arrays and struct
+% arrays are accepted, fields sharing one array are updated independently,
+% and an Octave diagonal matrix serves as the neighbourhood matrix.
+rec = readReferenceRecords(fullfile(cases, 'update_random.bin'));
+names = modelFieldNames();
+model = modelFromRecords(rec, '');
+H = model.NumImageRows;
+W = model.NumImageColumns;
+K = model.NumMapRows * model.NumMapColumns;
+N = H * W;
+nhood = reshape(rec.matrix, K, K);
+frames = reshape(rec.frames, H, W, 3, rec.T);
+frame = frames(:, :, :, 1);
+
+% Extra fields of any class come back unchanged, in their place.
+extended = model;
+extended.Label = 'camera 3';
+extended.History = {1, 'two', [3 4]};
+extended.Counts = int32([1 2 3]);
+extended.Nested = struct('a', 1, 'b', 'x');
+extended.Scale = [0.5 NaN -Inf];
+extended = orderfields(extended);
+updated = Corvane(extended, frame, nhood);
+expectAfterFirst(updated, rec, names, 'extra fields');
+if ~isequal(fieldnames(updated), fieldnames(extended))
+  error('test:fields', 'the fields or their order changed');
+end
+extras = {'Label', 'History', 'Counts', 'Nested', 'Scale'};
+for i = 1:numel(extras)
+  if ~isequaln(updated.(extras{i}), extended.(extras{i})) || ...
+     ~strcmp(class(updated.(extras{i})), class(extended.(extras{i})))
+    error('test:fields', 'extra field %s changed', extras{i});
+  end
+end
+
+% Only element counts and order matter: row vectors everywhere.
+flat = model;
+for i = 1:numel(names)
+  flat.(names{i}) = reshape(model.(names{i}), 1, []);
+end
+updated = Corvane(flat, reshape(frame, 1, []), reshape(nhood, [], 1));
+expectAfterFirst(updated, rec, names, 'row-vector fields');
+
+% Longer arrays: the elements beyond those needed come back as they were.
+longer = model;
+longer.Mu = [model.Mu(:); 7; NaN];
+longer.Cov = [model.Cov(:); -1];
+updated = Corvane(longer, cat(3, frame, frame), [nhood(:); 5]);
+expectBits(updated.Mu(1:3 * K * N), rec.after1_Mu, 'longer Mu');
+expectBits(updated.Mu(end - 1:end), [7; NaN], 'tail of a longer Mu');
+expectBits(updated.Cov(end), -1, 'tail of a longer Cov');
+
+% Scalar fields are read through their first element.
+wide = model;
+wide.CurrentFrame = [model.CurrentFrame, 5];
+wide.NumMapRows = [model.NumMapRows, 99];
+updated = Corvane(wide, frame, nhood);
+expectBits(updated.CurrentFrame, [rec.after1_CurrentFrame; 5], 'two-element CurrentFrame');
+expectBits(updated.Mu, rec.after1_Mu, 'Mu with a two-element NumMapRows');
+
+% A struct array: element 1 is updated, element 2 comes back unchanged.
+pair = [model, model];
+pair(2).Pi = zeros(H, W);
+updated = Corvane(pair, frame, nhood);
+expectAfterFirst(updated(1), rec, names, 'element 1 of a struct array');
+expectBits(updated(2).Pi, zeros(H, W), 'element 2 of a struct array');
+expectBits(updated(2).CurrentFrame, model.CurrentFrame, 'element 2 of a struct array');
+
+% Fields holding one shared array are updated as if they were separate.
+shared = model;
+shared.Var = model.Pi;
+shared.imMask = model.Pi;
+shared.NeuroWin = model.Pi;
+separate = shared;
+separate.Var(1) = separate.Var(1);        % indexed assignment unshares
+separate.imMask(1) = separate.imMask(1);
+separate.NeuroWin(1) = separate.NeuroWin(1);
+snap = snapshotBits(shared);
+fromShared = Corvane(shared, frame, nhood);
+fromSeparate = Corvane(separate, frame, nhood);
+expectSnapshot(shared, snap, 'fields sharing one array');
+for i = 1:numel(names)
+  expectBits(fromShared.(names{i}), fromSeparate.(names{i}), ['shared arrays, field ' names{i}]);
+end
+
+% Octave keeps 0.1*eye(K) as a diagonal matrix; it is used as its full form.
+diagonal = Corvane(model, frame, 0.1 * eye(K));
+dense = Corvane(model, frame, full(0.1 * eye(K)) + zeros(K));
+for i = 1:numel(names)
+  expectBits(diagonal.(names{i}), dense.(names{i}), ['diagonal matrix, field ' names{i}]);
+end
+fprintf('gateway contract holds\n');
+end
+
+function expectAfterFirst(updated, rec, names, what)
+for i = 1:numel(names)
+  expectBits(updated.(names{i}), rec.(['after1_' names{i}]), [what ', field ' names{i}]);
+end
+end
