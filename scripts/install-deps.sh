@@ -10,6 +10,10 @@ case "$profile" in
   demo) ;;
   test)
     packages+=(googletest libgtest-dev libbenchmark-dev)
+    # GNU Octave runs the MEX gateway and the MATLAB toolbox in the tests;
+    # liboctave-dev brings mkoctfile and the MEX headers. octave-cli needs none
+    # of octave's Recommends (plotting, Java, docs).
+    packages+=(octave liboctave-dev)
     ;;
   *) echo "install-deps.sh: unknown profile '$profile' (demo or test)" >&2; exit 2 ;;
 esac
