@@ -1,5 +1,8 @@
 # Runs one Octave test call in octave-cli and fails unless it exits with 0.
-#   cmake -DOCTAVE=<octave-cli> -DFOLDERS=<a|b|...> -DCALL=<expression> -P RunOctave.cmake
+#   cmake -DOCTAVE=<octave-cli> -DFOLDERS=<a|b|...> -DCALL=<expression>
+#         [-DPRELOAD=<libraries>] -P RunOctave.cmake
+# PRELOAD (space-separated) is put in LD_PRELOAD: the sanitizer runtimes a
+# sanitized MEX file needs, with leak detection off.
 # Folders are added to the path in order, so the last is searched first. An
 # error in the call prints its message and stack and exits with 1.
 #
@@ -15,6 +18,10 @@ string(APPEND code
   "catch err, fprintf(2, 'FAILED: %s\\n', err.message); "
   "for k = 1:numel(err.stack), fprintf(2, '  at %s line %d\\n', err.stack(k).name, err.stack(k).line); end, "
   "exit(1); end, exit(0);")
+if(PRELOAD)
+  set(ENV{LD_PRELOAD} "${PRELOAD}")
+  set(ENV{ASAN_OPTIONS} "detect_leaks=0")
+endif()
 execute_process(COMMAND ${OCTAVE} --norc --quiet --no-history --no-window-system --eval "${code}"
                 RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE output)
 string(REGEX REPLACE "error: ignoring const execution_exception&? while preparing to exit\n?" ""

@@ -91,6 +91,21 @@ dense = Corvane(model, frame, full(0.1 * eye(K)) + zeros(K));
 for i = 1:numel(names)
   expectBits(diagonal.(names{i}), dense.(names{i}), ['diagonal matrix, field ' names{i}]);
 end
+% Octave's compact storage (ranges, lazy find() results) is read as the
+% values it stands for, and stays as it was in the caller's struct.
+compact = model;
+compact.Mu = 0.5:0.5:1.5 * K * N;
+compact.NeuroWin = reshape(find(true(N, 1)), H, W) - 1;
+expanded = compact;
+expanded.Mu(1) = expanded.Mu(1);
+expanded.NeuroWin(1) = expanded.NeuroWin(1);
+snap = snapshotBits(compact);
+fromCompact = Corvane(compact, frame, nhood);
+fromExpanded = Corvane(expanded, frame, nhood);
+expectSnapshot(compact, snap, 'compact storage');
+for i = 1:numel(names)
+  expectBits(fromCompact.(names{i}), fromExpanded.(names{i}), ['compact storage, field ' names{i}]);
+end
 fprintf('gateway contract holds\n');
 end
 
