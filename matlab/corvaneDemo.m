@@ -35,16 +35,16 @@ opts = struct('frames', 300, 'rows', 60, 'columns', 80, 'square', 12, ...
               'outputDir', fullfile(tempdir, 'corvane_demo'));
 optNames = fieldnames(opts);
 modelArgs = {};
-for i = 1:2:numel(varargin) - 1
+if mod(numel(varargin), 2) ~= 0
+  error('Corvane:badParameter', 'options come in name/value pairs');
+end
+for i = 1:2:numel(varargin)
   match = find(strcmpi(varargin{i}, optNames));
   if isempty(match)
     modelArgs = [modelArgs, varargin(i:i + 1)]; %#ok<AGROW>
   else
     opts.(optNames{match}) = varargin{i + 1};
   end
-end
-if mod(numel(varargin), 2) ~= 0
-  error('Corvane:badParameter', 'options come in name/value pairs');
 end
 params = corvaneParameters(modelArgs{:});
 
