@@ -2,7 +2,8 @@
 # The Wine side of the Windows MEX tests (called by CTest).
 #
 #   wine-test.sh prefix PREFIX
-#       makes a fresh 64-bit Wine prefix (it runs 32-bit programs too)
+#       makes a fresh 64-bit Wine prefix (it runs 32-bit programs too), or
+#       keeps the one a previous run made with the same Wine
 #   wine-test.sh run PREFIX DRIVER.exe MEXFILE CASEFILE
 #       runs the test driver on a MEX file; passes only on the driver's
 #       success line, because a Windows program Wine could not start (a 32-bit
@@ -14,6 +15,8 @@ set -uo pipefail
 
 wine_environment() {
   export WINEPREFIX="$1" WINEARCH=win64 WINEDEBUG=-all
+  # Wine wants a home folder; CI may run without one set.
+  export HOME="${HOME:-$(dirname "$1")}"
   # No display, and no prompts to install Wine's Mono and Gecko.
   unset DISPLAY WAYLAND_DISPLAY
   export WINEDLLOVERRIDES="mscoree,mshtml="
@@ -22,6 +25,15 @@ wine_environment() {
 case "${1:-}" in
   prefix)
     wine_environment "$2"
+    # One prefix per build tree, made anew whenever Wine changed since, in
+    # particular when wine32 was added: a prefix made without it cannot run
+    # 32-bit programs.
+    stamp="$WINEPREFIX/corvane-prefix-stamp"
+    want="$(wine --version) wine32=$([[ -x /usr/lib/wine/wine ]] && echo yes || echo no)"
+    if [[ -f "$stamp" && "$(cat "$stamp")" == "$want" ]]; then
+      echo "reusing the Wine prefix at $WINEPREFIX ($want)"
+      exit 0
+    fi
     rm -rf "$WINEPREFIX"
     mkdir -p "$(dirname "$WINEPREFIX")"
     start=$SECONDS
@@ -29,7 +41,8 @@ case "${1:-}" in
       cat "$WINEPREFIX.log"; echo "wineboot failed"; exit 1
     fi
     wineserver --wait
-    echo "fresh Wine prefix at $WINEPREFIX ($(wine --version)) in $((SECONDS - start)) s"
+    echo "$want" >"$stamp"
+    echo "fresh Wine prefix at $WINEPREFIX ($want) in $((SECONDS - start)) s"
     ;;
 
   run)
@@ -77,7 +90,7 @@ case "${1:-}" in
       lower() { tr '[:upper:]' '[:lower:]' | LC_ALL=C sort -u; }
       unexpected="$(LC_ALL=C comm -23 <(lower <<<"$imports") <(lower <<<"$allowed_imports"))"
       if [[ -z "$imports" || -n "$unexpected" ]]; then
-        echo "  FAILED: imports from ${unexpected:-nothing at all}"; status=1
+        echo "  FAILED: imports from $(tr "\n" " " <<<"${unexpected:-nothing at all}")"; status=1
       fi
       if [[ "$exports" != "mexFunction" ]]; then
         echo "  FAILED: must export mexFunction alone"; status=1
