@@ -46,6 +46,9 @@ target_link_libraries(corvane_mex_windows PRIVATE corvane_core ${import_libs})
 # Only the dllexport'ed mexFunction leaves the DLL, never a symbol of the
 # core or of the statically linked runtime.
 target_link_options(corvane_mex_windows PRIVATE -Wl,--exclude-all-symbols)
+# No link time stamp in the PE header and no symbol table (which would name
+# the build's object files): the same sources give the same file.
+target_link_options(corvane_mex_windows PRIVATE -Wl,--no-insert-timestamp -s)
 set_target_properties(corvane_mex_windows PROPERTIES
   PREFIX "" OUTPUT_NAME Corvane SUFFIX ${CORVANE_MEX_SUFFIX}
   LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}
