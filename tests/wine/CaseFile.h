@@ -111,6 +111,8 @@ inline bool ReadCases(const char* path, std::vector<Case>* cases) {
         c.start.resize(ok ? fields : 0);
         for (Field& field : c.start) ok = ok && ReadName(f, &field.name) && ReadValues(f, &field.values);
         ok = ok && ReadValues(f, &c.video) && ReadValues(f, &c.matrix);
+        // Every case has at least one frame, all of the same size.
+        ok = ok && c.frames > 0 && !c.video.empty() && c.video.size() % c.frames == 0;
         c.expected.resize(c.start.size());
         for (std::size_t k = 0; k < c.start.size(); ++k) {
             c.expected[k].name = c.start[k].name;
