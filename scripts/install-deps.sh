@@ -2,20 +2,27 @@
 # Installs the Debian packages a job needs, skipping those already present.
 #   install-deps.sh demo   what building and running the main job needs
 #   install-deps.sh test   what the whole test suite needs
+#   install-deps.sh windows  what cross-building the Windows MEX files needs
 set -euo pipefail
 
 profile="${1:-test}"
 packages=(build-essential cmake pkg-config)
+# MinGW-w64 cross compilers (and dlltool, objdump) for Corvane.mexw64/.mexw32.
+windows_packages=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64 mingw-w64-tools)
 case "$profile" in
   demo) ;;
+  windows) packages+=("${windows_packages[@]}") ;;
   test)
     packages+=(googletest libgtest-dev libbenchmark-dev)
-    # GNU Octave runs the MEX gateway and the MATLAB toolbox in the tests;
-    # liboctave-dev brings mkoctfile and the MEX headers. octave-cli needs none
-    # of octave's Recommends (plotting, Java, docs).
-    packages+=(octave liboctave-dev)
+    # GNU Octave runs the MEX gateway, the MATLAB toolbox and its build script
+    # in the tests; octave-dev brings mkoctfile and the MEX headers. octave-cli
+    # needs none of octave's Recommends (plotting, Java, docs).
+    packages+=(octave octave-dev)
+    # The Windows MEX files run under Wine; 32-bit Windows programs need
+    # wine32 from the i386 architecture.
+    packages+=("${windows_packages[@]}" wine wine64 wine32:i386)
     ;;
-  *) echo "install-deps.sh: unknown profile '$profile' (demo or test)" >&2; exit 2 ;;
+  *) echo "install-deps.sh: unknown profile '$profile' (demo, test or windows)" >&2; exit 2 ;;
 esac
 
 missing=()
@@ -31,6 +38,12 @@ if ((${#missing[@]})); then
   fi
   echo "Installing: ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
+  # Packages of the i386 architecture need it enabled (once) before the
+  # package lists are fetched.
+  if [[ " ${missing[*]}" == *":i386"* ]] &&
+     ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+  fi
   apt-get update -q
   apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi

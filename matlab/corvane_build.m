@@ -1,0 +1,52 @@
+function mexfile = corvane_build(outdir)
+%CORVANE_BUILD Compile the Corvane MEX file from source with MATLAB's or Octave's mex.
+%   CORVANE_BUILD builds Corvane.<mexext> into the current folder;
+%   CORVANE_BUILD(OUTDIR) builds it into OUTDIR. Returns the file's full path.
+%
+%   Use it when no prebuilt file fits your platform (the releases carry
+%   Corvane.mexw64 and Corvane.mexw32 for Windows). It needs a C++17 compiler
+%   set up for mex (run "mex -setup C++" in MATLAB once).
+%
+%   The update must give the same bits on every platform, so the core is
+%   compiled without floating-point contraction (no fused multiply-add) and
+%   without fast-math. Put the output folder on the path, then call
+%       model = Corvane(model, frame, nhood);
+
+if nargin < 1 || isempty(outdir)
+    outdir = pwd;
+end
+if ~exist(outdir, 'dir')
+    mkdir(outdir);
+end
+root = fileparts(fileparts(mfilename('fullpath')));
+core = fullfile(root, 'core');
+listing = dir(fullfile(core, '*.cpp'));
+sources = [{fullfile(root, 'mex', 'CorvaneGateway.cpp')}, ...
+           cellfun(@(name) fullfile(core, name), {listing.name}, 'UniformOutput', false)];
+output = fullfile(outdir, 'Corvane');
+
+if exist('OCTAVE_VERSION', 'builtin')
+    % Octave's mex (mkoctfile) takes extra compiler flags from CXXFLAGS.
+    flags = '-std=c++17 -ffp-contract=off -fno-fast-math -O2';
+    saved = getenv('CXXFLAGS');
+    setenv('CXXFLAGS', [strtrim(mkoctfile('-p', 'CXXFLAGS')), ' ', flags]);
+    cleanup = onCleanup(@() setenv('CXXFLAGS', saved));
+    mex(['-I', core], '-o', output, sources{:});
+    mexfile = [output, '.mex'];
+else
+    compiler = mex.getCompilerConfigurations('C++', 'Selected');
+    if isempty(compiler)
+        error('Corvane:noCompiler', 'no C++ compiler is set up for mex; run "mex -setup C++"');
+    end
+    if strncmpi(compiler.ShortName, 'MSVC', 4)
+        % Visual C++: strict IEEE semantics, which include no contraction.
+        flags = 'COMPFLAGS=$COMPFLAGS /std:c++17 /fp:precise';
+    else
+        % GCC, MinGW-w64 and Clang.
+        flags = 'CXXFLAGS=$CXXFLAGS -std=c++17 -ffp-contract=off -fno-fast-math';
+    end
+    mex('-R2017b', flags, ['-I', core], '-output', output, sources{:});
+    mexfile = [output, '.', mexext];
+end
+fprintf('built %s\n', mexfile);
+end

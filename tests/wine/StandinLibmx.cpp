@@ -1,0 +1,211 @@
+// A stand-in for MATLAB's libmx.dll, for running the Windows MEX file under
+// Wine: the array functions the gateway calls, over a simple array record,
+// with mxMalloc/mxFree bookkeeping the test driver reads afterwards.
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "StandinApi.h"
+
+struct mxArray_tag {
+    enum Kind { Double, Char, Struct } kind = Double;
+    bool complex = false;
+    std::vector<double> real;
+    std::vector<double> imag;
+    std::string text;
+    std::size_t elements = 0;          // struct elements
+    std::vector<std::string> names;    // struct field names, in order
+    std::vector<mxArray*> values;      // element e, field k at e * names.size() + k
+};
+
+namespace {
+
+std::vector<void*> gLive;
+StandinMemoryStats gStats{};
+
+std::ptrdiff_t FieldIndex(const mxArray* s, const char* name) {
+    for (std::size_t k = 0; k < s->names.size(); ++k)
+        if (s->names[k] == name) return static_cast<std::ptrdiff_t>(k);
+    return -1;
+}
+
+}  // namespace
+
+extern "C" {
+
+mxArray* mxDuplicateArray(const mxArray* array) {
+    if (array == nullptr) return nullptr;
+    mxArray* copy = new mxArray(*array);
+    for (mxArray*& value : copy->values) value = mxDuplicateArray(value);
+    return copy;
+}
+
+mxArray* mxGetField_700(const mxArray* array, int index, const char* name) {
+    if (array == nullptr || array->kind != mxArray::Struct || index < 0 ||
+        static_cast<std::size_t>(index) >= array->elements || name == nullptr)
+        return nullptr;
+    const std::ptrdiff_t k = FieldIndex(array, name);
+    if (k < 0) return nullptr;
+    return array->values[static_cast<std::size_t>(index) * array->names.size() +
+                         static_cast<std::size_t>(k)];
+}
+
+double* mxGetPr(const mxArray* array) {
+    if (array == nullptr || array->kind != mxArray::Double || array->real.empty()) return nullptr;
+    return const_cast<double*>(array->real.data());
+}
+
+size_t mxGetNumberOfElements(const mxArray* array) {
+    switch (array->kind) {
+        case mxArray::Double: return array->real.size();
+        case mxArray::Char: return array->text.size();
+        case mxArray::Struct: return array->elements;
+    }
+    return 0;
+}
+
+const char* mxGetClassName(const mxArray* array) {
+    switch (array->kind) {
+        case mxArray::Double: return "double";
+        case mxArray::Char: return "char";
+        case mxArray::Struct: return "struct";
+    }
+    return "unknown";
+}
+
+bool mxIsStruct(const mxArray* array) { return array->kind == mxArray::Struct; }
+bool mxIsDouble(const mxArray* array) { return array->kind == mxArray::Double; }
+bool mxIsComplex(const mxArray* array) { return array->complex; }
+bool mxIsSparse(const mxArray*) { return false; }
+
+void* mxMalloc(size_t bytes) {
+    void* block = std::malloc(bytes == 0 ? 1 : bytes);
+    if (block == nullptr) return nullptr;
+    gLive.push_back(block);
+    ++gStats.allocations;
+    gStats.bytesAllocated += bytes;
+    return block;
+}
+
+void mxFree(void* block) {
+    if (block == nullptr) return;
+    for (std::size_t i = 0; i < gLive.size(); ++i) {
+        if (gLive[i] == block) {
+            gLive.erase(gLive.begin() + static_cast<std::ptrdiff_t>(i));
+            ++gStats.frees;
+            std::free(block);
+            return;
+        }
+    }
+    ++gStats.badFrees;  // not ours, or freed twice: count it, touch nothing
+}
+
+// --- the stand-in's own functions ------------------------------------------
+
+mxArray* StandinCreateDouble(size_t count, const double* values) {
+    mxArray* array = new mxArray;
+    array->real.assign(count, 0.0);
+    if (values != nullptr && count > 0) std::memcpy(array->real.data(), values, count * sizeof(double));
+    return array;
+}
+
+mxArray* StandinCreateComplexDouble(size_t count) {
+    mxArray* array = StandinCreateDouble(count, nullptr);
+    array->complex = true;
+    array->imag.assign(count, 0.0);
+    return array;
+}
+
+mxArray* StandinCreateChar(const char* text) {
+    mxArray* array = new mxArray;
+    array->kind = mxArray::Char;
+    array->text = text;
+    return array;
+}
+
+mxArray* StandinCreateStruct(size_t elements) {
+    mxArray* array = new mxArray;
+    array->kind = mxArray::Struct;
+    array->elements = elements;
+    return array;
+}
+
+void StandinSetField(mxArray* s, size_t index, const char* name, mxArray* value) {
+    std::ptrdiff_t k = FieldIndex(s, name);
+    if (k < 0) {
+        // Widen every element's row by one field.
+        const std::size_t oldCount = s->names.size();
+        std::vector<mxArray*> values(s->elements * (oldCount + 1), nullptr);
+        for (std::size_t e = 0; e < s->elements; ++e)
+            for (std::size_t f = 0; f < oldCount; ++f)
+                values[e * (oldCount + 1) + f] = s->values[e * oldCount + f];
+        s->values.swap(values);
+        s->names.push_back(name);
+        k = static_cast<std::ptrdiff_t>(oldCount);
+    }
+    mxArray*& slot = s->values[index * s->names.size() + static_cast<std::size_t>(k)];
+    StandinDestroy(slot);
+    slot = value;
+}
+
+void StandinRemoveField(mxArray* s, const char* name) {
+    const std::ptrdiff_t k = FieldIndex(s, name);
+    if (k < 0) return;
+    const std::size_t oldCount = s->names.size();
+    std::vector<mxArray*> values;
+    for (std::size_t e = 0; e < s->elements; ++e) {
+        for (std::size_t f = 0; f < oldCount; ++f) {
+            mxArray* value = s->values[e * oldCount + f];
+            if (f == static_cast<std::size_t>(k))
+                StandinDestroy(value);
+            else
+                values.push_back(value);
+        }
+    }
+    s->values.swap(values);
+    s->names.erase(s->names.begin() + k);
+}
+
+size_t StandinFieldCount(const mxArray* s) { return s->names.size(); }
+const char* StandinFieldName(const mxArray* s, size_t k) { return s->names[k].c_str(); }
+
+void StandinDestroy(mxArray* array) {
+    if (array == nullptr) return;
+    for (mxArray* value : array->values) StandinDestroy(value);
+    delete array;
+}
+
+bool StandinIdentical(const mxArray* a, const mxArray* b) {
+    if (a == nullptr || b == nullptr) return a == b;
+    if (a->kind != b->kind || a->complex != b->complex || a->text != b->text ||
+        a->elements != b->elements || a->names != b->names || a->real.size() != b->real.size() ||
+        a->imag.size() != b->imag.size() || a->values.size() != b->values.size())
+        return false;
+    if (!a->real.empty() && std::memcmp(a->real.data(), b->real.data(), a->real.size() * sizeof(double)) != 0)
+        return false;
+    if (!a->imag.empty() && std::memcmp(a->imag.data(), b->imag.data(), a->imag.size() * sizeof(double)) != 0)
+        return false;
+    for (std::size_t i = 0; i < a->values.size(); ++i)
+        if (!StandinIdentical(a->values[i], b->values[i])) return false;
+    return true;
+}
+
+void StandinResetMemoryStats(void) {
+    gStats = StandinMemoryStats{};
+    gStats.live = gLive.size();
+}
+
+StandinMemoryStats StandinGetMemoryStats(void) {
+    StandinMemoryStats stats = gStats;
+    stats.live = gLive.size();
+    return stats;
+}
+
+void StandinReleaseLiveBlocks(void) {
+    for (void* block : gLive) std::free(block);
+    gLive.clear();
+}
+
+}  // extern "C"
