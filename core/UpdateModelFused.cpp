@@ -87,10 +87,11 @@ void CompeteColumn(const Sweep& s, std::int64_t column) {
             for (std::int64_t i = 0; i < count; ++i) {
                 const double g = density[i];
                 sum = sum + g;
-                if (g > best) {  // ties keep the lower index; NaN never wins
-                    best = g;
-                    winner = j0 + i;
-                }
+                // Ties keep the lower index; NaN never wins. Written as
+                // selects: which neuron wins is data and mispredicts as a branch.
+                const bool better = g > best;
+                best = better ? g : best;
+                winner = better ? j0 + i : winner;
             }
         }
         s.neuroWin[p] = static_cast<double>(winner);
