@@ -14,15 +14,15 @@ namespace corvane {
 constexpr double kLargestExpUnderflow = -0x1.74910d52d3052p+9;
 
 // Advances the model by one frame exactly as the four separate phases do, bit
-// for bit, but in one sweep over the pixels: each pixel is scored and
-// correlated H + 1 pixels (about one column) ahead of the pixel that is then
-// smoothed and adapted, so a pixel's neurons are still in cache when they
-// adapt. CurrentFrame is not touched.
+// for bit, but in one sweep over the columns: competition and correlation run
+// one column ahead of smoothing and adaptation, so every column's neurons are
+// still in cache when they adapt. CurrentFrame is not touched.
 //
-// Scratch: the raw foreground probabilities live in `smoothedMask` (N doubles)
-// as a ring of four columns, the correlations in `correlationTable` (4*N
-// doubles) as a ring of three; the smoothed probabilities go straight into
-// imMask. The sizes must be those CheckModel accepted for these arrays.
+// Scratch: the raw foreground probabilities of three columns live in
+// `smoothedMask` (N doubles, as a ring of columns) and the correlations of two
+// columns in `correlationTable` (4*N doubles, likewise); the smoothed
+// probabilities go straight into imMask. The sizes must be those CheckModel
+// accepted for these arrays.
 void UpdateModelOnePass(const BackgroundModel& model, const ModelSizes& sizes,
                         const FrameImage& frame, const NeighborhoodMatrix& matrix,
                         double* smoothedMask, double* correlationTable);
