@@ -1,5 +1,7 @@
 #include "UpdateModel.h"
 
+#include "UpdateModelFused.h"
+
 #include <cstdint>
 #include <cstdlib>
 
@@ -69,7 +71,21 @@ bool UpdateModelReference(const BackgroundModel& model, const FrameImage& frame,
 
 bool UpdateModel(const BackgroundModel& model, const FrameImage& frame,
                  const NeighborhoodMatrix& matrix, const HostAllocator& host) {
-    return UpdateModelReference(model, frame, matrix, host);
+    const ModelCheck check = CheckModel(model, frame, matrix);
+    if (!check.ok() || host.allocate == nullptr || host.release == nullptr) return false;
+
+    // The same scratch as the four-pass update, obtained and released in the
+    // same order; the one-pass sweep uses the two arrays as rings of columns
+    // and does not need the offsets record.
+    Scratch scratch;
+    if (!ObtainScratch(host, check.sizes, scratch)) return false;
+    model.CurrentFrame.data[0] = model.CurrentFrame.data[0] + 1.0;
+
+    UpdateModelOnePass(model, check.sizes, frame, matrix, scratch.smoothedMask,
+                       scratch.correlationTable);
+
+    ReleaseScratch(host, scratch);
+    return true;
 }
 
 }  // namespace corvane

@@ -10,7 +10,8 @@ namespace corvane {
 // Advances the model by one frame in place: counts the frame, scores it against
 // every pixel's neurons, writes the smoothed foreground probability to imMask
 // and adapts Pi, Var, Cov, Mu and Sigma2. Scratch comes from `host` and is
-// released before returning.
+// released before returning. Runs as one sweep over the columns (see
+// UpdateModelFused.h) and gives exactly the bits of UpdateModelReference.
 //
 // Returns false, with the model untouched, when CheckModel rejects the inputs
 // or the host cannot supply the scratch. Hosts that want to tell the user what

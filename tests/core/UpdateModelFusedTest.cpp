@@ -1,0 +1,310 @@
+// The one-pass UpdateModel against the four-pass UpdateModelReference: the same
+// bits in every field, frame after frame, on random models full of awkward
+// values.
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "ModelConstants.h"
+#include "SyntheticScene.h"
+#include "TestModel.h"
+#include "UpdateModelFused.h"
+
+namespace corvane::test {
+namespace {
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+std::uint64_t Bits(double v) {
+    std::uint64_t bits;
+    std::memcpy(&bits, &v, sizeof bits);
+    return bits;
+}
+
+// Identical bits, except that any NaN matches any NaN.
+bool SameBits(double a, double b) {
+    return (std::isnan(a) && std::isnan(b)) || Bits(a) == Bits(b);
+}
+
+::testing::AssertionResult SameField(const char* name, const std::vector<double>& expected,
+                                     const std::vector<double>& actual) {
+    if (expected.size() != actual.size())
+        return ::testing::AssertionFailure() << name << ": sizes differ";
+    for (std::size_t i = 0; i < expected.size(); ++i)
+        if (!SameBits(expected[i], actual[i]))
+            return ::testing::AssertionFailure()
+                   << name << "[" << i << "]: reference " << expected[i] << " (0x" << std::hex
+                   << Bits(expected[i]) << "), one pass " << actual[i] << " (0x"
+                   << Bits(actual[i]) << std::dec << ")";
+    return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult SameModel(const OwnedModel& expected, const OwnedModel& actual) {
+    const struct {
+        const char* name;
+        const std::vector<double>* expected;
+        const std::vector<double>* actual;
+    } fields[] = {{"Mu", &expected.Mu, &actual.Mu},
+                  {"Sigma2", &expected.Sigma2, &actual.Sigma2},
+                  {"imMask", &expected.imMask, &actual.imMask},
+                  {"Pi", &expected.Pi, &actual.Pi},
+                  {"NeuroWin", &expected.NeuroWin, &actual.NeuroWin},
+                  {"Var", &expected.Var, &actual.Var},
+                  {"Cov", &expected.Cov, &actual.Cov},
+                  {"MaximumVariance", &expected.MaximumVariance, &actual.MaximumVariance}};
+    for (const auto& field : fields) {
+        ::testing::AssertionResult same = SameField(field.name, *field.expected, *field.actual);
+        if (!same) return same;
+    }
+    if (!SameBits(expected.CurrentFrame, actual.CurrentFrame))
+        return ::testing::AssertionFailure() << "CurrentFrame differs";
+    return ::testing::AssertionSuccess();
+}
+
+// Random values with a chosen share of awkward ones.
+class Values {
+public:
+    Values(std::uint64_t seed, double specialShare) : rng_(seed), specialShare_(specialShare) {}
+
+    double Uniform(double lo, double hi) {
+        return std::uniform_real_distribution<double>(lo, hi)(rng_);
+    }
+    bool Chance(double p) { return Uniform(0, 1) < p; }
+
+    double Special() {
+        static const double specials[] = {0.0,   -0.0, kInf,    -kInf, kNaN, 1.0,
+                                          -1.0, 1e-310, 1e308, -1e308, 0.5, 255.0};
+        return specials[std::uniform_int_distribution<int>(0, 11)(rng_)];
+    }
+    // Mostly uniform in [lo, hi), sometimes awkward.
+    double Field(double lo, double hi) { return Chance(specialShare_) ? Special() : Uniform(lo, hi); }
+    // Mostly uniform, sometimes one of `picks`.
+    double OneOf(std::initializer_list<double> picks, double lo, double hi) {
+        if (!Chance(0.3)) return Field(lo, hi);
+        const int i = std::uniform_int_distribution<int>(0, int(picks.size()) - 1)(rng_);
+        return picks.begin()[i];
+    }
+
+private:
+    std::mt19937_64 rng_;
+    double specialShare_;
+};
+
+// A model whose neurons sit partly near the frame's colours (so densities are
+// large and the winner matters) and partly anywhere.
+void Randomize(TestModel& t, Values& values) {
+    const std::int64_t N = t.N();
+    const std::int64_t K = t.K;
+    for (double& x : t.frame) x = values.Field(0, 255);
+    for (std::int64_t p = 0; p < N; ++p) {
+        for (std::int64_t j = 0; j < K; ++j) {
+            for (int ch = 0; ch < 3; ++ch) {
+                const double near = t.frame[ch * N + p] + values.Uniform(-20, 20);
+                t.owned.Mu[(p * K + j) * 3 + ch] =
+                    values.Chance(0.5) ? near : values.Field(0, 255);
+            }
+            t.owned.Sigma2[p * K + j] = values.OneOf({0.0, 1.0, -5.0, 400.0}, 0, 500);
+        }
+        t.owned.Pi[p] = values.OneOf({0.0, 1.0}, 0, 1);
+        t.owned.Var[p] = values.OneOf({0.0, 1e-300}, 0, 0.3);
+        t.owned.MaximumVariance[p] = values.OneOf({0.0, 50.0}, 20, 600);
+        t.owned.imMask[p] = kNaN;  // never read
+        t.owned.NeuroWin[p] = values.Uniform(-1e9, 1e9);
+    }
+    for (double& cov : t.owned.Cov) cov = values.Field(-0.3, 0.3);
+    for (double& weight : t.matrix) weight = values.OneOf({0.0, 1.0, -0.5}, 0, 0.2);
+    t.owned.MinimumVariance = values.OneOf({0.0, 25.0, 1e-3}, 0, 50);
+    t.owned.StepSize = values.OneOf({0.0, 1.0, 0.01}, 0, 1);
+    t.owned.CurrentFrame = values.OneOf({0.0, kNaN}, 0, 1e6);
+}
+
+// Runs `frames` updates on two copies of `t`, each frame a fresh random frame,
+// and compares everything after every frame.
+void ExpectSameSequence(TestModel& t, Values& values, int frames) {
+    TestModel reference = t;
+    for (int frame = 0; frame < frames; ++frame) {
+        if (frame > 0)
+            for (double& x : t.frame) x = values.Field(0, 255);
+        reference.frame = t.frame;
+        const bool expectedOk = UpdateModelReference(reference.View(), reference.Frame(),
+                                                     reference.Matrix(), StandardAllocator());
+        const bool ok = UpdateModel(t.View(), t.Frame(), t.Matrix(), StandardAllocator());
+        ASSERT_EQ(expectedOk, ok);
+        ASSERT_TRUE(SameModel(reference.owned, t.owned)) << "after frame " << frame;
+    }
+}
+
+struct Shape {
+    std::int32_t H, W;
+};
+
+// Single pixel, single row, single column, two rows, and a few plain shapes.
+const Shape kShapes[] = {{1, 1}, {1, 7}, {7, 1}, {2, 1}, {1, 2}, {2, 2},
+                         {2, 6}, {3, 3}, {5, 4}, {4, 9}, {11, 6}};
+
+TEST(UpdateModelOnePass, MatchesTheReferenceOnRandomModelsOfEveryShapeAndMapSize) {
+    std::uint64_t seed = 1;
+    for (const Shape& shape : kShapes) {
+        for (std::int32_t K = 1; K <= 16; ++K) {
+            // K as a map: a single row of K, or 2 x K/2 where it divides.
+            const std::int32_t mapRows = K % 2 == 0 ? 2 : 1;
+            for (double specialShare : {0.0, 0.02, 0.2}) {
+                SCOPED_TRACE("H " + std::to_string(shape.H) + " W " + std::to_string(shape.W) +
+                             " K " + std::to_string(K) + " special share " +
+                             std::to_string(specialShare));
+                TestModel t(shape.H, shape.W, mapRows, K / mapRows);
+                Values values(seed++, specialShare);
+                Randomize(t, values);
+                ExpectSameSequence(t, values, 3);
+                if (HasFatalFailure()) return;
+            }
+        }
+    }
+}
+
+TEST(UpdateModelOnePass, MatchesTheReferenceWithMoreNeuronsThanOneScoringBlock) {
+    const std::int32_t maps[][2] = {{17, 1}, {4, 8}, {3, 11}};
+    std::uint64_t seed = 1000;
+    for (const auto& map : maps) {
+        for (const Shape& shape : {Shape{1, 1}, Shape{3, 4}}) {
+            TestModel t(shape.H, shape.W, map[0], map[1]);
+            Values values(seed++, 0.05);
+            Randomize(t, values);
+            ExpectSameSequence(t, values, 3);
+            if (HasFatalFailure()) return;
+        }
+    }
+}
+
+// Corner cases of whole models rather than single values.
+TEST(UpdateModelOnePass, MatchesTheReferenceOnDegenerateModels) {
+    Values values(77, 0.0);
+    {  // every density underflows: raw probability 1 (or NaN where Pi is 0)
+        TestModel t(4, 5, 3, 3);
+        Randomize(t, values);
+        for (double& x : t.frame) x = 255;
+        for (double& mu : t.owned.Mu) mu = 0;
+        for (double& s2 : t.owned.Sigma2) s2 = 1;
+        t.owned.MinimumVariance = 0;
+        ExpectSameSequence(t, values, 2);
+    }
+    {  // everything NaN
+        TestModel t(3, 4, 2, 2);
+        for (double* field : {&t.owned.MinimumVariance, &t.owned.StepSize})
+            *field = kNaN;
+        for (std::vector<double>* field : {&t.owned.Mu, &t.owned.Sigma2, &t.owned.Pi,
+                                           &t.owned.Var, &t.owned.Cov, &t.owned.MaximumVariance,
+                                           &t.frame, &t.matrix})
+            for (double& v : *field) v = kNaN;
+        ExpectSameSequence(t, values, 2);
+    }
+    {  // Var 0 everywhere, negative covariances, StepSize 1 then 0
+        for (double step : {1.0, 0.0}) {
+            TestModel t(6, 5, 3, 1);
+            Randomize(t, values);
+            for (double& v : t.owned.Var) v = 0;
+            for (double& cov : t.owned.Cov) cov = -std::fabs(cov);
+            t.owned.StepSize = step;
+            ExpectSameSequence(t, values, 3);
+        }
+    }
+    {  // Pi exactly 1 everywhere and exactly 0 everywhere
+        for (double prior : {1.0, 0.0}) {
+            TestModel t(5, 3, 2, 3);
+            Randomize(t, values);
+            for (double& pi : t.owned.Pi) pi = prior;
+            ExpectSameSequence(t, values, 2);
+        }
+    }
+}
+
+// A realistic run: a learned model on a scene with a moving square.
+TEST(UpdateModelOnePass, MatchesTheReferenceOnAMovingSquare) {
+    for (std::int32_t mapSide : {3, 4}) {
+        SyntheticScene scene;
+        scene.H = 29;
+        scene.W = 23;
+        scene.squareSize = 7;
+        std::vector<double> frame;
+        scene.Render(0, frame, nullptr);
+        ModelParameters parameters;
+        parameters.mapRows = mapSide;
+        parameters.mapColumns = mapSide;
+        OwnedModel reference = BuildInitialModel(parameters, frame.data(), scene.H, scene.W);
+        OwnedModel onePass = reference;
+        const std::vector<double> matrix = BuildNeighborhoodMatrix(parameters);
+        const NeighborhoodMatrix weights{matrix.data(), std::int64_t(matrix.size())};
+        for (int t = 0; t < 40; ++t) {
+            scene.Render(t, frame, nullptr);
+            const FrameImage image{frame.data(), std::int64_t(frame.size())};
+            ASSERT_TRUE(UpdateModelReference(reference.View(), image, weights, StandardAllocator()));
+            ASSERT_TRUE(UpdateModel(onePass.View(), image, weights, StandardAllocator()));
+            ASSERT_TRUE(SameModel(reference, onePass)) << "map " << mapSide << ", frame " << t;
+        }
+    }
+}
+
+// The competition skips exp where it is known to be +0. Around that bound the
+// library must agree: +0 at and below it, the smallest subnormal just above.
+TEST(UpdateModelOnePass, ExpUnderflowBoundIsExact) {
+    const double bound = kLargestExpUnderflow;
+    EXPECT_EQ(Bits(std::exp(bound)), Bits(0.0));
+    EXPECT_EQ(std::exp(std::nextafter(bound, 0.0)), std::numeric_limits<double>::denorm_min());
+    double x = bound;
+    for (int i = 0; i < 100000; ++i, x = std::nextafter(x, -kInf))
+        ASSERT_EQ(Bits(std::exp(x)), Bits(0.0)) << x;
+    for (double below : {-746.0, -1000.0, -1e300, -kInf})
+        EXPECT_EQ(Bits(std::exp(below)), Bits(0.0)) << below;
+}
+
+// A neuron whose exponent lands on the bound, and one whose exponent is the
+// double above it: the density is +0 in the first case and the smallest
+// subnormal in the second. Next to a neuron of density exactly 0 (neuron 0,
+// far away), only the second wins, so NeuroWin shows which one was computed.
+TEST(UpdateModelOnePass, MatchesTheReferenceAtTheExpUnderflowBound) {
+    // With effective variance 1, a frame colour of 0 and a neuron at
+    // (mu0, mu1, 0), the exponent is -G - 0.5 * (mu0^2 + mu1^2). Not every
+    // double is reachable through mu0 alone, so search mu1 as well.
+    auto exponent = [](double mu0, double mu1) {
+        return (-GaussianLogNormalizer - 1.5 * std::log(1.0)) -
+               (0.5 * (mu0 * mu0 + mu1 * mu1 + 0.0)) / 1.0;
+    };
+    const double targets[] = {kLargestExpUnderflow, std::nextafter(kLargestExpUnderflow, 0.0)};
+    for (int i = 0; i < 2; ++i) {
+        const double target = targets[i];
+        const double start = std::sqrt(2 * (-GaussianLogNormalizer - target));
+        double mu0 = 0, mu1 = 0;
+        bool found = false;
+        for (int a = -64; a <= 64 && !found; ++a) {
+            mu0 = start + a * 1e-14 * start;
+            for (int b = 0; b < 4096 && !found; ++b) {
+                mu1 = b * 0x1p-24;
+                found = exponent(mu0, mu1) == target;
+            }
+        }
+        ASSERT_TRUE(found) << "no neuron reaches exponent " << target;
+
+        TestModel t(1, 1, 1, 2);
+        t.owned.MinimumVariance = 0;
+        t.owned.Sigma2 = {1.0, 1.0};
+        t.owned.Pi = {0.5};
+        t.frame = {0, 0, 0};
+        t.owned.Mu = {1000, 0, 0, mu0, mu1, 0};
+        TestModel reference = t;
+        ASSERT_TRUE(UpdateModelReference(reference.View(), reference.Frame(), reference.Matrix(),
+                                         StandardAllocator()));
+        ASSERT_TRUE(t.Update());
+        EXPECT_TRUE(SameModel(reference.owned, t.owned));
+        EXPECT_EQ(t.owned.NeuroWin[0], i == 0 ? 0.0 : 1.0);
+    }
+}
+
+}  // namespace
+}  // namespace corvane::test
