@@ -23,6 +23,7 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -159,10 +160,60 @@ void ReferencePhases(benchmark::State& state) {
 
 struct Summary {
     double referenceMs = 0, projectMs = 0, duplicateMs = 0, duplicateAndUpdateMs = 0;
+    double libraryMs = 0;
 };
 std::map<std::tuple<int, int, int>, Summary>& Summaries() {
     static std::map<std::tuple<int, int, int>, Summary> summaries;
     return summaries;
+}
+
+// The C library calls every update must make and nothing else: one log and
+// one exp per neuron, on the arguments the scene's competition gives them, in
+// the same blocks of independent calls as UpdateModel. No update can be
+// faster than this while it keeps the library's results.
+void LibraryCalls(benchmark::State& state) {
+    Scene scene(Height(state), Width(state), Side(state));
+    const std::int64_t N = static_cast<std::int64_t>(scene.H) * scene.W;
+    const std::int64_t count = N * scene.K;
+    const double floor = scene.model.MinimumVariance;
+    std::vector<double> variance(static_cast<std::size_t>(count)), exponent(variance.size());
+    const double* frame = scene.frames[0].data();
+    for (std::int64_t p = 0; p < N; ++p) {
+        for (std::int64_t j = 0; j < scene.K; ++j) {
+            const std::int64_t i = p * scene.K + j;
+            const double* mu = &scene.model.Mu[static_cast<std::size_t>(i * 3)];
+            double d2 = 0;
+            for (int ch = 0; ch < 3; ++ch) {
+                const double t = mu[ch] - frame[ch * N + p];
+                d2 = d2 + t * t;
+            }
+            const double s = scene.model.Sigma2[static_cast<std::size_t>(i)] + floor;
+            variance[static_cast<std::size_t>(i)] = s;
+            exponent[static_cast<std::size_t>(i)] =
+                (-2.756815599614018 - 1.5 * std::log(s)) - (0.5 * d2) / s;
+        }
+    }
+    double sink = 0, total = 0;
+    for (auto _ : state) {
+        const double start = ThreadSeconds();
+        double sum = 0;
+        for (std::int64_t i0 = 0; i0 < count; i0 += 16) {
+            const std::int64_t n = std::min<std::int64_t>(16, count - i0);
+            double block[16];
+            for (std::int64_t i = 0; i < n; ++i) block[i] = std::log(variance[i0 + i]);
+            for (std::int64_t i = 0; i < n; ++i) sum = sum + block[i];
+            for (std::int64_t i = 0; i < n; ++i) block[i] = std::exp(exponent[i0 + i]);
+            for (std::int64_t i = 0; i < n; ++i) sum = sum + block[i];
+        }
+        sink = sink + sum;
+        const double elapsed = ThreadSeconds() - start;
+        total += elapsed;
+        state.SetIterationTime(elapsed);
+    }
+    benchmark::DoNotOptimize(sink);
+    const double perFrameMs = 1000.0 * total / static_cast<double>(state.iterations());
+    state.counters["log_exp_ms"] = perFrameMs;
+    Summaries()[{scene.H, scene.W, scene.K}].libraryMs = perFrameMs;
 }
 
 // A MATLAB caller's frame: the gateway duplicates the model, the update runs
@@ -250,7 +301,8 @@ void Register(bool small) {
                       {"Reference", Reference, false},
                       {"ReferencePhases", ReferencePhases, true},
                       {"Project", Project, false},
-                      {"DuplicateAndUpdate", DuplicateAndUpdate, true}};
+                      {"DuplicateAndUpdate", DuplicateAndUpdate, true},
+                      {"LibraryCalls", LibraryCalls, true}};
     for (const auto& b : benchmarks) {
         for (const auto& [H, W] : sizes) {
             for (int side : {3, 4}) {
@@ -270,13 +322,15 @@ void Register(bool small) {
 
 void PrintSummary() {
     if (Summaries().empty()) return;
-    std::printf("\n| image | K | reference ms | project ms | ratio | duplicate + update ms |\n");
-    std::printf("|---|---|---|---|---|---|\n");
+    std::printf("\n| image | K | reference ms | project ms | ratio | duplicate + update ms "
+                "| log + exp alone ms | reference / log + exp |\n");
+    std::printf("|---|---|---|---|---|---|---|---|\n");
     for (const auto& [key, s] : Summaries()) {
         const auto& [H, W, K] = key;
-        std::printf("| %dx%d | %d | %.1f | %.1f | %.2f | %.1f |\n", W, H, K, s.referenceMs,
-                    s.projectMs, s.projectMs > 0 ? s.referenceMs / s.projectMs : 0.0,
-                    s.duplicateAndUpdateMs);
+        std::printf("| %dx%d | %d | %.1f | %.1f | %.2f | %.1f | %.1f | %.2f |\n", W, H, K,
+                    s.referenceMs, s.projectMs,
+                    s.projectMs > 0 ? s.referenceMs / s.projectMs : 0.0, s.duplicateAndUpdateMs,
+                    s.libraryMs, s.libraryMs > 0 ? s.referenceMs / s.libraryMs : 0.0);
     }
 }
 
