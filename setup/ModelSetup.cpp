@@ -1,5 +1,6 @@
 #include "ModelSetup.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace corvane {
@@ -66,6 +67,76 @@ OwnedModel BuildInitialModel(const ModelParameters& parameters, const double* fr
             if (exists[s]) model.Cov[p * 4 + s] = parameters.initialIndicatorVariance;
     }
     return model;
+}
+
+std::vector<double> MedianFrame(const std::vector<const double*>& frames, std::int64_t count) {
+    std::vector<double> median(static_cast<std::size_t>(count), 0.0);
+    const std::size_t F = frames.size();
+    if (F == 0) return median;
+    std::vector<double> values(F);
+    for (std::int64_t i = 0; i < count; ++i) {
+        for (std::size_t f = 0; f < F; ++f) values[f] = frames[f][i];
+        std::sort(values.begin(), values.end());
+        median[i] = F % 2 == 1 ? values[F / 2] : (values[F / 2 - 1] + values[F / 2]) / 2;
+    }
+    return median;
+}
+
+OwnedModel BuildInitialModelFromFrames(const ModelParameters& parameters,
+                                       const std::vector<const double*>& frames, std::int32_t H,
+                                       std::int32_t W) {
+    const std::int64_t N = static_cast<std::int64_t>(H) * W;
+    const std::vector<double> median = MedianFrame(frames, 3 * N);
+    return BuildInitialModel(parameters, median.data(), H, W);
+}
+
+double LearningRateForFrame(const ModelParameters& parameters, std::int64_t frameNumber) {
+    double rate = parameters.learningRate;
+    if (frameNumber >= 1 && frameNumber <= parameters.calibrationFrames) {
+        const double calibration = parameters.calibrationRate / static_cast<double>(frameNumber);
+        if (calibration > rate) rate = calibration;
+    }
+    return rate;
+}
+
+std::vector<double> NeighborhoodMatrixForFrame(const ModelParameters& parameters,
+                                               std::int64_t frameNumber) {
+    ModelParameters scheduled = parameters;
+    scheduled.learningRate = LearningRateForFrame(parameters, frameNumber);
+    return BuildNeighborhoodMatrix(scheduled);
+}
+
+void ThresholdMask(const ModelParameters& parameters, const double* imMask, std::int32_t H,
+                   std::int32_t W, std::uint8_t* mask) {
+    const std::int64_t N = static_cast<std::int64_t>(H) * W;
+    const std::int32_t size = parameters.medianSize;
+    if (size <= 1) {
+        for (std::int64_t p = 0; p < N; ++p) mask[p] = imMask[p] > parameters.maskThreshold ? 255 : 0;
+        return;
+    }
+    // Summed-area table of the thresholded map, (H + 1) x (W + 1) column-major,
+    // so every window count costs four look-ups.
+    const std::int64_t H1 = static_cast<std::int64_t>(H) + 1;
+    std::vector<std::int64_t> sums(static_cast<std::size_t>(H1 * (W + 1)), 0);
+    for (std::int64_t c = 0; c < W; ++c)
+        for (std::int64_t r = 0; r < H; ++r) {
+            const std::int64_t on = imMask[c * H + r] > parameters.maskThreshold ? 1 : 0;
+            sums[(c + 1) * H1 + r + 1] =
+                on + sums[c * H1 + r + 1] + sums[(c + 1) * H1 + r] - sums[c * H1 + r];
+        }
+    const std::int64_t half = size / 2;
+    const std::int64_t needed = (static_cast<std::int64_t>(size) * size + 1) / 2;
+    for (std::int64_t c = 0; c < W; ++c) {
+        const std::int64_t c0 = std::max<std::int64_t>(c - half, 0);
+        const std::int64_t c1 = std::min<std::int64_t>(c + half + 1, W);
+        for (std::int64_t r = 0; r < H; ++r) {
+            const std::int64_t r0 = std::max<std::int64_t>(r - half, 0);
+            const std::int64_t r1 = std::min<std::int64_t>(r + half + 1, H);
+            const std::int64_t count =
+                sums[c1 * H1 + r1] - sums[c0 * H1 + r1] - sums[c1 * H1 + r0] + sums[c0 * H1 + r0];
+            mask[c * H + r] = count >= needed ? 255 : 0;
+        }
+    }
 }
 
 std::vector<double> BuildNeighborhoodMatrix(const ModelParameters& parameters) {

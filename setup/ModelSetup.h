@@ -40,8 +40,21 @@ struct ModelParameters {
     double learningRate = 0.05;
     double neighborhoodWidth = 1.0;
 
+    // Initialisation: the neurons start at the per-pixel, per-channel median
+    // of the first `initialFrames` frames (fewer when the video is shorter).
+    std::int32_t initialFrames = 1;
+
+    // Calibration: during the first `calibrationFrames` frames the neighbourhood
+    // matrix of frame t (1-based) uses the learning rate
+    // max(learningRate, calibrationRate / t) instead of learningRate.
+    std::int32_t calibrationFrames = 0;
+    double calibrationRate = 1.0;
+
     // Pixels whose imMask exceeds this are reported as foreground.
     double maskThreshold = 0.5;
+    // Side of the square window of the median filter applied to the binary
+    // mask (odd; 1 or less: no filtering).
+    std::int32_t medianSize = 1;
 };
 
 // A model whose arrays live in std::vectors, for hosts without MATLAB.
@@ -60,9 +73,39 @@ struct OwnedModel {
 OwnedModel BuildInitialModel(const ModelParameters& parameters, const double* frame,
                              std::int32_t H, std::int32_t W);
 
+// A model whose neurons start at the per-pixel, per-channel median of
+// `frames` (each an H x W x 3 column-major array); for an even count, the mean
+// of the two middle values. The prior, variances and covariances are those of
+// BuildInitialModel.
+OwnedModel BuildInitialModelFromFrames(const ModelParameters& parameters,
+                                       const std::vector<const double*>& frames, std::int32_t H,
+                                       std::int32_t W);
+
+// The per-element median of `frames`, each of `count` doubles (the mean of the
+// two middle values for an even number of frames).
+std::vector<double> MedianFrame(const std::vector<const double*>& frames, std::int64_t count);
+
 // The K x K neighbourhood matrix of the map (column w: the rates of every
 // neuron when neuron w wins). Neuron j sits at map row j mod NumMapRows,
 // column j div NumMapRows.
 std::vector<double> BuildNeighborhoodMatrix(const ModelParameters& parameters);
+
+// The learning rate of the winner for frame `frameNumber` (1-based): the
+// calibration rate during the first calibrationFrames frames, if larger, and
+// learningRate after them.
+double LearningRateForFrame(const ModelParameters& parameters, std::int64_t frameNumber);
+
+// The neighbourhood matrix to update frame `frameNumber` (1-based) with:
+// BuildNeighborhoodMatrix with LearningRateForFrame as its learning rate.
+std::vector<double> NeighborhoodMatrixForFrame(const ModelParameters& parameters,
+                                               std::int64_t frameNumber);
+
+// The binary mask of a foreground probability map (H x W, column-major):
+// 255 where imMask > maskThreshold, else 0, then, when medianSize > 1, a
+// medianSize x medianSize median filter with zeros outside the image: a pixel
+// stays foreground when at least (medianSize^2 + 1) / 2 pixels of its window
+// are. `mask` receives N bytes in column-major order.
+void ThresholdMask(const ModelParameters& parameters, const double* imMask, std::int32_t H,
+                   std::int32_t W, std::uint8_t* mask);
 
 }  // namespace corvane

@@ -1,0 +1,108 @@
+#include "Segmenter.h"
+
+#include <cmath>
+
+#include "UpdateModel.h"
+
+namespace corvane::tools {
+
+const char* MethodName(Method method) {
+    switch (method) {
+        case Method::Corvane: return "corvane";
+        case Method::Mog2: return "mog2";
+        case Method::Knn: return "knn";
+    }
+    return "?";
+}
+
+bool ParseMethod(const std::string& text, Method* method) {
+    for (Method m : {Method::Corvane, Method::Mog2, Method::Knn})
+        if (text == MethodName(m)) {
+            *method = m;
+            return true;
+        }
+    return false;
+}
+
+Segmenter::Segmenter(Method method, const ModelParameters& parameters)
+    : method_(method), parameters_(parameters) {}
+
+std::int32_t Segmenter::InitialFrameCount() const {
+    if (method_ != Method::Corvane) return 1;
+    return parameters_.initialFrames < 1 ? 1 : parameters_.initialFrames;
+}
+
+bool Segmenter::Start(const std::vector<std::vector<double>>& frames, std::int32_t H,
+                      std::int32_t W, std::string* error) {
+    H_ = H;
+    W_ = W;
+    frameNumber_ = 0;
+    if (method_ == Method::Mog2) {
+        subtractor_ = cv::createBackgroundSubtractorMOG2();
+        return true;
+    }
+    if (method_ == Method::Knn) {
+        subtractor_ = cv::createBackgroundSubtractorKNN();
+        return true;
+    }
+    if (frames.empty()) {
+        *error = "no frame to build the model from";
+        return false;
+    }
+    std::vector<const double*> pointers;
+    for (const auto& frame : frames) pointers.push_back(frame.data());
+    model_ = BuildInitialModelFromFrames(parameters_, pointers, H, W);
+    columnMask_.assign(static_cast<std::size_t>(H) * static_cast<std::size_t>(W), 0);
+    return true;
+}
+
+bool Segmenter::Process(const cv::Mat& bgr, const std::vector<double>& frame, cv::Mat& mask,
+                        cv::Mat* probability, std::string* error) {
+    ++frameNumber_;
+    if (probability != nullptr) probability->release();
+    if (subtractor_) {
+        cv::Mat raw;
+        subtractor_->apply(bgr, raw);
+        // MOG2 and KNN mark shadows 127: counted as background.
+        cv::compare(raw, 255, mask, cv::CMP_EQ);
+        return true;
+    }
+    const double rate = LearningRateForFrame(parameters_, frameNumber_);
+    if (rate != matrixRate_) {
+        matrix_ = NeighborhoodMatrixForFrame(parameters_, frameNumber_);
+        matrixRate_ = rate;
+    }
+    const BackgroundModel view = model_.View();
+    const FrameImage image{frame.data(), static_cast<std::int64_t>(frame.size())};
+    const NeighborhoodMatrix weights{matrix_.data(), static_cast<std::int64_t>(matrix_.size())};
+    const ModelCheck check = CheckModel(view, image, weights);
+    if (!check.ok()) {
+        *error = std::string("the model cannot be updated: ") + check.message;
+        return false;
+    }
+    if (!UpdateModel(view, image, weights, StandardAllocator())) {
+        *error = "out of memory while updating the model";
+        return false;
+    }
+    ThresholdMask(parameters_, model_.imMask.data(), H_, W_, columnMask_.data());
+    mask.create(H_, W_, CV_8U);
+    for (std::int32_t r = 0; r < H_; ++r) {
+        std::uint8_t* row = mask.ptr<std::uint8_t>(r);
+        for (std::int64_t c = 0; c < W_; ++c) row[c] = columnMask_[static_cast<std::size_t>(c * H_ + r)];
+    }
+    if (probability != nullptr) {
+        probability->create(H_, W_, CV_8U);
+        for (std::int32_t r = 0; r < H_; ++r) {
+            std::uint8_t* row = probability->ptr<std::uint8_t>(r);
+            for (std::int64_t c = 0; c < W_; ++c) {
+                double v = model_.imMask[static_cast<std::size_t>(c * H_ + r)];
+                // NaN and negatives to 0, above 1 to 1.
+                v = v > 0 ? (v < 1 ? v : 1) : 0;
+                row[c] = static_cast<std::uint8_t>(std::lround(v * 255.0));
+            }
+        }
+    }
+    return true;
+}
+
+}  // namespace corvane::tools
