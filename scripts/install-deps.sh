@@ -7,9 +7,11 @@ set -euo pipefail
 profile="${1:-test}"
 packages=(build-essential cmake pkg-config)
 case "$profile" in
-  demo) ;;
+  demo)
+    packages+=(libopencv-dev)
+    ;;
   test)
-    packages+=(googletest libgtest-dev libbenchmark-dev)
+    packages+=(googletest libgtest-dev libbenchmark-dev libopencv-dev)
     ;;
   *) echo "install-deps.sh: unknown profile '$profile' (demo or test)" >&2; exit 2 ;;
 esac
