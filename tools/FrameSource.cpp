@@ -143,7 +143,15 @@ bool FrameSource::Open(const std::string& input, std::string* error) {
             *error = "\"" + input + "\" is neither a video file nor a folder of images";
             return false;
         }
-        capture_.open(input);
+        // FFmpeg first, then OpenCV's own Motion-JPEG reader. Not every
+        // backend: some of them probe cameras and devices for a file name.
+        for (const int backend : {cv::CAP_FFMPEG, cv::CAP_OPENCV_MJPEG}) {
+            try {
+                if (capture_.open(input, backend)) break;
+            } catch (const cv::Exception&) {
+                capture_.release();
+            }
+        }
         if (!capture_.isOpened()) {
             *error = "cannot open the video \"" + input + "\" (unreadable or not a video format "
                      "this build can decode)";
