@@ -375,26 +375,22 @@ int Segment(const std::vector<std::string>& args, std::ostream& out, std::ostrea
 
     Segmenter segmenter(method, p);
     // The leading frames the model starts from; they are segmented too.
-    std::vector<cv::Mat> pendingBgr;
-    std::vector<std::vector<double>> pendingFrames;
+    std::vector<cv::Mat> pending;
     cv::Mat bgr;
-    while (static_cast<std::int32_t>(pendingBgr.size()) < segmenter.InitialFrameCount() &&
-           (maxFrames < 0 || static_cast<long long>(pendingBgr.size()) < maxFrames) &&
-           source.Read(bgr, &error)) {
-        pendingBgr.push_back(bgr.clone());
-        pendingFrames.emplace_back();
-        ToModelFrame(pendingBgr.back(), pendingFrames.back());
-    }
+    while (static_cast<std::int32_t>(pending.size()) < segmenter.InitialFrameCount() &&
+           (maxFrames < 0 || static_cast<long long>(pending.size()) < maxFrames) &&
+           source.Read(bgr, &error))
+        pending.push_back(bgr.clone());
     if (!error.empty()) {
         err << "corvane: " << error << "\n";
         return 1;
     }
-    if (pendingBgr.empty()) {
+    if (pending.empty()) {
         err << "corvane: \"" << input << "\" holds no frames\n";
         return 1;
     }
-    const std::int32_t H = pendingBgr.front().rows, W = pendingBgr.front().cols;
-    if (!segmenter.Start(pendingFrames, H, W, &error)) {
+    const std::int32_t H = pending.front().rows, W = pending.front().cols;
+    if (!segmenter.Start(pending, &error)) {
         err << "corvane: " << error << "\n";
         return 1;
     }
@@ -406,28 +402,19 @@ int Segment(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     cv::Mat mask, prob;
     for (;;) {
         if (maxFrames > 0 && frameNumber >= maxFrames) break;
-        if (pendingNext < pendingBgr.size()) {
-            bgr = pendingBgr[pendingNext];
-            frame.swap(pendingFrames[pendingNext]);
-            ++pendingNext;
-            if (pendingNext == pendingBgr.size()) {
-                pendingBgr.clear();
-                pendingFrames.clear();
-                pendingNext = 0;
-                pendingBgr.shrink_to_fit();
+        if (pendingNext < pending.size()) {
+            bgr = pending[pendingNext];
+            pending[pendingNext++].release();
+        } else if (!source.Read(bgr, &error)) {
+            if (!error.empty()) {
+                progress.Update(frameNumber, true);
+                err << "corvane: " << error << " (stopped after " << frameNumber
+                    << " frames; no output written)\n";
+                return 1;
             }
-        } else {
-            if (!source.Read(bgr, &error)) {
-                if (!error.empty()) {
-                    progress.Update(frameNumber, true);
-                    err << "corvane: " << error << " (stopped after " << frameNumber
-                        << " frames; no output written)\n";
-                    return 1;
-                }
-                break;
-            }
-            ToModelFrame(bgr, frame);
+            break;
         }
+        if (method == Method::Corvane) ToModelFrame(bgr, frame);
         ++frameNumber;
         if (!segmenter.Process(bgr, frame, mask, probability || sheetRows > 0 ? &prob : nullptr,
                                &error)) {

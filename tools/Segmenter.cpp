@@ -1,5 +1,6 @@
 #include "Segmenter.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "UpdateModel.h"
@@ -32,10 +33,13 @@ std::int32_t Segmenter::InitialFrameCount() const {
     return parameters_.initialFrames < 1 ? 1 : parameters_.initialFrames;
 }
 
-bool Segmenter::Start(const std::vector<std::vector<double>>& frames, std::int32_t H,
-                      std::int32_t W, std::string* error) {
-    H_ = H;
-    W_ = W;
+bool Segmenter::Start(const std::vector<cv::Mat>& frames, std::string* error) {
+    if (frames.empty()) {
+        *error = "no frame to start from";
+        return false;
+    }
+    H_ = frames.front().rows;
+    W_ = frames.front().cols;
     frameNumber_ = 0;
     if (method_ == Method::Mog2) {
         subtractor_ = cv::createBackgroundSubtractorMOG2();
@@ -45,14 +49,28 @@ bool Segmenter::Start(const std::vector<std::vector<double>>& frames, std::int32
         subtractor_ = cv::createBackgroundSubtractorKNN();
         return true;
     }
-    if (frames.empty()) {
-        *error = "no frame to build the model from";
-        return false;
-    }
+    const std::int64_t N = static_cast<std::int64_t>(H_) * W_;
+    std::vector<double> median(static_cast<std::size_t>(3 * N));
+    const std::int64_t slice = 1 << 16;
+    std::vector<std::vector<double>> values(frames.size(), std::vector<double>(slice));
     std::vector<const double*> pointers;
-    for (const auto& frame : frames) pointers.push_back(frame.data());
-    model_ = BuildInitialModelFromFrames(parameters_, pointers, H, W);
-    columnMask_.assign(static_cast<std::size_t>(H) * static_cast<std::size_t>(W), 0);
+    for (const auto& v : values) pointers.push_back(v.data());
+    for (int ch = 0; ch < 3; ++ch) {
+        for (std::int64_t p0 = 0; p0 < N; p0 += slice) {
+            const std::int64_t count = std::min(slice, N - p0);
+            for (std::size_t f = 0; f < frames.size(); ++f)
+                for (std::int64_t i = 0; i < count; ++i) {
+                    const std::int64_t p = p0 + i;  // column-major: row p mod H, column p div H
+                    const cv::Vec3b& bgr = frames[f].at<cv::Vec3b>(static_cast<int>(p % H_),
+                                                                   static_cast<int>(p / H_));
+                    values[f][static_cast<std::size_t>(i)] = bgr[2 - ch];  // red, green, blue
+                }
+            const std::vector<double> part = MedianFrame(pointers, count);
+            std::copy(part.begin(), part.end(), median.begin() + ch * N + p0);
+        }
+    }
+    model_ = BuildInitialModel(parameters_, median.data(), H_, W_);
+    columnMask_.assign(static_cast<std::size_t>(N), 0);
     return true;
 }
 

@@ -28,11 +28,11 @@ public:
     // subtractors need none).
     std::int32_t InitialFrameCount() const;
 
-    // Builds the starting model from the leading frames (model layout, see
-    // ToModelFrame); at least one frame. Returns false with a message when the
-    // model cannot be built.
-    bool Start(const std::vector<std::vector<double>>& frames, std::int32_t H, std::int32_t W,
-               std::string* error);
+    // Builds the starting model from the leading frames (8-bit BGR, all of one
+    // size; at least one): BuildInitialModel from their MedianFrame, the
+    // median taken a slice of pixels at a time so that only one frame's worth
+    // of doubles is held however many frames there are.
+    bool Start(const std::vector<cv::Mat>& frames, std::string* error);
 
     // Segments the next frame, given both as 8-bit BGR and in the model layout.
     // `mask` becomes an H x W CV_8U image of 0 and 255. `probability`, when not
