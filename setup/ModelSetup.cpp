@@ -46,9 +46,17 @@ OwnedModel BuildInitialModel(const ModelParameters& parameters, const double* fr
     model.CurrentFrame = 0;
 
     model.Mu.resize(static_cast<std::size_t>(3 * K * N));
+    std::vector<double> offsets(static_cast<std::size_t>(K), 0.0);
+    if (K > 1)
+        for (std::int64_t j = 0; j < K; ++j)
+            offsets[j] = parameters.initialSpread *
+                         (2.0 * static_cast<double>(j) / static_cast<double>(K - 1) - 1.0);
     for (std::int64_t p = 0; p < N; ++p)
         for (std::int64_t j = 0; j < K; ++j)
-            for (int ch = 0; ch < 3; ++ch) model.Mu[(p * K + j) * 3 + ch] = frame[ch * N + p];
+            for (int ch = 0; ch < 3; ++ch) {
+                const double mean = frame[ch * N + p] + offsets[j];
+                model.Mu[(p * K + j) * 3 + ch] = mean < 0.0 ? 0.0 : (mean > 255.0 ? 255.0 : mean);
+            }
     model.Sigma2.assign(static_cast<std::size_t>(K * N), parameters.initialVariance);
     model.imMask.assign(static_cast<std::size_t>(N), 0.0);
     model.Pi.assign(static_cast<std::size_t>(N), parameters.initialPrior);
@@ -82,12 +90,53 @@ std::vector<double> MedianFrame(const std::vector<const double*>& frames, std::i
     return median;
 }
 
+FrameStatistics LeadingFrameStatistics(const std::vector<const double*>& frames, std::int64_t N) {
+    FrameStatistics statistics;
+    statistics.median = MedianFrame(frames, 3 * N);
+    statistics.variance.assign(static_cast<std::size_t>(N), 0.0);
+    if (frames.size() < 2) return statistics;
+    std::vector<std::vector<double>> deviations(frames.size(),
+                                                std::vector<double>(static_cast<std::size_t>(3 * N)));
+    std::vector<const double*> pointers;
+    for (std::size_t f = 0; f < frames.size(); ++f) {
+        for (std::int64_t i = 0; i < 3 * N; ++i)
+            deviations[f][i] = std::fabs(frames[f][i] - statistics.median[i]);
+        pointers.push_back(deviations[f].data());
+    }
+    const std::vector<double> mad = MedianFrame(pointers, 3 * N);
+    for (std::int64_t p = 0; p < N; ++p) {
+        const double s0 = 1.4826 * mad[p];
+        const double s1 = 1.4826 * mad[N + p];
+        const double s2 = 1.4826 * mad[2 * N + p];
+        statistics.variance[p] = (s0 * s0 + s1 * s1 + s2 * s2) / 3;
+    }
+    return statistics;
+}
+
+OwnedModel BuildInitialModelFromStatistics(const ModelParameters& parameters,
+                                           const FrameStatistics& statistics, std::int32_t H,
+                                           std::int32_t W) {
+    OwnedModel model = BuildInitialModel(parameters, statistics.median.data(), H, W);
+    const std::int64_t N = static_cast<std::int64_t>(H) * W;
+    const std::int64_t K = static_cast<std::int64_t>(parameters.mapRows) * parameters.mapColumns;
+    for (std::int64_t p = 0; p < N; ++p) {
+        const double variance = statistics.variance[p];
+        double cap = parameters.varianceCapFactor * variance;
+        if (cap < parameters.maximumVariance) cap = parameters.maximumVariance;
+        if (cap > parameters.maximumVarianceLimit) cap = parameters.maximumVarianceLimit;
+        double start = variance > parameters.initialVariance ? variance : parameters.initialVariance;
+        if (start > cap) start = cap;
+        model.MaximumVariance[p] = cap;
+        for (std::int64_t j = 0; j < K; ++j) model.Sigma2[p * K + j] = start;
+    }
+    return model;
+}
+
 OwnedModel BuildInitialModelFromFrames(const ModelParameters& parameters,
                                        const std::vector<const double*>& frames, std::int32_t H,
                                        std::int32_t W) {
     const std::int64_t N = static_cast<std::int64_t>(H) * W;
-    const std::vector<double> median = MedianFrame(frames, 3 * N);
-    return BuildInitialModel(parameters, median.data(), H, W);
+    return BuildInitialModelFromStatistics(parameters, LeadingFrameStatistics(frames, N), H, W);
 }
 
 double LearningRateForFrame(const ModelParameters& parameters, std::int64_t frameNumber) {

@@ -19,10 +19,22 @@ struct ModelParameters {
     std::int32_t mapRows = 3;
     std::int32_t mapColumns = 3;
 
-    // Starting variance of every neuron (Sigma2), squared colour units.
+    // Spread of the starting neuron means around the starting colour x:
+    // neuron j starts at x + o_j in each channel, o_j = spread * (2j/(K-1) - 1)
+    // (evenly from -spread to +spread; 0 for K = 1), clamped to 0..255.
+    double initialSpread = 0.0;
+    // Starting variance of every neuron (Sigma2), squared colour units: the
+    // larger of this and the pixel's variance in the leading frames (see
+    // LeadingFrameStatistics), but at most the pixel's cap.
     double initialVariance = 100.0;
-    // Cap on a neuron's variance (MaximumVariance, same for every pixel).
+    // Cap on a neuron's variance (MaximumVariance) for a pixel that was steady
+    // in the leading frames. A pixel that varied gets a cap of
+    // varianceCapFactor times its variance there, at least maximumVariance and
+    // at most maximumVarianceLimit: waving leaves and edges that shake with
+    // the camera keep wide neurons, a steady road keeps narrow ones.
     double maximumVariance = 400.0;
+    double varianceCapFactor = 0.0;
+    double maximumVarianceLimit = 400.0;
     // Floor added to a neuron's variance inside the density (MinimumVariance).
     double minimumVariance = 25.0;
 
@@ -73,10 +85,32 @@ struct OwnedModel {
 OwnedModel BuildInitialModel(const ModelParameters& parameters, const double* frame,
                              std::int32_t H, std::int32_t W);
 
-// A model whose neurons start at the per-pixel, per-channel median of
-// `frames` (each an H x W x 3 column-major array); for an even count, the mean
-// of the two middle values. The prior, variances and covariances are those of
-// BuildInitialModel.
+// What the leading frames say about every pixel.
+struct FrameStatistics {
+    // 3*N: per pixel and channel, the median over the frames (channel ch of
+    // pixel p at ch*N + p, as in a frame).
+    std::vector<double> median;
+    // N: the pixel's variance in the frames, squared colour units, estimated
+    // robustly from the median absolute deviation: per channel
+    // s = 1.4826 * median(|x - median|), then (s0*s0 + s1*s1 + s2*s2) / 3.
+    std::vector<double> variance;
+};
+
+// The statistics of `frames`, each an N-pixel frame (3*N doubles, channel ch
+// of pixel p at ch*N + p). A single frame gives variance 0 everywhere.
+FrameStatistics LeadingFrameStatistics(const std::vector<const double*>& frames, std::int64_t N);
+
+// A model started from the statistics of the leading frames: neurons at the
+// median (spread by initialSpread), per pixel
+//   MaximumVariance = min(maximumVarianceLimit,
+//                         max(maximumVariance, varianceCapFactor * variance))
+//   Sigma2          = min(MaximumVariance, max(initialVariance, variance))
+// and the prior, indicator variance and covariances of BuildInitialModel.
+OwnedModel BuildInitialModelFromStatistics(const ModelParameters& parameters,
+                                           const FrameStatistics& statistics, std::int32_t H,
+                                           std::int32_t W);
+
+// BuildInitialModelFromStatistics of LeadingFrameStatistics(frames).
 OwnedModel BuildInitialModelFromFrames(const ModelParameters& parameters,
                                        const std::vector<const double*>& frames, std::int32_t H,
                                        std::int32_t W);

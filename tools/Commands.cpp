@@ -56,11 +56,17 @@ std::string HelpText() {
       << d.mapColumns << "]\n"
          "  --init-frames N       neurons start at the median of the first N frames ["
       << d.initialFrames << "]\n"
+         "  --spread D            starting neuron means spread evenly over colour +-D ["
+      << d.initialSpread << "]\n"
          "  --initial-variance V  starting neuron variance, squared colour units ["
       << d.initialVariance << "]\n"
          "  --minimum-variance V  variance floor inside the density [" << d.minimumVariance
       << "]\n"
-         "  --maximum-variance V  cap on neuron variances [" << d.maximumVariance << "]\n"
+         "  --maximum-variance V  cap on neuron variances of pixels steady in the first\n"
+         "                        frames [" << d.maximumVariance << "]\n"
+         "  --cap-factor F        a pixel that varied in them gets F times its variance\n"
+         "                        there as its cap [" << d.varianceCapFactor << "]\n"
+         "  --variance-limit V    ... but never more than V [" << d.maximumVarianceLimit << "]\n"
          "  --prior P             starting foreground prior [" << d.initialPrior << "]\n"
          "  --indicator-variance V  starting variance and covariance of the foreground\n"
          "                        indicator [" << d.initialIndicatorVariance << "]\n"
@@ -228,9 +234,12 @@ std::string DescribeParameters(const ModelParameters& p) {
     s << std::setprecision(17);
     s << "map " << p.mapRows << "x" << p.mapColumns << "\n"
       << "init-frames " << p.initialFrames << "\n"
+      << "spread " << p.initialSpread << "\n"
       << "initial-variance " << p.initialVariance << "\n"
       << "minimum-variance " << p.minimumVariance << "\n"
       << "maximum-variance " << p.maximumVariance << "\n"
+      << "cap-factor " << p.varianceCapFactor << "\n"
+      << "variance-limit " << p.maximumVarianceLimit << "\n"
       << "prior " << p.initialPrior << "\n"
       << "indicator-variance " << p.initialIndicatorVariance << "\n"
       << "step-size " << p.stepSize << "\n"
@@ -290,8 +299,14 @@ int Segment(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         } else if (o == "--init-frames") {
             ok = a.Int(o, 1, 1000, &n);
             p.initialFrames = static_cast<std::int32_t>(n);
+        } else if (o == "--spread") {
+            ok = a.Double(o, 0, 255, &p.initialSpread);
         } else if (o == "--initial-variance") {
             ok = a.Double(o, 0, kHuge, &p.initialVariance);
+        } else if (o == "--cap-factor") {
+            ok = a.Double(o, 0, kHuge, &p.varianceCapFactor);
+        } else if (o == "--variance-limit") {
+            ok = a.Double(o, 0, kHuge, &p.maximumVarianceLimit);
         } else if (o == "--minimum-variance") {
             ok = a.Double(o, 1e-6, kHuge, &p.minimumVariance);
         } else if (o == "--maximum-variance") {
@@ -334,8 +349,8 @@ int Segment(const std::vector<std::string>& args, std::ostream& out, std::ostrea
                "apply to corvane only\n";
         return 2;
     }
-    if (p.maximumVariance < p.initialVariance) {
-        err << "corvane: --maximum-variance must be at least --initial-variance\n";
+    if (p.maximumVarianceLimit < p.maximumVariance) {
+        err << "corvane: --variance-limit must be at least --maximum-variance\n";
         return 2;
     }
     const std::string& input = positional[0];

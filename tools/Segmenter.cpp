@@ -50,26 +50,32 @@ bool Segmenter::Start(const std::vector<cv::Mat>& frames, std::string* error) {
         return true;
     }
     const std::int64_t N = static_cast<std::int64_t>(H_) * W_;
-    std::vector<double> median(static_cast<std::size_t>(3 * N));
-    const std::int64_t slice = 1 << 16;
-    std::vector<std::vector<double>> values(frames.size(), std::vector<double>(slice));
+    FrameStatistics statistics;
+    statistics.median.resize(static_cast<std::size_t>(3 * N));
+    statistics.variance.resize(static_cast<std::size_t>(N));
+    // Slices of up to `slice` pixels, each frame's slice laid out as a small
+    // frame: three planes of `count` values.
+    const std::int64_t slice = 1 << 15;
+    std::vector<std::vector<double>> values(frames.size(), std::vector<double>(3 * slice));
     std::vector<const double*> pointers;
     for (const auto& v : values) pointers.push_back(v.data());
-    for (int ch = 0; ch < 3; ++ch) {
-        for (std::int64_t p0 = 0; p0 < N; p0 += slice) {
-            const std::int64_t count = std::min(slice, N - p0);
-            for (std::size_t f = 0; f < frames.size(); ++f)
-                for (std::int64_t i = 0; i < count; ++i) {
-                    const std::int64_t p = p0 + i;  // column-major: row p mod H, column p div H
-                    const cv::Vec3b& bgr = frames[f].at<cv::Vec3b>(static_cast<int>(p % H_),
-                                                                   static_cast<int>(p / H_));
-                    values[f][static_cast<std::size_t>(i)] = bgr[2 - ch];  // red, green, blue
-                }
-            const std::vector<double> part = MedianFrame(pointers, count);
-            std::copy(part.begin(), part.end(), median.begin() + ch * N + p0);
-        }
+    for (std::int64_t p0 = 0; p0 < N; p0 += slice) {
+        const std::int64_t count = std::min(slice, N - p0);
+        for (std::size_t f = 0; f < frames.size(); ++f)
+            for (std::int64_t i = 0; i < count; ++i) {
+                const std::int64_t p = p0 + i;  // column-major: row p mod H, column p div H
+                const cv::Vec3b& bgr =
+                    frames[f].at<cv::Vec3b>(static_cast<int>(p % H_), static_cast<int>(p / H_));
+                for (int ch = 0; ch < 3; ++ch)
+                    values[f][static_cast<std::size_t>(ch * count + i)] = bgr[2 - ch];  // R, G, B
+            }
+        const FrameStatistics part = LeadingFrameStatistics(pointers, count);
+        for (int ch = 0; ch < 3; ++ch)
+            std::copy(part.median.begin() + ch * count, part.median.begin() + (ch + 1) * count,
+                      statistics.median.begin() + ch * N + p0);
+        std::copy(part.variance.begin(), part.variance.end(), statistics.variance.begin() + p0);
     }
-    model_ = BuildInitialModel(parameters_, median.data(), H_, W_);
+    model_ = BuildInitialModelFromStatistics(parameters_, statistics, H_, W_);
     columnMask_.assign(static_cast<std::size_t>(N), 0);
     return true;
 }

@@ -29,9 +29,9 @@ public:
     std::int32_t InitialFrameCount() const;
 
     // Builds the starting model from the leading frames (8-bit BGR, all of one
-    // size; at least one): BuildInitialModel from their MedianFrame, the
-    // median taken a slice of pixels at a time so that only one frame's worth
-    // of doubles is held however many frames there are.
+    // size; at least one): BuildInitialModelFromStatistics of their
+    // LeadingFrameStatistics, taken a slice of pixels at a time so that few
+    // doubles are held however many and however large the frames are.
     bool Start(const std::vector<cv::Mat>& frames, std::string* error);
 
     // Segments the next frame, given both as 8-bit BGR and in the model layout.
@@ -42,6 +42,8 @@ public:
                  cv::Mat* probability, std::string* error);
 
     Method method() const { return method_; }
+    // Corvane's model (empty for the OpenCV methods).
+    const OwnedModel& model() const { return model_; }
     const ModelParameters& parameters() const { return parameters_; }
 
 private:

@@ -114,3 +114,52 @@ TEST(ThresholdMaskTest, MedianKeepsMajoritiesWithZerosOutsideTheImage) {
 
 }  // namespace
 }  // namespace corvane::test
+
+namespace corvane::test {
+namespace {
+
+TEST(LeadingFrameStatisticsTest, RobustVarianceFromTheMedianAbsoluteDeviation) {
+    // N = 1: the frames hold R, G, B of one pixel. Red varies, with one
+    // outlier that the median absolute deviation ignores.
+    const std::vector<double> f1{10, 50, 7}, f2{14, 50, 7}, f3{12, 50, 7}, f4{250, 50, 7},
+        f5{11, 50, 7};
+    const FrameStatistics s =
+        LeadingFrameStatistics({f1.data(), f2.data(), f3.data(), f4.data(), f5.data()}, 1);
+    EXPECT_EQ(s.median, (std::vector<double>{12, 50, 7}));
+    // |x - 12| = 2, 2, 0, 238, 1: median 2.
+    const double s0 = 1.4826 * 2.0;
+    ASSERT_EQ(s.variance.size(), 1u);
+    EXPECT_EQ(s.variance[0], (s0 * s0 + 0.0 * 0.0 + 0.0 * 0.0) / 3);
+    EXPECT_EQ(LeadingFrameStatistics({f4.data()}, 1).variance, std::vector<double>{0.0});
+}
+
+TEST(LeadingFrameStatisticsTest, CapsAndStartingVariancesFollowTheVariance) {
+    ModelParameters parameters;
+    parameters.mapRows = 1;
+    parameters.mapColumns = 2;
+    parameters.initialVariance = 30;
+    parameters.maximumVariance = 100;
+    parameters.varianceCapFactor = 4;
+    parameters.maximumVarianceLimit = 900;
+    FrameStatistics statistics;
+    statistics.median.assign(9, 128.0);  // N = 3
+    statistics.variance = {5, 50, 400};
+    const OwnedModel model = BuildInitialModelFromStatistics(parameters, statistics, 1, 3);
+    // Steady pixel: the base cap and the starting variance; moderate: cap
+    // 4 * 50 = 200, start 50; lively: 4 * 400 = 1600 limited to 900, start 400.
+    EXPECT_EQ(model.MaximumVariance, (std::vector<double>{100, 200, 900}));
+    EXPECT_EQ(model.Sigma2, (std::vector<double>{30, 30, 50, 50, 400, 400}));
+}
+
+TEST(BuildInitialModelTest, SpreadPlacesNeuronsEvenlyAroundTheColourWithinRange) {
+    ModelParameters parameters;
+    parameters.mapRows = 3;
+    parameters.mapColumns = 1;
+    parameters.initialSpread = 10;
+    const std::vector<double> frame{5, 100, 250};  // one pixel
+    const OwnedModel model = BuildInitialModel(parameters, frame.data(), 1, 1);
+    EXPECT_EQ(model.Mu, (std::vector<double>{0, 90, 240, 5, 100, 250, 15, 110, 255}));
+}
+
+}  // namespace
+}  // namespace corvane::test
