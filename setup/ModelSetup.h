@@ -11,31 +11,41 @@
 
 namespace corvane {
 
-// Every parameter of a model's start and of the neighbourhood matrix, with its
-// meaning, unit and default. Colours are in 0..255 per channel; variances are
-// per channel, in squared colour units.
+// Every parameter of a model's start, of the neighbourhood matrix and of the
+// mask, with its meaning, unit and default. Colours are in 0..255 per channel;
+// variances are per channel, in squared colour units. The defaults were chosen
+// for ordinary surveillance and traffic video (checked on the CDnet highway
+// sequence and on a copy of it with simulated camera shake); one setting for
+// every video.
 struct ModelParameters {
     // Map shape: NumMapRows x NumMapColumns neurons per pixel (K = product).
     std::int32_t mapRows = 3;
     std::int32_t mapColumns = 3;
 
+    // The model starts from the first `initialFrames` frames (fewer when the
+    // video is shorter): per pixel and channel their median is the starting
+    // colour, and their robust spread the pixel's starting variance (see
+    // LeadingFrameStatistics). Nine frames outvote an object that covers a
+    // pixel in up to four of them.
+    std::int32_t initialFrames = 9;
     // Spread of the starting neuron means around the starting colour x:
     // neuron j starts at x + o_j in each channel, o_j = spread * (2j/(K-1) - 1)
     // (evenly from -spread to +spread; 0 for K = 1), clamped to 0..255.
-    double initialSpread = 0.0;
-    // Starting variance of every neuron (Sigma2), squared colour units: the
-    // larger of this and the pixel's variance in the leading frames (see
-    // LeadingFrameStatistics), but at most the pixel's cap.
+    double initialSpread = 10.0;
+    // Starting variance of every neuron (Sigma2): the larger of this and the
+    // pixel's variance in the leading frames, but at most the pixel's cap.
     double initialVariance = 100.0;
     // Cap on a neuron's variance (MaximumVariance) for a pixel that was steady
-    // in the leading frames. A pixel that varied gets a cap of
-    // varianceCapFactor times its variance there, at least maximumVariance and
-    // at most maximumVarianceLimit: waving leaves and edges that shake with
-    // the camera keep wide neurons, a steady road keeps narrow ones.
-    double maximumVariance = 400.0;
-    double varianceCapFactor = 0.0;
-    double maximumVarianceLimit = 400.0;
-    // Floor added to a neuron's variance inside the density (MinimumVariance).
+    // in the leading frames (a standard deviation of 10 per channel). A pixel
+    // that varied gets a cap of varianceCapFactor times its variance there,
+    // at least maximumVariance and at most maximumVarianceLimit: waving leaves
+    // and edges that shake with the camera keep wide neurons, a steady road
+    // keeps narrow ones that a car does not match.
+    double maximumVariance = 100.0;
+    double varianceCapFactor = 4.0;
+    double maximumVarianceLimit = 900.0;
+    // Floor added to a neuron's variance inside the density (MinimumVariance):
+    // camera noise and compression, a standard deviation of 5 per channel.
     double minimumVariance = 25.0;
 
     // Starting foreground prior of every pixel (Pi), a probability.
@@ -47,26 +57,27 @@ struct ModelParameters {
     // frames are smoothed as a plain 3x3 average.
     double initialIndicatorVariance = 0.05;
 
-    // Neighbourhood matrix: the winner moves at `learningRate` per frame, a
-    // neuron at grid distance d at learningRate * exp(-d^2 / (2 width^2)).
-    double learningRate = 0.05;
+    // Neighbourhood matrix: the winner moves at `learningRate` per frame (a
+    // time constant of 50 frames), a neuron at map distance d at
+    // learningRate * exp(-d^2 / (2 width^2)); width 0: the winner alone.
+    double learningRate = 0.02;
     double neighborhoodWidth = 1.0;
 
-    // Initialisation: the neurons start at the per-pixel, per-channel median
-    // of the first `initialFrames` frames (fewer when the video is shorter).
-    std::int32_t initialFrames = 1;
-
-    // Calibration: during the first `calibrationFrames` frames the neighbourhood
-    // matrix of frame t (1-based) uses the learning rate
-    // max(learningRate, calibrationRate / t) instead of learningRate.
+    // Calibration: during the first `calibrationFrames` frames the matrix of
+    // frame t (1-based) uses the learning rate max(learningRate,
+    // calibrationRate / t) instead. Off by default: the leading-frame start
+    // already gives a settled model.
     std::int32_t calibrationFrames = 0;
     double calibrationRate = 1.0;
 
-    // Pixels whose imMask exceeds this are reported as foreground.
-    double maskThreshold = 0.5;
-    // Side of the square window of the median filter applied to the binary
-    // mask (odd; 1 or less: no filtering).
-    std::int32_t medianSize = 1;
+    // Pixels whose smoothed foreground probability (imMask) exceeds this are
+    // foreground. Below 0.5 because the model's smoothing divides by 9 and
+    // weighs neighbours by correlations below 1, which lowers the probability
+    // at the edges of objects.
+    double maskThreshold = 0.25;
+    // Side of the square median filter applied to the binary mask (odd; 1:
+    // none): removes specks and fills pinholes.
+    std::int32_t medianSize = 5;
 };
 
 // A model whose arrays live in std::vectors, for hosts without MATLAB.

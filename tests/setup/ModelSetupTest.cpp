@@ -21,6 +21,9 @@ TEST(BuildInitialModelTest, NeuronsStartAtTheMedianOfTheLeadingFrames) {
     ModelParameters parameters;
     parameters.mapRows = 2;
     parameters.mapColumns = 1;
+    parameters.initialSpread = 0;
+    parameters.initialVariance = 100;
+    parameters.maximumVariance = 100;
     const std::int32_t H = 1, W = 2;  // N = 2, frames hold 6 values
     const std::vector<double> f1{10, 20, 30, 40, 50, 60}, f2{12, 90, 32, 42, 52, 62},
         f3{11, 21, 31, 41, 51, 250};
