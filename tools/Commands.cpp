@@ -455,8 +455,9 @@ int Segment(const std::vector<std::string>& args, std::ostream& out, std::ostrea
                                  mask.clone()});
     if (sheetRows > 0) {
         const std::string title = std::string(MethodName(method)) + " on " +
-                                  fs::path(input).filename().string() + ", " +
-                                  std::to_string(frameNumber) + " frames";
+                                  fs::path(input).filename().string() + " (" +
+                                  std::to_string(W) + "x" + std::to_string(H) + ", " +
+                                  std::to_string(frameNumber) + " frames)";
         if (!WriteImage((work / "contact-sheet.png").string(), ContactSheet(sheet, title), &error)) {
             err << "corvane: " << error << "\n";
             return 1;

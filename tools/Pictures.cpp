@@ -17,7 +17,7 @@ void Caption(cv::Mat& image, const std::string& text, cv::Point at, double scale
     cv::putText(image, text, at, cv::FONT_HERSHEY_SIMPLEX, scale, colour, thickness, cv::LINE_AA);
 }
 
-cv::Mat AsBgr(const cv::Mat& image, const cv::Size& size) {
+cv::Mat AsBgr(const cv::Mat& image, const cv::Size& size, int interpolation) {
     cv::Mat bgr;
     if (image.empty()) {
         bgr = cv::Mat(size, CV_8UC3, kGrey);
@@ -30,7 +30,7 @@ cv::Mat AsBgr(const cv::Mat& image, const cv::Size& size) {
         bgr = image;
     if (bgr.size() != size) {
         cv::Mat scaled;
-        cv::resize(bgr, scaled, size, 0, 0, cv::INTER_NEAREST);
+        cv::resize(bgr, scaled, size, 0, 0, interpolation);
         bgr = scaled;
     }
     return bgr;
@@ -41,22 +41,36 @@ cv::Mat AsBgr(const cv::Mat& image, const cv::Size& size) {
 cv::Mat ContactSheet(const std::vector<SheetRow>& rows, const std::string& title) {
     if (rows.empty()) return cv::Mat();
     const cv::Size frame = rows.front().input.size();
-    const double scale = std::max(1.0, std::floor(900.0 / (3.0 * frame.width + 40.0)));
-    const cv::Size cell(static_cast<int>(frame.width * scale), static_cast<int>(frame.height * scale));
-    const int gap = 10, header = 50, captionHeight = 28;
+    const int gap = 10;
+    // Small frames are enlarged by a whole factor so that the sheet is at
+    // least about 900 pixels wide.
+    const int scale = std::max(1, static_cast<int>(std::ceil(900.0 / (3.0 * frame.width + 4 * gap))));
+    const cv::Size cell(frame.width * scale, frame.height * scale);
+    const int header = 64, captionHeight = 24;
     const int width = 3 * cell.width + 4 * gap;
     const int rowHeight = captionHeight + cell.height + gap;
     cv::Mat sheet(header + static_cast<int>(rows.size()) * rowHeight, width, CV_8UC3, kWhite);
-    Caption(sheet, title, cv::Point(gap, 32), 0.75, kBlack, 2);
+    // The title, made smaller until it fits.
+    double titleScale = 0.8;
+    int baseline = 0;
+    while (titleScale > 0.3 &&
+           cv::getTextSize(title, cv::FONT_HERSHEY_SIMPLEX, titleScale, 2, &baseline).width >
+               width - 2 * gap)
+        titleScale -= 0.05;
+    Caption(sheet, title, cv::Point(gap, 28), titleScale, kBlack, 2);
     const char* const columns[] = {"input", "foreground probability", "mask"};
+    for (int k = 0; k < 3; ++k)
+        Caption(sheet, columns[k], cv::Point(gap + k * (cell.width + gap), header - 10), 0.55,
+                kBlack, 1);
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const int top = header + static_cast<int>(i) * rowHeight;
-        const cv::Mat cells[] = {AsBgr(rows[i].input, cell), AsBgr(rows[i].probability, cell),
-                                 AsBgr(rows[i].mask, cell)};
+        Caption(sheet, "frame " + std::to_string(rows[i].frameNumber),
+                cv::Point(gap, top + captionHeight - 7), 0.5, cv::Scalar(80, 80, 80));
+        const cv::Mat cells[] = {AsBgr(rows[i].input, cell, cv::INTER_LINEAR),
+                                 AsBgr(rows[i].probability, cell, cv::INTER_NEAREST),
+                                 AsBgr(rows[i].mask, cell, cv::INTER_NEAREST)};
         for (int k = 0; k < 3; ++k) {
             const int left = gap + k * (cell.width + gap);
-            Caption(sheet, "frame " + std::to_string(rows[i].frameNumber) + ": " + columns[k],
-                    cv::Point(left, top + captionHeight - 8), 0.5);
             cells[k].copyTo(sheet(cv::Rect(left, top + captionHeight, cell.width, cell.height)));
         }
     }
