@@ -222,7 +222,7 @@ bool WriteImage(const std::string& path, const cv::Mat& image, std::string* erro
     bool written = false;
     try {
         written = cv::imwrite(path, image);
-    } catch (const cv::Exception& e) {
+    } catch (const cv::Exception&) {
         written = false;
     }
     if (!written) *error = "cannot write \"" + path + "\"";
@@ -268,7 +268,6 @@ int Segment(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         }
         const std::string o = a.Take();
         long long n = 0;
-        double v = 0;
         bool ok = true;
         const bool modelOption = o != "--method" && o != "--probability" && o != "--sheet" &&
                                  o != "--max-frames" && o != "--quiet";
@@ -337,7 +336,6 @@ int Segment(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         }
         if (!ok) return 2;
         modelOptionGiven = modelOptionGiven || modelOption;
-        (void)v;
     }
     if (positional.size() != 2) {
         err << "corvane: usage: corvane segment INPUT OUTDIR [options] (see corvane --help)\n";
@@ -357,6 +355,20 @@ int Segment(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     const std::string& outdir = positional[1];
 
     std::string error;
+    {
+        // Replacing OUTDIR must never delete the frames being read.
+        std::error_code ec;
+        fs::path inputPath = fs::path(input);
+        if (input.find('%') != std::string::npos) inputPath = inputPath.parent_path();
+        const fs::path in = fs::weakly_canonical(fs::absolute(inputPath, ec), ec);
+        const fs::path outPath = fs::weakly_canonical(fs::absolute(outdir, ec), ec);
+        const auto mismatch = std::mismatch(outPath.begin(), outPath.end(), in.begin(), in.end());
+        if (!ec && mismatch.first == outPath.end()) {
+            err << "corvane: the output folder \"" << outdir << "\" holds the input \"" << input
+                << "\"; choose another output folder\n";
+            return 1;
+        }
+    }
     FrameSource source;
     if (!source.Open(input, &error)) {
         err << "corvane: " << error << "\n";
@@ -448,6 +460,9 @@ int Segment(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         progress.Update(frameNumber);
     }
     progress.Update(frameNumber, true);
+    if (source.FrameCount() > frameNumber && (maxFrames < 0 || frameNumber < maxFrames))
+        err << "corvane: warning: the input announced " << source.FrameCount()
+            << " frames but only " << frameNumber << " could be decoded\n";
     // A video may hold fewer frames than it announced; show its last frame then.
     if (sheetRows > 0 && sheet.size() < sheetFrames.size() && !mask.empty() &&
         (sheet.empty() || sheet.back().frameNumber != frameNumber))

@@ -122,6 +122,12 @@ TEST_F(SegmentTest, ReportsBadInputOutputAndUsage) {
     EXPECT_EQ(Corvane({"segment", input, folder / "file.txt"}, nullptr, &err), 1);
     EXPECT_FALSE(fs::exists(out));
 
+    // An output folder that holds the input is refused, even one written by
+    // an earlier run: replacing it would delete the frames.
+    ASSERT_EQ(Corvane({"segment", input, folder / "in"}, nullptr, &err), 1);
+    EXPECT_NE(err.find("holds the input"), std::string::npos) << err;
+    EXPECT_EQ(Names(folder / "in").size(), 6u);
+
     EXPECT_EQ(Corvane({"segment", input}, nullptr, &err), 2);
     EXPECT_EQ(Corvane({"segment", input, out, "--threshold"}, nullptr, &err), 2);
     EXPECT_EQ(Corvane({"segment", input, out, "--threshold", "1.5"}, nullptr, &err), 2);
