@@ -86,7 +86,8 @@ std::string HelpText() {
       << d.medianSize << "]\n"
          "\n"
          "corvane evaluate MASKS... GROUNDTRUTH [options]\n"
-         "  Scores one or more mask folders (files 000001.png, ...; foreground where the\n"
+         "  Scores one or more mask folders (files 000001.png, ..., or a printf-style\n"
+         "  pattern such as results/bin%06d.png numbered from 1; foreground where the\n"
          "  value is 128 or more) against label images: 255 moving (foreground), 0 static\n"
          "  and 50 shadow (background), 85 and 170 not scored; counts are summed over\n"
          "  all scored frames. GROUNDTRUTH is a folder of label images in name order, a\n"
@@ -541,6 +542,17 @@ std::vector<std::string> SplitCommas(const std::string& text) {
     return parts;
 }
 
+// A CSV field, quoted when it holds a comma, a quote or a line break.
+std::string CsvField(const std::string& text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+    std::string quoted = "\"";
+    for (char c : text) {
+        if (c == '"') quoted += '"';
+        quoted += c;
+    }
+    return quoted + "\"";
+}
+
 int Evaluate(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     Arguments a(args, err);
     std::vector<std::string> positional;
@@ -644,8 +656,21 @@ int Evaluate(const std::vector<std::string>& args, std::ostream& out, std::ostre
             return 1;
         }
     }
-    for (const auto& m : positional) {
-        if (!fs::is_directory(m, ec)) {
+    // Masks: a folder of 000001.png, ... or a pattern such as res/bin%06d.png.
+    std::vector<NumberPattern> maskPatterns(positional.size());
+    for (std::size_t i = 0; i < positional.size(); ++i) {
+        const std::string& m = positional[i];
+        if (m.find('%') != std::string::npos) {
+            if (!maskPatterns[i].Parse(m, &error)) {
+                err << "corvane: " << error << "\n";
+                return 1;
+            }
+        } else if (fs::is_directory(m, ec)) {
+            maskPatterns[i].prefix = (fs::path(m) / "").string();
+            maskPatterns[i].width = 6;
+            maskPatterns[i].zeroPad = true;
+            maskPatterns[i].suffix = ".png";
+        } else {
             err << "corvane: the mask folder \"" << m << "\" does not exist\n";
             return 1;
         }
@@ -661,7 +686,7 @@ int Evaluate(const std::vector<std::string>& args, std::ostream& out, std::ostre
             return 1;
         }
         for (std::size_t i = 0; i < positional.size(); ++i) {
-            const std::string maskFile = (fs::path(positional[i]) / MaskName(f)).string();
+            const std::string maskFile = maskPatterns[i].Format(f);
             const cv::Mat mask = ReadGrey(maskFile);
             if (mask.empty()) {
                 err << "corvane: no readable mask for frame " << f << " (\"" << maskFile
@@ -698,7 +723,7 @@ int Evaluate(const std::vector<std::string>& args, std::ostream& out, std::ostre
         csv << std::setprecision(6);
         for (const auto& r : results) {
             const Scores& s = r.scores;
-            csv << r.label << "," << r.counts.frames << "," << r.counts.tp << "," << r.counts.fp
+            csv << CsvField(r.label) << "," << r.counts.frames << "," << r.counts.tp << "," << r.counts.fp
                 << "," << r.counts.fn << "," << r.counts.tn;
             for (double v : {s.recall, s.specificity, s.fpr, s.fnr, s.pwc, s.precision, s.f})
                 csv << "," << (std::isfinite(v) ? Number(v, 6) : std::string("nan"));

@@ -212,6 +212,18 @@ TEST_F(EvaluateTest, SequenceFolderGivesFramesAndRegionOfInterest) {
     EXPECT_NE(out.find("Frames 1 to 2"), std::string::npos) << out;
 }
 
+TEST_F(EvaluateTest, MasksByPatternAndLabelsThatNeedQuoting) {
+    fs::create_directory(folder / "other");
+    fs::copy_file(folder / "masks/000001.png", folder / "other/bin0001.png");
+    fs::copy_file(folder / "masks/000002.png", folder / "other/bin0002.png");
+    ASSERT_EQ(Corvane({"evaluate", folder / "other/bin%04d.png", folder / "seq/groundtruth",
+                       "--labels", "a \"b\" c", "--csv", "-"},
+                      &out, &err),
+              0)
+        << err;
+    EXPECT_NE(out.find("\"a \"\"b\"\" c\",2,2,4,2,14,"), std::string::npos) << out;
+}
+
 TEST_F(EvaluateTest, ReportsMissingMasksAndBadArguments) {
     fs::remove(folder / "masks/000002.png");
     EXPECT_EQ(Corvane({"evaluate", folder / "masks", folder / "seq"}, &out, &err), 1);
