@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -25,6 +26,12 @@
 namespace fs = std::filesystem;
 
 namespace corvane::tools {
+
+namespace {
+volatile std::sig_atomic_t stopRequested = 0;
+}  // namespace
+
+void RequestStop() { stopRequested = 1; }
 
 std::string HelpText() {
     const ModelParameters d;
@@ -100,7 +107,8 @@ std::string HelpText() {
          "  --csv FILE            also write the scores as CSV (- for standard output)\n"
          "  --chart FILE.png      also write a bar chart of the F-measures\n"
          "\n"
-         "Exit status: 0 success, 1 failure (message on standard error), 2 bad usage.\n";
+         "Exit status: 0 success, 1 failure (message on standard error), 2 bad usage,\n"
+         "130 interrupted (Ctrl-C; the unfinished output is removed).\n";
     return s.str();
 }
 
@@ -255,6 +263,7 @@ std::string DescribeParameters(const ModelParameters& p) {
 
 int Segment(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
             bool terminal) {
+    stopRequested = 0;
     Arguments a(args, err);
     std::vector<std::string> positional;
     ModelParameters p;
@@ -429,6 +438,11 @@ int Segment(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     std::vector<double> frame;
     cv::Mat mask, prob;
     for (;;) {
+        if (stopRequested) {
+            progress.Update(frameNumber, true);
+            err << "corvane: interrupted after " << frameNumber << " frames; no output written\n";
+            return 130;
+        }
         if (maxFrames > 0 && frameNumber >= maxFrames) break;
         if (pendingNext < pending.size()) {
             bgr = pending[pendingNext];

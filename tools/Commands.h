@@ -14,6 +14,10 @@ namespace corvane::tools {
 int RunCorvane(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                bool terminal);
 
+// Asks a running `segment` to stop after the current frame, remove its
+// unfinished output and return 130. Safe to call from a signal handler.
+void RequestStop();
+
 // The text of `corvane --help`.
 std::string HelpText();
 

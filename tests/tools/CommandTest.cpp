@@ -1,11 +1,17 @@
+#include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
+
+#include <spawn.h>
+#include <sys/wait.h>
 
 #include "OutputFolder.h"
 #include "ToolsTestSupport.h"
@@ -261,6 +267,43 @@ TEST(EndToEndTest, SegmentsTheShippedClip) {
     }
     EXPECT_GT(found, 100);
     EXPECT_LT(found, 4 * 160 * 120 / 4);
+}
+
+}  // namespace
+}  // namespace corvane::tools::test
+
+extern char** environ;
+
+namespace corvane::tools::test {
+namespace {
+
+// The real command, interrupted with SIGINT while it works, removes its
+// unfinished output and exits with 130.
+TEST(InterruptTest, CtrlCLeavesNoOutput) {
+    TempFolder folder;
+    const std::string out = folder / "out";
+    std::vector<std::string> args{CORVANE_COMMAND, "segment", CORVANE_SAMPLE_CLIP, out, "--quiet"};
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ), 0);
+    // Wait until it has written a few masks, then interrupt it.
+    bool started = false;
+    for (int i = 0; i < 4000 && !started; ++i) {
+        for (const auto& name : Names(folder.path().string()))
+            if (name.rfind("out.incomplete-", 0) == 0 &&
+                Names((folder.path() / name).string()).size() >= 3)
+                started = true;
+        if (!started) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_TRUE(started);
+    kill(pid, SIGINT);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 130);
+    EXPECT_TRUE(Names(folder.path().string()).empty());
 }
 
 }  // namespace
