@@ -38,6 +38,7 @@ int main(int argc, char** argv) {
     const std::int64_t N = static_cast<std::int64_t>(scene.H) * scene.W;
 
     std::uint64_t tp = 0, fp = 0, fn = 0, tn = 0;
+    std::vector<std::uint8_t> mask(static_cast<std::size_t>(N));
     double seconds = 0;
     for (int t = 0; t < frames; ++t) {
         scene.Render(t, frame, &truth);
@@ -50,8 +51,9 @@ int main(int argc, char** argv) {
         }
         seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         if (t < warmUp) continue;
+        ThresholdMask(parameters, owned.imMask.data(), scene.H, scene.W, mask.data());
         for (std::int64_t p = 0; p < N; ++p) {
-            const bool found = owned.imMask[p] > parameters.maskThreshold;
+            const bool found = mask[p] != 0;
             const bool moving = truth[p] != 0;
             tp += found && moving;
             fp += found && !moving;

@@ -10,10 +10,13 @@ packages=(build-essential cmake pkg-config)
 # MinGW-w64 cross compilers (and dlltool, objdump) for Corvane.mexw64/.mexw32.
 windows_packages=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64 mingw-w64-tools)
 case "$profile" in
-  demo) ;;
+  demo)
+    # OpenCV reads the sample clip and writes the masks and the contact sheet.
+    packages+=(libopencv-dev)
+    ;;
   windows) packages+=("${windows_packages[@]}") ;;
   test)
-    packages+=(googletest libgtest-dev libbenchmark-dev)
+    packages+=(googletest libgtest-dev libbenchmark-dev libopencv-dev)
     # GNU Octave runs the MEX gateway, the MATLAB toolbox and its build script
     # in the tests; octave-dev brings mkoctfile and the MEX headers. octave-cli
     # needs none of octave's Recommends (plotting, Java, docs).

@@ -1,5 +1,6 @@
 #include "ModelSetup.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace corvane {
@@ -45,9 +46,17 @@ OwnedModel BuildInitialModel(const ModelParameters& parameters, const double* fr
     model.CurrentFrame = 0;
 
     model.Mu.resize(static_cast<std::size_t>(3 * K * N));
+    std::vector<double> offsets(static_cast<std::size_t>(K), 0.0);
+    if (K > 1)
+        for (std::int64_t j = 0; j < K; ++j)
+            offsets[j] = parameters.initialSpread *
+                         (2.0 * static_cast<double>(j) / static_cast<double>(K - 1) - 1.0);
     for (std::int64_t p = 0; p < N; ++p)
         for (std::int64_t j = 0; j < K; ++j)
-            for (int ch = 0; ch < 3; ++ch) model.Mu[(p * K + j) * 3 + ch] = frame[ch * N + p];
+            for (int ch = 0; ch < 3; ++ch) {
+                const double mean = frame[ch * N + p] + offsets[j];
+                model.Mu[(p * K + j) * 3 + ch] = mean < 0.0 ? 0.0 : (mean > 255.0 ? 255.0 : mean);
+            }
     model.Sigma2.assign(static_cast<std::size_t>(K * N), parameters.initialVariance);
     model.imMask.assign(static_cast<std::size_t>(N), 0.0);
     model.Pi.assign(static_cast<std::size_t>(N), parameters.initialPrior);
@@ -66,6 +75,117 @@ OwnedModel BuildInitialModel(const ModelParameters& parameters, const double* fr
             if (exists[s]) model.Cov[p * 4 + s] = parameters.initialIndicatorVariance;
     }
     return model;
+}
+
+std::vector<double> MedianFrame(const std::vector<const double*>& frames, std::int64_t count) {
+    std::vector<double> median(static_cast<std::size_t>(count), 0.0);
+    const std::size_t F = frames.size();
+    if (F == 0) return median;
+    std::vector<double> values(F);
+    for (std::int64_t i = 0; i < count; ++i) {
+        for (std::size_t f = 0; f < F; ++f) values[f] = frames[f][i];
+        std::sort(values.begin(), values.end());
+        median[i] = F % 2 == 1 ? values[F / 2] : (values[F / 2 - 1] + values[F / 2]) / 2;
+    }
+    return median;
+}
+
+FrameStatistics LeadingFrameStatistics(const std::vector<const double*>& frames, std::int64_t N) {
+    FrameStatistics statistics;
+    statistics.median = MedianFrame(frames, 3 * N);
+    statistics.variance.assign(static_cast<std::size_t>(N), 0.0);
+    if (frames.size() < 2) return statistics;
+    std::vector<std::vector<double>> deviations(frames.size(),
+                                                std::vector<double>(static_cast<std::size_t>(3 * N)));
+    std::vector<const double*> pointers;
+    for (std::size_t f = 0; f < frames.size(); ++f) {
+        for (std::int64_t i = 0; i < 3 * N; ++i)
+            deviations[f][i] = std::fabs(frames[f][i] - statistics.median[i]);
+        pointers.push_back(deviations[f].data());
+    }
+    const std::vector<double> mad = MedianFrame(pointers, 3 * N);
+    for (std::int64_t p = 0; p < N; ++p) {
+        const double s0 = 1.4826 * mad[p];
+        const double s1 = 1.4826 * mad[N + p];
+        const double s2 = 1.4826 * mad[2 * N + p];
+        statistics.variance[p] = (s0 * s0 + s1 * s1 + s2 * s2) / 3;
+    }
+    return statistics;
+}
+
+OwnedModel BuildInitialModelFromStatistics(const ModelParameters& parameters,
+                                           const FrameStatistics& statistics, std::int32_t H,
+                                           std::int32_t W) {
+    OwnedModel model = BuildInitialModel(parameters, statistics.median.data(), H, W);
+    const std::int64_t N = static_cast<std::int64_t>(H) * W;
+    const std::int64_t K = static_cast<std::int64_t>(parameters.mapRows) * parameters.mapColumns;
+    for (std::int64_t p = 0; p < N; ++p) {
+        const double variance = statistics.variance[p];
+        double cap = parameters.varianceCapFactor * variance;
+        if (cap < parameters.maximumVariance) cap = parameters.maximumVariance;
+        if (cap > parameters.maximumVarianceLimit) cap = parameters.maximumVarianceLimit;
+        double start = variance > parameters.initialVariance ? variance : parameters.initialVariance;
+        if (start > cap) start = cap;
+        model.MaximumVariance[p] = cap;
+        for (std::int64_t j = 0; j < K; ++j) model.Sigma2[p * K + j] = start;
+    }
+    return model;
+}
+
+OwnedModel BuildInitialModelFromFrames(const ModelParameters& parameters,
+                                       const std::vector<const double*>& frames, std::int32_t H,
+                                       std::int32_t W) {
+    const std::int64_t N = static_cast<std::int64_t>(H) * W;
+    return BuildInitialModelFromStatistics(parameters, LeadingFrameStatistics(frames, N), H, W);
+}
+
+double LearningRateForFrame(const ModelParameters& parameters, std::int64_t frameNumber) {
+    double rate = parameters.learningRate;
+    if (frameNumber >= 1 && frameNumber <= parameters.calibrationFrames) {
+        const double calibration = parameters.calibrationRate / static_cast<double>(frameNumber);
+        if (calibration > rate) rate = calibration;
+    }
+    return rate;
+}
+
+std::vector<double> NeighborhoodMatrixForFrame(const ModelParameters& parameters,
+                                               std::int64_t frameNumber) {
+    ModelParameters scheduled = parameters;
+    scheduled.learningRate = LearningRateForFrame(parameters, frameNumber);
+    return BuildNeighborhoodMatrix(scheduled);
+}
+
+void ThresholdMask(const ModelParameters& parameters, const double* imMask, std::int32_t H,
+                   std::int32_t W, std::uint8_t* mask) {
+    const std::int64_t N = static_cast<std::int64_t>(H) * W;
+    const std::int32_t size = parameters.medianSize;
+    if (size <= 1) {
+        for (std::int64_t p = 0; p < N; ++p) mask[p] = imMask[p] > parameters.maskThreshold ? 255 : 0;
+        return;
+    }
+    // Summed-area table of the thresholded map, (H + 1) x (W + 1) column-major,
+    // so every window count costs four look-ups.
+    const std::int64_t H1 = static_cast<std::int64_t>(H) + 1;
+    std::vector<std::int64_t> sums(static_cast<std::size_t>(H1 * (W + 1)), 0);
+    for (std::int64_t c = 0; c < W; ++c)
+        for (std::int64_t r = 0; r < H; ++r) {
+            const std::int64_t on = imMask[c * H + r] > parameters.maskThreshold ? 1 : 0;
+            sums[(c + 1) * H1 + r + 1] =
+                on + sums[c * H1 + r + 1] + sums[(c + 1) * H1 + r] - sums[c * H1 + r];
+        }
+    const std::int64_t half = size / 2;
+    const std::int64_t needed = (static_cast<std::int64_t>(size) * size + 1) / 2;
+    for (std::int64_t c = 0; c < W; ++c) {
+        const std::int64_t c0 = std::max<std::int64_t>(c - half, 0);
+        const std::int64_t c1 = std::min<std::int64_t>(c + half + 1, W);
+        for (std::int64_t r = 0; r < H; ++r) {
+            const std::int64_t r0 = std::max<std::int64_t>(r - half, 0);
+            const std::int64_t r1 = std::min<std::int64_t>(r + half + 1, H);
+            const std::int64_t count =
+                sums[c1 * H1 + r1] - sums[c0 * H1 + r1] - sums[c1 * H1 + r0] + sums[c0 * H1 + r0];
+            mask[c * H + r] = count >= needed ? 255 : 0;
+        }
+    }
 }
 
 std::vector<double> BuildNeighborhoodMatrix(const ModelParameters& parameters) {

@@ -11,19 +11,41 @@
 
 namespace corvane {
 
-// Every parameter of a model's start and of the neighbourhood matrix, with its
-// meaning, unit and default. Colours are in 0..255 per channel; variances are
-// per channel, in squared colour units.
+// Every parameter of a model's start, of the neighbourhood matrix and of the
+// mask, with its meaning, unit and default. Colours are in 0..255 per channel;
+// variances are per channel, in squared colour units. The defaults were chosen
+// for ordinary surveillance and traffic video (checked on the CDnet highway
+// sequence and on a copy of it with simulated camera shake); one setting for
+// every video.
 struct ModelParameters {
     // Map shape: NumMapRows x NumMapColumns neurons per pixel (K = product).
     std::int32_t mapRows = 3;
     std::int32_t mapColumns = 3;
 
-    // Starting variance of every neuron (Sigma2), squared colour units.
+    // The model starts from the first `initialFrames` frames (fewer when the
+    // video is shorter): per pixel and channel their median is the starting
+    // colour, and their robust spread the pixel's starting variance (see
+    // LeadingFrameStatistics). Nine frames outvote an object that covers a
+    // pixel in up to four of them.
+    std::int32_t initialFrames = 9;
+    // Spread of the starting neuron means around the starting colour x:
+    // neuron j starts at x + o_j in each channel, o_j = spread * (2j/(K-1) - 1)
+    // (evenly from -spread to +spread; 0 for K = 1), clamped to 0..255.
+    double initialSpread = 10.0;
+    // Starting variance of every neuron (Sigma2): the larger of this and the
+    // pixel's variance in the leading frames, but at most the pixel's cap.
     double initialVariance = 100.0;
-    // Cap on a neuron's variance (MaximumVariance, same for every pixel).
-    double maximumVariance = 400.0;
-    // Floor added to a neuron's variance inside the density (MinimumVariance).
+    // Cap on a neuron's variance (MaximumVariance) for a pixel that was steady
+    // in the leading frames (a standard deviation of 10 per channel). A pixel
+    // that varied gets a cap of varianceCapFactor times its variance there,
+    // at least maximumVariance and at most maximumVarianceLimit: waving leaves
+    // and edges that shake with the camera keep wide neurons, a steady road
+    // keeps narrow ones that a car does not match.
+    double maximumVariance = 100.0;
+    double varianceCapFactor = 4.0;
+    double maximumVarianceLimit = 900.0;
+    // Floor added to a neuron's variance inside the density (MinimumVariance):
+    // camera noise and compression, a standard deviation of 5 per channel.
     double minimumVariance = 25.0;
 
     // Starting foreground prior of every pixel (Pi), a probability.
@@ -35,13 +57,27 @@ struct ModelParameters {
     // frames are smoothed as a plain 3x3 average.
     double initialIndicatorVariance = 0.05;
 
-    // Neighbourhood matrix: the winner moves at `learningRate` per frame, a
-    // neuron at grid distance d at learningRate * exp(-d^2 / (2 width^2)).
-    double learningRate = 0.05;
+    // Neighbourhood matrix: the winner moves at `learningRate` per frame (a
+    // time constant of 50 frames), a neuron at map distance d at
+    // learningRate * exp(-d^2 / (2 width^2)); width 0: the winner alone.
+    double learningRate = 0.02;
     double neighborhoodWidth = 1.0;
 
-    // Pixels whose imMask exceeds this are reported as foreground.
-    double maskThreshold = 0.5;
+    // Calibration: during the first `calibrationFrames` frames the matrix of
+    // frame t (1-based) uses the learning rate max(learningRate,
+    // calibrationRate / t) instead. Off by default: the leading-frame start
+    // already gives a settled model.
+    std::int32_t calibrationFrames = 0;
+    double calibrationRate = 1.0;
+
+    // Pixels whose smoothed foreground probability (imMask) exceeds this are
+    // foreground. Below 0.5 because the model's smoothing divides by 9 and
+    // weighs neighbours by correlations below 1, which lowers the probability
+    // at the edges of objects.
+    double maskThreshold = 0.25;
+    // Side of the square median filter applied to the binary mask (odd; 1:
+    // none): removes specks and fills pinholes.
+    std::int32_t medianSize = 5;
 };
 
 // A model whose arrays live in std::vectors, for hosts without MATLAB.
@@ -60,9 +96,61 @@ struct OwnedModel {
 OwnedModel BuildInitialModel(const ModelParameters& parameters, const double* frame,
                              std::int32_t H, std::int32_t W);
 
+// What the leading frames say about every pixel.
+struct FrameStatistics {
+    // 3*N: per pixel and channel, the median over the frames (channel ch of
+    // pixel p at ch*N + p, as in a frame).
+    std::vector<double> median;
+    // N: the pixel's variance in the frames, squared colour units, estimated
+    // robustly from the median absolute deviation: per channel
+    // s = 1.4826 * median(|x - median|), then (s0*s0 + s1*s1 + s2*s2) / 3.
+    std::vector<double> variance;
+};
+
+// The statistics of `frames`, each an N-pixel frame (3*N doubles, channel ch
+// of pixel p at ch*N + p). A single frame gives variance 0 everywhere.
+FrameStatistics LeadingFrameStatistics(const std::vector<const double*>& frames, std::int64_t N);
+
+// A model started from the statistics of the leading frames: neurons at the
+// median (spread by initialSpread), per pixel
+//   MaximumVariance = min(maximumVarianceLimit,
+//                         max(maximumVariance, varianceCapFactor * variance))
+//   Sigma2          = min(MaximumVariance, max(initialVariance, variance))
+// and the prior, indicator variance and covariances of BuildInitialModel.
+OwnedModel BuildInitialModelFromStatistics(const ModelParameters& parameters,
+                                           const FrameStatistics& statistics, std::int32_t H,
+                                           std::int32_t W);
+
+// BuildInitialModelFromStatistics of LeadingFrameStatistics(frames).
+OwnedModel BuildInitialModelFromFrames(const ModelParameters& parameters,
+                                       const std::vector<const double*>& frames, std::int32_t H,
+                                       std::int32_t W);
+
+// The per-element median of `frames`, each of `count` doubles (the mean of the
+// two middle values for an even number of frames).
+std::vector<double> MedianFrame(const std::vector<const double*>& frames, std::int64_t count);
+
 // The K x K neighbourhood matrix of the map (column w: the rates of every
 // neuron when neuron w wins). Neuron j sits at map row j mod NumMapRows,
 // column j div NumMapRows.
 std::vector<double> BuildNeighborhoodMatrix(const ModelParameters& parameters);
+
+// The learning rate of the winner for frame `frameNumber` (1-based): the
+// calibration rate during the first calibrationFrames frames, if larger, and
+// learningRate after them.
+double LearningRateForFrame(const ModelParameters& parameters, std::int64_t frameNumber);
+
+// The neighbourhood matrix to update frame `frameNumber` (1-based) with:
+// BuildNeighborhoodMatrix with LearningRateForFrame as its learning rate.
+std::vector<double> NeighborhoodMatrixForFrame(const ModelParameters& parameters,
+                                               std::int64_t frameNumber);
+
+// The binary mask of a foreground probability map (H x W, column-major):
+// 255 where imMask > maskThreshold, else 0, then, when medianSize > 1, a
+// medianSize x medianSize median filter with zeros outside the image: a pixel
+// stays foreground when at least (medianSize^2 + 1) / 2 pixels of its window
+// are. `mask` receives N bytes in column-major order.
+void ThresholdMask(const ModelParameters& parameters, const double* imMask, std::int32_t H,
+                   std::int32_t W, std::uint8_t* mask);
 
 }  // namespace corvane

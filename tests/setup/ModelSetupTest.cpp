@@ -1,0 +1,168 @@
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "ModelSetup.h"
+
+namespace corvane::test {
+namespace {
+
+TEST(MedianFrameTest, OddCountTakesTheMiddleEvenCountTheMeanOfTheTwoMiddle) {
+    const std::vector<double> a{1, 10, 5}, b{3, 0, 5}, c{2, 7, 200}, d{9, 8, 0};
+    EXPECT_EQ(MedianFrame({a.data(), b.data(), c.data()}, 3), (std::vector<double>{2, 7, 5}));
+    EXPECT_EQ(MedianFrame({a.data(), b.data(), c.data(), d.data()}, 3),
+              (std::vector<double>{2.5, 7.5, 5}));
+    EXPECT_EQ(MedianFrame({a.data()}, 3), a);
+}
+
+TEST(BuildInitialModelTest, NeuronsStartAtTheMedianOfTheLeadingFrames) {
+    ModelParameters parameters;
+    parameters.mapRows = 2;
+    parameters.mapColumns = 1;
+    parameters.initialSpread = 0;
+    parameters.initialVariance = 100;
+    parameters.maximumVariance = 100;
+    const std::int32_t H = 1, W = 2;  // N = 2, frames hold 6 values
+    const std::vector<double> f1{10, 20, 30, 40, 50, 60}, f2{12, 90, 32, 42, 52, 62},
+        f3{11, 21, 31, 41, 51, 250};
+    const OwnedModel model = BuildInitialModelFromFrames(parameters, {f1.data(), f2.data(), f3.data()}, H, W);
+    // Mu: (p*K + j)*3 + ch; the frame: ch*N + p.
+    const std::vector<double> expected{11, 31, 51, 11, 31, 51, 21, 41, 62, 21, 41, 62};
+    EXPECT_EQ(model.Mu, expected);
+    EXPECT_EQ(model.Sigma2, std::vector<double>(4, parameters.initialVariance));
+    EXPECT_EQ(model.Pi, std::vector<double>(2, parameters.initialPrior));
+}
+
+TEST(ScheduleTest, CalibrationRateAppliesOnlyWhileLargerAndWithinItsFrames) {
+    ModelParameters parameters;
+    parameters.learningRate = 0.05;
+    parameters.calibrationFrames = 40;
+    parameters.calibrationRate = 1.0;
+    EXPECT_EQ(LearningRateForFrame(parameters, 1), 1.0);
+    EXPECT_EQ(LearningRateForFrame(parameters, 10), 0.1);
+    EXPECT_EQ(LearningRateForFrame(parameters, 20), 0.05);
+    EXPECT_EQ(LearningRateForFrame(parameters, 30), 0.05);   // 1/30 is below the rate
+    EXPECT_EQ(LearningRateForFrame(parameters, 41), 0.05);
+    parameters.calibrationFrames = 0;
+    EXPECT_EQ(LearningRateForFrame(parameters, 1), 0.05);
+
+    parameters.calibrationFrames = 40;
+    const std::vector<double> first = NeighborhoodMatrixForFrame(parameters, 2);
+    ModelParameters fast = parameters;
+    fast.learningRate = 0.5;
+    EXPECT_EQ(first, BuildNeighborhoodMatrix(fast));
+}
+
+TEST(NeighborhoodMatrixTest, GaussianOverMapDistance) {
+    ModelParameters parameters;
+    parameters.mapRows = 2;
+    parameters.mapColumns = 2;
+    parameters.learningRate = 0.1;
+    parameters.neighborhoodWidth = 1.0;
+    const std::vector<double> m = BuildNeighborhoodMatrix(parameters);
+    ASSERT_EQ(m.size(), 16u);
+    // Neuron j at map row j % 2, column j / 2; column w holds the rates when w wins.
+    EXPECT_EQ(m[0 * 4 + 0], 0.1);
+    EXPECT_EQ(m[0 * 4 + 1], 0.1 * std::exp(-0.5));   // one row apart
+    EXPECT_EQ(m[0 * 4 + 3], 0.1 * std::exp(-1.0));   // diagonal
+    EXPECT_EQ(m[3 * 4 + 2], m[2 * 4 + 3]);
+    parameters.neighborhoodWidth = 0;
+    const std::vector<double> winnerOnly = BuildNeighborhoodMatrix(parameters);
+    for (int w = 0; w < 4; ++w)
+        for (int j = 0; j < 4; ++j) EXPECT_EQ(winnerOnly[w * 4 + j], w == j ? 0.1 : 0.0);
+}
+
+// Column-major H x W helper: rows given top to bottom.
+std::vector<double> Map(std::int32_t H, std::int32_t W, std::initializer_list<double> rows) {
+    std::vector<double> map(static_cast<std::size_t>(H * W));
+    auto it = rows.begin();
+    for (std::int32_t r = 0; r < H; ++r)
+        for (std::int32_t c = 0; c < W; ++c) map[static_cast<std::size_t>(c * H + r)] = *it++;
+    return map;
+}
+
+TEST(ThresholdMaskTest, StrictlyAboveTheThreshold) {
+    ModelParameters parameters;
+    parameters.maskThreshold = 0.25;
+    parameters.medianSize = 1;
+    const std::vector<double> map = Map(1, 4, {0.25, 0.2500001, NAN, 3.0});
+    std::vector<std::uint8_t> mask(4);
+    ThresholdMask(parameters, map.data(), 1, 4, mask.data());
+    EXPECT_EQ(mask, (std::vector<std::uint8_t>{0, 255, 0, 255}));
+}
+
+TEST(ThresholdMaskTest, MedianKeepsMajoritiesWithZerosOutsideTheImage) {
+    ModelParameters parameters;
+    parameters.maskThreshold = 0.5;
+    parameters.medianSize = 3;
+    const std::int32_t H = 4, W = 5;
+    // A lone pixel (row 0, col 4) vanishes, a hole (row 2, col 1) is filled,
+    // and the block's corner at the image border needs 5 of its 9 window
+    // pixels but has only 4 inside the image.
+    const std::vector<double> map = Map(H, W, {1, 1, 1, 0, 1,   //
+                                               1, 1, 1, 0, 0,   //
+                                               1, 0, 1, 0, 0,   //
+                                               1, 1, 1, 0, 0});
+    std::vector<std::uint8_t> mask(static_cast<std::size_t>(H * W));
+    ThresholdMask(parameters, map.data(), H, W, mask.data());
+    const std::vector<double> expected = Map(H, W, {0, 1, 0, 0, 0,   //
+                                                    1, 1, 1, 0, 0,   //
+                                                    1, 1, 1, 0, 0,   //
+                                                    0, 1, 0, 0, 0});
+    for (std::size_t p = 0; p < mask.size(); ++p)
+        EXPECT_EQ(mask[p], expected[p] > 0 ? 255 : 0) << "pixel " << p;
+}
+
+}  // namespace
+}  // namespace corvane::test
+
+namespace corvane::test {
+namespace {
+
+TEST(LeadingFrameStatisticsTest, RobustVarianceFromTheMedianAbsoluteDeviation) {
+    // N = 1: the frames hold R, G, B of one pixel. Red varies, with one
+    // outlier that the median absolute deviation ignores.
+    const std::vector<double> f1{10, 50, 7}, f2{14, 50, 7}, f3{12, 50, 7}, f4{250, 50, 7},
+        f5{11, 50, 7};
+    const FrameStatistics s =
+        LeadingFrameStatistics({f1.data(), f2.data(), f3.data(), f4.data(), f5.data()}, 1);
+    EXPECT_EQ(s.median, (std::vector<double>{12, 50, 7}));
+    // |x - 12| = 2, 2, 0, 238, 1: median 2.
+    const double s0 = 1.4826 * 2.0;
+    ASSERT_EQ(s.variance.size(), 1u);
+    EXPECT_EQ(s.variance[0], (s0 * s0 + 0.0 * 0.0 + 0.0 * 0.0) / 3);
+    EXPECT_EQ(LeadingFrameStatistics({f4.data()}, 1).variance, std::vector<double>{0.0});
+}
+
+TEST(LeadingFrameStatisticsTest, CapsAndStartingVariancesFollowTheVariance) {
+    ModelParameters parameters;
+    parameters.mapRows = 1;
+    parameters.mapColumns = 2;
+    parameters.initialVariance = 30;
+    parameters.maximumVariance = 100;
+    parameters.varianceCapFactor = 4;
+    parameters.maximumVarianceLimit = 900;
+    FrameStatistics statistics;
+    statistics.median.assign(9, 128.0);  // N = 3
+    statistics.variance = {5, 50, 400};
+    const OwnedModel model = BuildInitialModelFromStatistics(parameters, statistics, 1, 3);
+    // Steady pixel: the base cap and the starting variance; moderate: cap
+    // 4 * 50 = 200, start 50; lively: 4 * 400 = 1600 limited to 900, start 400.
+    EXPECT_EQ(model.MaximumVariance, (std::vector<double>{100, 200, 900}));
+    EXPECT_EQ(model.Sigma2, (std::vector<double>{30, 30, 50, 50, 400, 400}));
+}
+
+TEST(BuildInitialModelTest, SpreadPlacesNeuronsEvenlyAroundTheColourWithinRange) {
+    ModelParameters parameters;
+    parameters.mapRows = 3;
+    parameters.mapColumns = 1;
+    parameters.initialSpread = 10;
+    const std::vector<double> frame{5, 100, 250};  // one pixel
+    const OwnedModel model = BuildInitialModel(parameters, frame.data(), 1, 1);
+    EXPECT_EQ(model.Mu, (std::vector<double>{0, 90, 240, 5, 100, 250, 15, 110, 255}));
+}
+
+}  // namespace
+}  // namespace corvane::test

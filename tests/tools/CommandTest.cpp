@@ -1,0 +1,310 @@
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <opencv2/imgcodecs.hpp>
+
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include "OutputFolder.h"
+#include "ToolsTestSupport.h"
+
+namespace fs = std::filesystem;
+
+namespace corvane::tools::test {
+namespace {
+
+std::vector<std::string> MaskNames(int frames) {
+    std::vector<std::string> names;
+    for (int f = 1; f <= frames; ++f) {
+        char name[16];
+        std::snprintf(name, sizeof name, "%06d.png", f);
+        names.push_back(name);
+    }
+    return names;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+class SegmentTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fs::create_directory(folder / "in");
+        WriteSceneImages(folder / "in", "f%03d.png", 1, 6);
+    }
+    TempFolder folder;
+    std::string input = folder / "in/f%03d.png";
+    std::string out = folder / "out";
+    std::string err;
+};
+
+TEST_F(SegmentTest, WritesOneNumberedMaskPerFrameAndARunRecord) {
+    ASSERT_EQ(Corvane({"segment", input, out, "--init-frames", "1"}, nullptr, &err), 0) << err;
+    std::vector<std::string> expected = MaskNames(6);
+    expected.push_back(kRunRecord);
+    EXPECT_EQ(Names(out), expected);
+    // Nothing left beside the output but the input.
+    EXPECT_EQ(Names(folder.path().string()), (std::vector<std::string>{"in", "out"}));
+    EXPECT_NE(ReadFile(folder / "out/corvane-run.txt").find("frames 6"), std::string::npos);
+
+    // Frame 6: the white square covers rows 3..6, columns 7..10.
+    const cv::Mat mask = cv::imread(folder / "out/000006.png", cv::IMREAD_UNCHANGED);
+    ASSERT_EQ(mask.type(), CV_8U);
+    ASSERT_EQ(mask.size(), cv::Size(24, 16));
+    EXPECT_EQ(mask.at<std::uint8_t>(4, 9), 255);
+    EXPECT_EQ(mask.at<std::uint8_t>(12, 20), 0);
+    for (auto it = mask.begin<std::uint8_t>(); it != mask.end<std::uint8_t>(); ++it)
+        ASSERT_TRUE(*it == 0 || *it == 255);
+}
+
+TEST_F(SegmentTest, WritesProbabilitiesAndAContactSheetOnRequest) {
+    ASSERT_EQ(Corvane({"segment", input, out, "--probability", "--sheet", "2"}, nullptr, &err), 0)
+        << err;
+    EXPECT_EQ(Names(folder / "out/probability"), MaskNames(6));
+    const cv::Mat sheet = cv::imread(folder / "out/contact-sheet.png");
+    ASSERT_FALSE(sheet.empty());
+    EXPECT_GT(sheet.rows, 2 * 16);
+}
+
+TEST_F(SegmentTest, ReplacesAnEarlierRunButNoOtherFolder) {
+    ASSERT_EQ(Corvane({"segment", input, out}, nullptr, &err), 0) << err;
+    ASSERT_EQ(Corvane({"segment", input, out, "--max-frames", "3"}, nullptr, &err), 0) << err;
+    std::vector<std::string> expected = MaskNames(3);
+    expected.push_back(kRunRecord);
+    EXPECT_EQ(Names(out), expected);  // no stale masks 4..6
+
+    const std::string foreign = folder / "photos";
+    fs::create_directory(foreign);
+    std::ofstream(folder / "photos/holiday.png") << "keep me";
+    EXPECT_EQ(Corvane({"segment", input, foreign}, nullptr, &err), 1);
+    EXPECT_NE(err.find("did not write"), std::string::npos) << err;
+    EXPECT_EQ(Names(foreign), std::vector<std::string>{"holiday.png"});
+}
+
+TEST_F(SegmentTest, RunsOpenCvSubtractorsOnTheSameFrames) {
+    for (const char* method : {"mog2", "knn"}) {
+        ASSERT_EQ(Corvane({"segment", input, out, "--method", method}, nullptr, &err), 0) << err;
+        EXPECT_EQ(Names(out).size(), 7u) << method;
+        const cv::Mat mask = cv::imread(folder / "out/000006.png", cv::IMREAD_UNCHANGED);
+        for (auto it = mask.begin<std::uint8_t>(); it != mask.end<std::uint8_t>(); ++it)
+            ASSERT_TRUE(*it == 0 || *it == 255) << method;
+        EXPECT_NE(ReadFile(folder / "out/corvane-run.txt").find(method), std::string::npos);
+    }
+}
+
+TEST_F(SegmentTest, AFailureHalfwayLeavesNoOutput) {
+    std::ofstream(folder / "in/f004.png") << "truncated";
+    EXPECT_EQ(Corvane({"segment", input, out}, nullptr, &err), 1);
+    EXPECT_NE(err.find("f004.png"), std::string::npos) << err;
+    EXPECT_EQ(Names(folder.path().string()), std::vector<std::string>{"in"});
+
+    // The same with an earlier complete run in place: it stays as it was.
+    ASSERT_EQ(Corvane({"segment", input, out, "--max-frames", "2"}, nullptr, &err), 0) << err;
+    EXPECT_EQ(Corvane({"segment", input, out}, nullptr, &err), 1);
+    EXPECT_EQ(Names(out).size(), 3u);
+}
+
+TEST_F(SegmentTest, ReportsBadInputOutputAndUsage) {
+    EXPECT_EQ(Corvane({"segment", folder / "nothing.avi", out}, nullptr, &err), 1);
+    EXPECT_NE(err.find("does not exist"), std::string::npos) << err;
+    fs::create_directory(folder / "empty");
+    EXPECT_EQ(Corvane({"segment", folder / "empty", out}, nullptr, &err), 1);
+    EXPECT_NE(err.find("no images"), std::string::npos) << err;
+    std::ofstream(folder / "file.txt") << "x";
+    EXPECT_EQ(Corvane({"segment", input, folder / "file.txt/out"}, nullptr, &err), 1);
+    EXPECT_NE(err.find("cannot create"), std::string::npos) << err;
+    EXPECT_EQ(Corvane({"segment", input, folder / "file.txt"}, nullptr, &err), 1);
+    EXPECT_FALSE(fs::exists(out));
+
+    // An output folder that holds the input is refused, even one written by
+    // an earlier run: replacing it would delete the frames.
+    ASSERT_EQ(Corvane({"segment", input, folder / "in"}, nullptr, &err), 1);
+    EXPECT_NE(err.find("holds the input"), std::string::npos) << err;
+    EXPECT_EQ(Names(folder / "in").size(), 6u);
+
+    EXPECT_EQ(Corvane({"segment", input}, nullptr, &err), 2);
+    EXPECT_EQ(Corvane({"segment", input, out, "--threshold"}, nullptr, &err), 2);
+    EXPECT_EQ(Corvane({"segment", input, out, "--threshold", "1.5"}, nullptr, &err), 2);
+    EXPECT_EQ(Corvane({"segment", input, out, "--map", "3by3"}, nullptr, &err), 2);
+    EXPECT_EQ(Corvane({"segment", input, out, "--median", "4"}, nullptr, &err), 2);
+    EXPECT_EQ(Corvane({"segment", input, out, "--method", "mog3"}, nullptr, &err), 2);
+    EXPECT_EQ(Corvane({"segment", input, out, "--method", "knn", "--threshold", "0.5"}, nullptr, &err),
+              2);
+    EXPECT_EQ(Corvane({"segment", input, out, "--frobnicate"}, nullptr, &err), 2);
+    EXPECT_EQ(Corvane({"transmogrify"}, nullptr, &err), 2);
+    EXPECT_FALSE(fs::exists(out));
+    std::string help;
+    EXPECT_EQ(Corvane({"--help"}, &help, &err), 0);
+    EXPECT_NE(help.find("corvane evaluate"), std::string::npos);
+}
+
+// Masks and labels for two frames; frame 2 is the hand-counted case of
+// ScoringTest (TP 2, FN 2, FP 4, TN 2), frame 1 all correct background.
+class EvaluateTest : public ::testing::Test {
+protected:
+    static cv::Mat Image(std::initializer_list<int> values) {
+        cv::Mat image(3, 4, CV_8U);
+        auto it = values.begin();
+        for (int r = 0; r < 3; ++r)
+            for (int c = 0; c < 4; ++c) image.at<std::uint8_t>(r, c) = static_cast<std::uint8_t>(*it++);
+        return image;
+    }
+    void SetUp() override {
+        for (const char* dir : {"masks", "perfect", "seq", "seq/groundtruth"})
+            fs::create_directory(folder / dir);
+        const cv::Mat zero = cv::Mat::zeros(3, 4, CV_8U);
+        const cv::Mat truth = Image({255, 255, 0, 50, 255, 85, 170, 0, 0, 0, 255, 50});
+        const cv::Mat mask = Image({255, 0, 255, 0, 255, 255, 255, 255, 0, 255, 127, 200});
+        cv::imwrite(folder / "masks/000001.png", zero);
+        cv::imwrite(folder / "masks/000002.png", mask);
+        cv::imwrite(folder / "perfect/000001.png", zero);
+        cv::Mat perfect;
+        cv::compare(truth, 255, perfect, cv::CMP_EQ);
+        cv::imwrite(folder / "perfect/000002.png", perfect);
+        cv::imwrite(folder / "seq/groundtruth/gt000001.png", zero);
+        cv::imwrite(folder / "seq/groundtruth/gt000002.png", truth);
+    }
+    TempFolder folder;
+    std::string out, err;
+};
+
+TEST_F(EvaluateTest, ScoresSumOverFramesAndGoToCsv) {
+    ASSERT_EQ(Corvane({"evaluate", folder / "masks", folder / "seq/groundtruth", "--csv",
+                   folder / "scores.csv"},
+                  &out, &err),
+              0)
+        << err;
+    EXPECT_NE(out.find("Frames 1 to 2"), std::string::npos) << out;
+    const std::string csv = ReadFile(folder / "scores.csv");
+    // Frame 1 adds 12 true negatives.
+    EXPECT_NE(csv.find("masks,2,2,4,2,14,0.500000,0.777778,0.222222,0.500000,27.272727,"
+                       "0.333333,0.400000"),
+              std::string::npos)
+        << csv;
+}
+
+TEST_F(EvaluateTest, SequenceFolderGivesFramesAndRegionOfInterest) {
+    std::ofstream(folder / "seq/temporalROI.txt") << "2 2\n";
+    cv::Mat roi(3, 4, CV_8U, cv::Scalar(255));
+    roi.col(3).setTo(0);
+    cv::imwrite(folder / "seq/ROI.bmp", roi);
+    ASSERT_EQ(Corvane({"evaluate", folder / "masks", folder / "perfect", folder / "seq", "--labels",
+                   "mine,ideal", "--csv", "-", "--chart", folder / "chart.png"},
+                  &out, &err),
+              0)
+        << err;
+    EXPECT_NE(out.find("Frames 2 to 2"), std::string::npos) << out;
+    EXPECT_NE(out.find("mine,1,2,2,2,1,"), std::string::npos) << out;
+    EXPECT_NE(out.find("ideal,1,4,0,0,3,1.000000,1.000000,0.000000,0.000000,0.000000,1.000000,"
+                       "1.000000"),
+              std::string::npos)
+        << out;
+    EXPECT_FALSE(cv::imread(folder / "chart.png").empty());
+    // An explicit --frames wins over temporalROI.txt.
+    ASSERT_EQ(Corvane({"evaluate", folder / "masks", folder / "seq", "--frames", "1", "2"}, &out, &err),
+              0);
+    EXPECT_NE(out.find("Frames 1 to 2"), std::string::npos) << out;
+}
+
+TEST_F(EvaluateTest, MasksByPatternAndLabelsThatNeedQuoting) {
+    fs::create_directory(folder / "other");
+    fs::copy_file(folder / "masks/000001.png", folder / "other/bin0001.png");
+    fs::copy_file(folder / "masks/000002.png", folder / "other/bin0002.png");
+    ASSERT_EQ(Corvane({"evaluate", folder / "other/bin%04d.png", folder / "seq/groundtruth",
+                       "--labels", "a \"b\" c", "--csv", "-"},
+                      &out, &err),
+              0)
+        << err;
+    EXPECT_NE(out.find("\"a \"\"b\"\" c\",2,2,4,2,14,"), std::string::npos) << out;
+}
+
+TEST_F(EvaluateTest, ReportsMissingMasksAndBadArguments) {
+    fs::remove(folder / "masks/000002.png");
+    EXPECT_EQ(Corvane({"evaluate", folder / "masks", folder / "seq"}, &out, &err), 1);
+    EXPECT_NE(err.find("frame 2"), std::string::npos) << err;
+    EXPECT_EQ(Corvane({"evaluate", folder / "nowhere", folder / "seq"}, &out, &err), 1);
+    EXPECT_EQ(Corvane({"evaluate", folder / "masks", folder / "nolabels"}, &out, &err), 1);
+    EXPECT_EQ(Corvane({"evaluate", folder / "masks", folder / "seq", "--frames", "1", "3"}, &out, &err),
+              1);
+    EXPECT_EQ(Corvane({"evaluate", folder / "masks", folder / "seq", "--frames", "2", "1"}, &out, &err),
+              2);
+    EXPECT_EQ(Corvane({"evaluate", folder / "masks", folder / "seq", "--labels", "a,b"}, &out, &err), 2);
+    EXPECT_EQ(Corvane({"evaluate", folder / "masks"}, &out, &err), 2);
+}
+
+TEST(EndToEndTest, SegmentsTheShippedClip) {
+    TempFolder folder;
+    const std::string out = folder / "out";
+    std::string text, err;
+    ASSERT_EQ(Corvane({"segment", CORVANE_SAMPLE_CLIP, out, "--max-frames", "12", "--sheet", "2",
+                       "--probability"},
+                      &text, &err),
+              0)
+        << err;
+    EXPECT_NE(text.find("12 masks (160x120"), std::string::npos) << text;
+    std::vector<std::string> expected = MaskNames(12);
+    expected.insert(expected.end(), {"contact-sheet.png", kRunRecord, "probability"});
+    EXPECT_EQ(Names(out), expected);
+    // Cars are moving on the road from the start: some, not most, of the last
+    // frames is foreground.
+    int found = 0;
+    for (const char* name : {"000009.png", "000010.png", "000011.png", "000012.png"}) {
+        const cv::Mat mask = cv::imread((fs::path(out) / name).string(), cv::IMREAD_UNCHANGED);
+        ASSERT_EQ(mask.size(), cv::Size(160, 120));
+        found += cv::countNonZero(mask);
+    }
+    EXPECT_GT(found, 100);
+    EXPECT_LT(found, 4 * 160 * 120 / 4);
+}
+
+}  // namespace
+}  // namespace corvane::tools::test
+
+extern char** environ;
+
+namespace corvane::tools::test {
+namespace {
+
+// The real command, interrupted with SIGINT while it works, removes its
+// unfinished output and exits with 130.
+TEST(InterruptTest, CtrlCLeavesNoOutput) {
+    TempFolder folder;
+    const std::string out = folder / "out";
+    std::vector<std::string> args{CORVANE_COMMAND, "segment", CORVANE_SAMPLE_CLIP, out, "--quiet"};
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ), 0);
+    // Wait until it has written a few masks, then interrupt it.
+    bool started = false;
+    for (int i = 0; i < 4000 && !started; ++i) {
+        for (const auto& name : Names(folder.path().string()))
+            if (name.rfind("out.incomplete-", 0) == 0 &&
+                Names((folder.path() / name).string()).size() >= 3)
+                started = true;
+        if (!started) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_TRUE(started);
+    kill(pid, SIGINT);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 130);
+    EXPECT_TRUE(Names(folder.path().string()).empty());
+}
+
+}  // namespace
+}  // namespace corvane::tools::test

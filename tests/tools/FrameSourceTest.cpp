@@ -1,0 +1,164 @@
+#include <cstdint>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/videoio.hpp>
+
+#include "FrameSource.h"
+#include "ToolsTestSupport.h"
+
+namespace corvane::tools::test {
+namespace {
+
+TEST(NumberPatternTest, ParsesOneIntegerConversionAndLiteralPercent) {
+    NumberPattern pattern;
+    std::string error;
+    ASSERT_TRUE(pattern.Parse("in/100%%_f%06d.jpg", &error)) << error;
+    EXPECT_EQ(pattern.Format(7), "in/100%_f000007.jpg");
+    EXPECT_EQ(pattern.Format(1234567), "in/100%_f1234567.jpg");
+    ASSERT_TRUE(pattern.Parse("f%d.png", &error));
+    EXPECT_EQ(pattern.Format(12), "f12.png");
+    ASSERT_TRUE(pattern.Parse("f%3u.png", &error));
+    EXPECT_EQ(pattern.Format(5), "f  5.png");
+}
+
+TEST(NumberPatternTest, RejectsAnythingPrintfWouldMisread) {
+    NumberPattern pattern;
+    for (const char* bad : {"plain.png", "%d_%d.png", "%s.png", "%n", "in%", "%06.2d",
+                            "%999999d.png", "%ld.png"}) {
+        std::string error;
+        EXPECT_FALSE(pattern.Parse(bad, &error)) << bad;
+        EXPECT_FALSE(error.empty()) << bad;
+    }
+}
+
+TEST(FrameSourceTest, ModelFrameIsColumnMajorRedGreenBlue) {
+    cv::Mat bgr(2, 3, CV_8UC3);
+    for (int r = 0; r < 2; ++r)
+        for (int c = 0; c < 3; ++c)
+            bgr.at<cv::Vec3b>(r, c) = cv::Vec3b(static_cast<std::uint8_t>(100 + 10 * r + c),
+                                                static_cast<std::uint8_t>(50 + 10 * r + c),
+                                                static_cast<std::uint8_t>(10 * r + c));
+    std::vector<double> frame;
+    ToModelFrame(bgr, frame);
+    ASSERT_EQ(frame.size(), 18u);
+    // Pixel p = c*H + r; red plane first, then green, then blue.
+    const int H = 2, N = 6;
+    for (int r = 0; r < 2; ++r)
+        for (int c = 0; c < 3; ++c) {
+            const int p = c * H + r;
+            EXPECT_EQ(frame[p], 10 * r + c);
+            EXPECT_EQ(frame[N + p], 50 + 10 * r + c);
+            EXPECT_EQ(frame[2 * N + p], 100 + 10 * r + c);
+        }
+}
+
+TEST(FrameSourceTest, DecodesAGeneratedClip) {
+    TempFolder folder;
+    const std::string clip = folder / "clip.avi";
+    {
+        cv::VideoWriter writer(clip, cv::CAP_OPENCV_MJPEG, cv::VideoWriter::fourcc('M', 'J', 'P', 'G'),
+                               25, cv::Size(32, 24));
+        ASSERT_TRUE(writer.isOpened());
+        for (int t = 0; t < 5; ++t) writer.write(Solid(32, 24, cv::Scalar(40 * t, 100, 200)));
+    }
+    FrameSource source;
+    std::string error;
+    ASSERT_TRUE(source.Open(clip, &error)) << error;
+    cv::Mat frame;
+    int frames = 0;
+    while (source.Read(frame, &error)) {
+        ASSERT_EQ(frame.size(), cv::Size(32, 24));
+        ASSERT_EQ(frame.type(), CV_8UC3);
+        const cv::Vec3b centre = frame.at<cv::Vec3b>(12, 16);
+        EXPECT_NEAR(centre[0], 40 * frames, 6);  // blue, lossy
+        EXPECT_NEAR(centre[2], 200, 6);          // red
+        ++frames;
+    }
+    EXPECT_TRUE(error.empty()) << error;
+    EXPECT_EQ(frames, 5);
+}
+
+TEST(FrameSourceTest, PatternStartsAtFirstExistingNumberAndStopsAtAGap) {
+    TempFolder folder;
+    WriteSceneImages(folder.path().string(), "f%03d.png", 1, 4);
+    WriteSceneImages(folder.path().string(), "f%03d.png", 9, 1);  // after a gap: not part of it
+    FrameSource source;
+    std::string error;
+    ASSERT_TRUE(source.Open(folder / "f%03d.png", &error)) << error;
+    EXPECT_EQ(source.FrameCount(), 4);
+    cv::Mat frame;
+    int frames = 0;
+    while (source.Read(frame, &error)) {
+        // The white square of SceneFrame(t) starts at column 2 + t.
+        EXPECT_EQ(frame.at<cv::Vec3b>(4, 2 + frames), cv::Vec3b(255, 255, 255));
+        ++frames;
+    }
+    EXPECT_TRUE(error.empty()) << error;
+    EXPECT_EQ(frames, 4);
+}
+
+TEST(FrameSourceTest, FolderIsReadInNameOrderSkippingOtherFiles) {
+    TempFolder folder;
+    cv::imwrite(folder / "b.png", Solid(8, 6, cv::Scalar(0, 0, 20)));
+    cv::imwrite(folder / "a.png", Solid(8, 6, cv::Scalar(0, 0, 10)));
+    cv::imwrite(folder / "c.jpg", Solid(8, 6, cv::Scalar(0, 0, 30)));
+    cv::imwrite(folder / ".hidden.png", Solid(8, 6, cv::Scalar(0, 0, 99)));
+    std::ofstream(folder / "notes.txt") << "not an image";
+    EXPECT_EQ(ListImages(folder.path().string()),
+              (std::vector<std::string>{folder / "a.png", folder / "b.png", folder / "c.jpg"}));
+    FrameSource source;
+    std::string error;
+    ASSERT_TRUE(source.Open(folder.path().string(), &error)) << error;
+    cv::Mat frame;
+    std::vector<int> reds;
+    while (source.Read(frame, &error)) reds.push_back(frame.at<cv::Vec3b>(0, 0)[2]);
+    ASSERT_EQ(reds.size(), 3u);
+    EXPECT_EQ(reds[0], 10);
+    EXPECT_EQ(reds[1], 20);
+    EXPECT_NEAR(reds[2], 30, 3);
+}
+
+TEST(FrameSourceTest, ReportsWhatIsWrongWithTheInput) {
+    TempFolder folder;
+    FrameSource source;
+    std::string error;
+    EXPECT_FALSE(source.Open(folder / "missing.avi", &error));
+    EXPECT_NE(error.find("does not exist"), std::string::npos) << error;
+    EXPECT_FALSE(source.Open(folder.path().string(), &error));  // empty folder
+    EXPECT_NE(error.find("no images"), std::string::npos) << error;
+    EXPECT_FALSE(source.Open(folder / "x%04d.png", &error));
+    EXPECT_NE(error.find("no image matches"), std::string::npos) << error;
+    std::ofstream(folder / "fake.avi") << "this is not a video";
+    // Either the container is refused or no frame decodes; never a frame.
+    cv::Mat frame;
+    const bool opened = source.Open(folder / "fake.avi", &error);
+    EXPECT_FALSE(opened && source.Read(frame, &error));
+    EXPECT_FALSE(error.empty());
+}
+
+TEST(FrameSourceTest, StopsAtAnUndecodableOrResizedFrame) {
+    TempFolder folder;
+    cv::imwrite(folder / "1.png", Solid(8, 6, cv::Scalar(1, 2, 3)));
+    std::ofstream(folder / "2.png") << "broken";
+    cv::imwrite(folder / "3.png", Solid(9, 6, cv::Scalar(1, 2, 3)));
+    FrameSource source;
+    std::string error;
+    ASSERT_TRUE(source.Open(folder.path().string(), &error));
+    cv::Mat frame;
+    ASSERT_TRUE(source.Read(frame, &error));
+    EXPECT_FALSE(source.Read(frame, &error));
+    EXPECT_NE(error.find("2.png"), std::string::npos) << error;
+
+    std::filesystem::remove(folder / "2.png");
+    ASSERT_TRUE(source.Open(folder.path().string(), &error));
+    ASSERT_TRUE(source.Read(frame, &error));
+    EXPECT_FALSE(source.Read(frame, &error));
+    EXPECT_NE(error.find("9x6"), std::string::npos) << error;
+}
+
+}  // namespace
+}  // namespace corvane::tools::test

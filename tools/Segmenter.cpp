@@ -1,0 +1,132 @@
+#include "Segmenter.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "UpdateModel.h"
+
+namespace corvane::tools {
+
+const char* MethodName(Method method) {
+    switch (method) {
+        case Method::Corvane: return "corvane";
+        case Method::Mog2: return "mog2";
+        case Method::Knn: return "knn";
+    }
+    return "?";
+}
+
+bool ParseMethod(const std::string& text, Method* method) {
+    for (Method m : {Method::Corvane, Method::Mog2, Method::Knn})
+        if (text == MethodName(m)) {
+            *method = m;
+            return true;
+        }
+    return false;
+}
+
+Segmenter::Segmenter(Method method, const ModelParameters& parameters)
+    : method_(method), parameters_(parameters) {}
+
+std::int32_t Segmenter::InitialFrameCount() const {
+    if (method_ != Method::Corvane) return 1;
+    return parameters_.initialFrames < 1 ? 1 : parameters_.initialFrames;
+}
+
+bool Segmenter::Start(const std::vector<cv::Mat>& frames, std::string* error) {
+    if (frames.empty()) {
+        *error = "no frame to start from";
+        return false;
+    }
+    H_ = frames.front().rows;
+    W_ = frames.front().cols;
+    frameNumber_ = 0;
+    if (method_ == Method::Mog2) {
+        subtractor_ = cv::createBackgroundSubtractorMOG2();
+        return true;
+    }
+    if (method_ == Method::Knn) {
+        subtractor_ = cv::createBackgroundSubtractorKNN();
+        return true;
+    }
+    const std::int64_t N = static_cast<std::int64_t>(H_) * W_;
+    FrameStatistics statistics;
+    statistics.median.resize(static_cast<std::size_t>(3 * N));
+    statistics.variance.resize(static_cast<std::size_t>(N));
+    // Slices of up to `slice` pixels, each frame's slice laid out as a small
+    // frame: three planes of `count` values.
+    const std::int64_t slice = 1 << 15;
+    std::vector<std::vector<double>> values(frames.size(), std::vector<double>(3 * slice));
+    std::vector<const double*> pointers;
+    for (const auto& v : values) pointers.push_back(v.data());
+    for (std::int64_t p0 = 0; p0 < N; p0 += slice) {
+        const std::int64_t count = std::min(slice, N - p0);
+        for (std::size_t f = 0; f < frames.size(); ++f)
+            for (std::int64_t i = 0; i < count; ++i) {
+                const std::int64_t p = p0 + i;  // column-major: row p mod H, column p div H
+                const cv::Vec3b& bgr =
+                    frames[f].at<cv::Vec3b>(static_cast<int>(p % H_), static_cast<int>(p / H_));
+                for (int ch = 0; ch < 3; ++ch)
+                    values[f][static_cast<std::size_t>(ch * count + i)] = bgr[2 - ch];  // R, G, B
+            }
+        const FrameStatistics part = LeadingFrameStatistics(pointers, count);
+        for (int ch = 0; ch < 3; ++ch)
+            std::copy(part.median.begin() + ch * count, part.median.begin() + (ch + 1) * count,
+                      statistics.median.begin() + ch * N + p0);
+        std::copy(part.variance.begin(), part.variance.end(), statistics.variance.begin() + p0);
+    }
+    model_ = BuildInitialModelFromStatistics(parameters_, statistics, H_, W_);
+    columnMask_.assign(static_cast<std::size_t>(N), 0);
+    return true;
+}
+
+bool Segmenter::Process(const cv::Mat& bgr, const std::vector<double>& frame, cv::Mat& mask,
+                        cv::Mat* probability, std::string* error) {
+    ++frameNumber_;
+    if (probability != nullptr) probability->release();
+    if (subtractor_) {
+        cv::Mat raw;
+        subtractor_->apply(bgr, raw);
+        // MOG2 and KNN mark shadows 127: counted as background.
+        cv::compare(raw, 255, mask, cv::CMP_EQ);
+        return true;
+    }
+    const double rate = LearningRateForFrame(parameters_, frameNumber_);
+    if (rate != matrixRate_) {
+        matrix_ = NeighborhoodMatrixForFrame(parameters_, frameNumber_);
+        matrixRate_ = rate;
+    }
+    const BackgroundModel view = model_.View();
+    const FrameImage image{frame.data(), static_cast<std::int64_t>(frame.size())};
+    const NeighborhoodMatrix weights{matrix_.data(), static_cast<std::int64_t>(matrix_.size())};
+    const ModelCheck check = CheckModel(view, image, weights);
+    if (!check.ok()) {
+        *error = std::string("the model cannot be updated: ") + check.message;
+        return false;
+    }
+    if (!UpdateModel(view, image, weights, StandardAllocator())) {
+        *error = "out of memory while updating the model";
+        return false;
+    }
+    ThresholdMask(parameters_, model_.imMask.data(), H_, W_, columnMask_.data());
+    mask.create(H_, W_, CV_8U);
+    for (std::int32_t r = 0; r < H_; ++r) {
+        std::uint8_t* row = mask.ptr<std::uint8_t>(r);
+        for (std::int64_t c = 0; c < W_; ++c) row[c] = columnMask_[static_cast<std::size_t>(c * H_ + r)];
+    }
+    if (probability != nullptr) {
+        probability->create(H_, W_, CV_8U);
+        for (std::int32_t r = 0; r < H_; ++r) {
+            std::uint8_t* row = probability->ptr<std::uint8_t>(r);
+            for (std::int64_t c = 0; c < W_; ++c) {
+                double v = model_.imMask[static_cast<std::size_t>(c * H_ + r)];
+                // NaN and negatives to 0, above 1 to 1.
+                v = v > 0 ? (v < 1 ? v : 1) : 0;
+                row[c] = static_cast<std::uint8_t>(std::lround(v * 255.0));
+            }
+        }
+    }
+    return true;
+}
+
+}  // namespace corvane::tools

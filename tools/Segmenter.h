@@ -1,0 +1,61 @@
+// One frame in, one binary mask out: Corvane's model, or OpenCV's MOG2 or KNN
+// subtractor at its defaults for comparison.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <opencv2/core.hpp>
+#include <opencv2/video/background_segm.hpp>
+
+#include "ModelSetup.h"
+
+namespace corvane::tools {
+
+enum class Method { Corvane, Mog2, Knn };
+
+// "corvane", "mog2", "knn".
+const char* MethodName(Method method);
+bool ParseMethod(const std::string& text, Method* method);
+
+class Segmenter {
+public:
+    Segmenter(Method method, const ModelParameters& parameters);
+
+    // How many leading frames Start wants (Corvane: initialFrames; the OpenCV
+    // subtractors need none).
+    std::int32_t InitialFrameCount() const;
+
+    // Builds the starting model from the leading frames (8-bit BGR, all of one
+    // size; at least one): BuildInitialModelFromStatistics of their
+    // LeadingFrameStatistics, taken a slice of pixels at a time so that few
+    // doubles are held however many and however large the frames are.
+    bool Start(const std::vector<cv::Mat>& frames, std::string* error);
+
+    // Segments the next frame, given both as 8-bit BGR and in the model layout.
+    // `mask` becomes an H x W CV_8U image of 0 and 255. `probability`, when not
+    // null, becomes the foreground probability as CV_8U (0..255); only
+    // Corvane has one (the OpenCV methods leave it empty).
+    bool Process(const cv::Mat& bgr, const std::vector<double>& frame, cv::Mat& mask,
+                 cv::Mat* probability, std::string* error);
+
+    Method method() const { return method_; }
+    // Corvane's model (empty for the OpenCV methods).
+    const OwnedModel& model() const { return model_; }
+    const ModelParameters& parameters() const { return parameters_; }
+
+private:
+    Method method_;
+    ModelParameters parameters_;
+    std::int32_t H_ = 0, W_ = 0;
+    std::int64_t frameNumber_ = 0;
+    OwnedModel model_;
+    std::vector<double> matrix_;
+    double matrixRate_ = -1;
+    std::vector<std::uint8_t> columnMask_;
+    cv::Ptr<cv::BackgroundSubtractor> subtractor_;
+};
+
+}  // namespace corvane::tools
