@@ -58,6 +58,8 @@ std::string HelpText() {
          "  --sheet N             also write OUTDIR/contact-sheet.png: N frames spread over\n"
          "                        the video, input | probability | mask\n"
          "  --max-frames N        stop after N frames\n"
+         "  --allow-short         accept a video that ends before the length it announces\n"
+         "                        (truncated or damaged); without it that is an error\n"
          "  --quiet               no progress bar (it is shown only on a terminal anyway)\n"
          "  Model options (corvane; defaults in brackets):\n"
          "  --map RxC             neurons per pixel as a map of R x C [" << d.mapRows << "x"
@@ -269,7 +271,7 @@ int Segment(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     std::vector<std::string> positional;
     ModelParameters p;
     Method method = Method::Corvane;
-    bool probability = false, quiet = false;
+    bool probability = false, quiet = false, allowShort = false;
     long long sheetRows = 0, maxFrames = -1;
     bool modelOptionGiven = false;
     while (!a.Done()) {
@@ -281,7 +283,7 @@ int Segment(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         long long n = 0;
         bool ok = true;
         const bool modelOption = o != "--method" && o != "--probability" && o != "--sheet" &&
-                                 o != "--max-frames" && o != "--quiet";
+                                 o != "--max-frames" && o != "--quiet" && o != "--allow-short";
         if (o == "--method") {
             std::string m;
             ok = a.Value(o, &m);
@@ -291,6 +293,8 @@ int Segment(const std::vector<std::string>& args, std::ostream& out, std::ostrea
             probability = true;
         } else if (o == "--quiet") {
             quiet = true;
+        } else if (o == "--allow-short") {
+            allowShort = true;
         } else if (o == "--sheet") {
             ok = a.Int(o, 1, 20, &sheetRows);
         } else if (o == "--max-frames") {
@@ -476,9 +480,18 @@ int Segment(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         progress.Update(frameNumber);
     }
     progress.Update(frameNumber, true);
-    if (source.FrameCount() > frameNumber && (maxFrames < 0 || frameNumber < maxFrames))
+    // A video that ends before the length its container announces is truncated
+    // or damaged: its masks would look like a complete run of a shorter video.
+    if (source.FrameCount() > frameNumber && (maxFrames < 0 || frameNumber < maxFrames)) {
+        if (!allowShort) {
+            err << "corvane: the input announced " << source.FrameCount() << " frames but only "
+                << frameNumber << " could be decoded (truncated or damaged?); no output "
+                << "written (--allow-short keeps the frames that were decoded)\n";
+            return 1;
+        }
         err << "corvane: warning: the input announced " << source.FrameCount()
             << " frames but only " << frameNumber << " could be decoded\n";
+    }
     // A video may hold fewer frames than it announced; show its last frame then.
     if (sheetRows > 0 && sheet.size() < sheetFrames.size() && !mask.empty() &&
         (sheet.empty() || sheet.back().frameNumber != frameNumber))

@@ -2,6 +2,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -267,6 +268,30 @@ TEST(EndToEndTest, SegmentsTheShippedClip) {
     }
     EXPECT_GT(found, 100);
     EXPECT_LT(found, 4 * 160 * 120 / 4);
+}
+
+// A video cut off halfway (a copy interrupted, a disk full): its container
+// still announces every frame. Segmenting it fails and leaves nothing that
+// looks like a complete run, unless the user accepts the short video.
+TEST(EndToEndTest, RefusesATruncatedVideo) {
+    TempFolder folder;
+    const std::string clip = folder / "cut.avi";
+    {
+        std::ifstream in(CORVANE_SAMPLE_CLIP, std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        ASSERT_GT(bytes.size(), 100000u);
+        std::ofstream(clip, std::ios::binary) << bytes.substr(0, bytes.size() / 4);
+    }
+    const std::string out = folder / "out";
+    std::string text, err;
+    EXPECT_EQ(Corvane({"segment", clip, out, "--quiet"}, &text, &err), 1);
+    EXPECT_NE(err.find("truncated"), std::string::npos) << err;
+    EXPECT_EQ(Names(folder.path().string()), std::vector<std::string>{"cut.avi"});
+
+    ASSERT_EQ(Corvane({"segment", clip, out, "--quiet", "--allow-short"}, &text, &err), 0) << err;
+    const std::size_t written = Names(out).size() - 1;  // masks and the run record
+    EXPECT_GT(written, 20u);
+    EXPECT_LT(written, 150u);
 }
 
 }  // namespace
