@@ -10,6 +10,10 @@ case "$profile" in
   demo) ;;
   test)
     packages+=(googletest libgtest-dev libbenchmark-dev)
+    # Robustness checks: the gateway battery in octave-cli (octave-dev gives
+    # mkoctfile), the libFuzzer target (clang and its runtime), the soak
+    # test's memory measurement (valgrind's massif).
+    packages+=(octave octave-dev clang libclang-rt-14-dev valgrind)
     ;;
   *) echo "install-deps.sh: unknown profile '$profile' (demo or test)" >&2; exit 2 ;;
 esac
