@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds Corvane and runs the whole test suite twice: in a release build and
 # in an AddressSanitizer + UndefinedBehaviorSanitizer build; then runs the
-# libFuzzer target for a minute (CORVANE_FUZZ_SECONDS overrides, 0 skips).
+# two libFuzzer targets for a minute each (CORVANE_FUZZ_SECONDS overrides,
+# 0 skips).
 # Installs the Debian packages it needs first.
 set -uo pipefail
 
@@ -24,11 +25,11 @@ run_suite sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_SANITIZE=ON
 
 fuzz_seconds="${CORVANE_FUZZ_SECONDS:-60}"
 if [[ "$fuzz_seconds" != 0 ]]; then
-  echo "=== fuzz run (${fuzz_seconds} s) ==="
+  echo "=== fuzz runs (${fuzz_seconds} s per target) ==="
   mkdir -p "$root/build"
   log="$root/build/fuzz.log"
-  if "$root/scripts/fuzz.sh" "$fuzz_seconds" >"$log" 2>&1; then
-    grep -E '^Done [0-9]+ runs' "$log" || true
+  if "$root/scripts/fuzz.sh" all "$fuzz_seconds" >"$log" 2>&1; then
+    grep -E '^--- |^Done [0-9]+ runs' "$log" || true
   else
     tail -n 60 "$log"
     echo "fuzz run failed; full log in $log"
