@@ -23,7 +23,12 @@ void AdaptModel(const BackgroundModel& model, const ModelSizes& sizes, NeighborO
 
     for (std::int32_t p = 0; p < sizes.N; ++p) {
         const double m = mask[p];
-        const double newPi = c * m + keep * pi[p];
+        double newPi = c * m + keep * pi[p];
+        // A static scene drives the prior down by about (1 - c) per frame; once
+        // it underflows (to 0 or to a subnormal whose product with the uniform
+        // density is 0) the pixel could never be foreground again. The prior
+        // is kept at the smallest normal double instead; NaN passes through.
+        if (newPi < SmallestPrior) newPi = SmallestPrior;
         pi[p] = newPi;
         const double e = m - newPi;
         var[p] = e * e * c + var[p] * keep;
@@ -56,7 +61,14 @@ void AdaptModel(const BackgroundModel& model, const ModelSizes& sizes, NeighborO
         const double maximumVariance = model.MaximumVariance.data[p];
         const double* weights = matrix.data + w * K;
         for (std::int64_t j = 0; j < K; ++j) {
-            const double a = b * weights[j];
+            double a = b * weights[j];
+            // b reaches 1/StepSize when the prior is near 1 and the mask falls,
+            // so a can exceed 1 even with weights of at most 1. Past 1 the mean
+            // overshoots the colour and the variance can turn negative; past 2
+            // every frame multiplies the mean's distance by a - 1, until it
+            // overflows into infinities and NaN. A neuron moves at most onto
+            // the colour instead. NaN passes through.
+            if (a > 1) a = 1;
             double* neuron = mu + (static_cast<std::int64_t>(p) * K + j) * 3;
             const double d0 = x0 - neuron[0];
             const double d1 = x1 - neuron[1];

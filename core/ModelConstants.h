@@ -17,6 +17,12 @@ constexpr double InitialBestDensity = -1.7976931348623157e308;
 // The size of a full 3x3 neighbourhood; stays 9 at the border.
 constexpr double SmoothingDivisor = 9;
 
+// The floor of a stored foreground prior, the smallest positive normal double:
+// below it the prior times UniformForegroundDensity underflows to 0,
+// the raw foreground probability is then 0 for every colour and the prior
+// could never rise again.
+constexpr double SmallestPrior = 2.2250738585072014e-308;
+
 // Turns a squared 3-channel distance into a per-channel variance. Twelve
 // decimal threes, deliberately not the double nearest to 1/3.
 constexpr double VarianceTargetFactor = 0.333333333333;

@@ -19,7 +19,15 @@ void CorrelateNeighbors(const BackgroundModel& model, const ModelSizes& sizes,
             const std::int32_t o = offsets.slot[k];
             if (o != 0) {
                 const std::int64_t q = static_cast<std::int64_t>(p) + o;
-                correlationTable[base + k] = cov[base + k] / (std::sqrt(var[q]) * sigmaP);
+                // An indicator variance of 0 (every pixel's after a frame at
+                // StepSize 1, or decayed there over a long static scene) would
+                // give x/0 = infinity or 0/0 = NaN, and either ends up zeroing
+                // or flooding the mask; such a pair counts as uncorrelated.
+                // NaN variances pass through.
+                if (var[p] <= 0 || var[q] <= 0)
+                    correlationTable[base + k] = 0;
+                else
+                    correlationTable[base + k] = cov[base + k] / (std::sqrt(var[q]) * sigmaP);
             } else {
                 correlationTable[base + k] = 0;
             }

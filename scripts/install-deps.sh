@@ -21,6 +21,9 @@ case "$profile" in
     # in the tests; octave-dev brings mkoctfile and the MEX headers. octave-cli
     # needs none of octave's Recommends (plotting, Java, docs).
     packages+=(octave octave-dev)
+    # Robustness checks: the libFuzzer targets (clang and its runtime) and the
+    # soak test's memory measurements (valgrind's memcheck and massif).
+    packages+=(clang libclang-rt-14-dev valgrind)
     # The Windows MEX files run under Wine; 32-bit Windows programs need
     # wine32 from the i386 architecture.
     packages+=("${windows_packages[@]}" wine wine64 wine32:i386)

@@ -111,14 +111,47 @@ TEST(SmoothMask, EachPairIsWeightedByItsOwnCorrelation) {
 
 TEST(SmoothMask, NegativeAndNaNSumsBecomeZeroWithNoUpperClamp) {
     TestModel t(1, 3, 1, 1);
-    t.owned.Var = {1, 0, 1};
+    t.owned.Var = {1, 1e-300, 1};
     t.owned.Cov = {0, 0, 0, 0, 0, 0, 0.5, 0, 0, 0, -4, 0};
-    // Pixel 1 has Var 0: its link to pixel 0 is 0.5/0 = +inf, pixel 2's to it -4/0 = -inf.
+    // Pixel 1's variance is tiny: its link to pixel 0 is 0.5/1e-150 = 5e149,
+    // pixel 2's link to it -4/1e-150 = -4e150.
     t.owned.imMask = {0.9, 0.1, 0.8};
     const std::vector<double> smoothed = Smooth(t);
-    EXPECT_TRUE(std::isinf(smoothed[0]));           // 0.9 + inf * 0.1 stays +inf
-    EXPECT_EQ(smoothed[1], 0.0);                    // NaN is stored as 0
-    EXPECT_EQ(smoothed[2], 0.0);                    // 0.8 - 4/0 * 0.1 = -inf, clamped
+    EXPECT_EQ(smoothed[0], (0.9 + 0.1 * 5e149) / 9);  // far above 1: no upper clamp
+    EXPECT_EQ(smoothed[1], 0.0);                    // 0.1 + 4.5e149 - 3.2e150 < 0, clamped
+    EXPECT_EQ(smoothed[2], 0.0);                    // 0.8 - 4e150 * 0.1 < 0, clamped
+
+    // A NaN link makes both ends' sums NaN, stored as 0.
+    t.owned.Cov[6] = NAN;
+    t.owned.imMask = {0.9, 0.1, 0.8};
+    std::vector<double> table(4 * t.N()), withNaN(t.N());
+    NeighborOffsets offsets;
+    CorrelateNeighbors(t.View(), t.Sizes(), offsets, table.data());
+    SmoothMask(t.View(), t.Sizes(), offsets, table.data(), withNaN.data());
+    EXPECT_EQ(withNaN[0], 0.0);
+    EXPECT_EQ(withNaN[1], 0.0);
+}
+
+// An indicator variance of 0 (after StepSize 1, or decayed over a long static
+// scene) or below would give x/0 or 0/0; every link of such a pixel counts as
+// uncorrelated. Any positive variance, however small, keeps the formula.
+TEST(SmoothMask, VariancesOfZeroOrBelowGiveZeroCorrelation) {
+    TestModel t(1, 5, 1, 1);
+    t.owned.Var = {1, 0, 1, -1, 1};
+    for (int p = 1; p < 5; ++p) t.owned.Cov[p * 4 + 2] = 0.5;  // slot 2: left neighbour
+    std::vector<double> table(4 * t.N());
+    NeighborOffsets offsets;
+    CorrelateNeighbors(t.View(), t.Sizes(), offsets, table.data());
+    for (int p = 1; p < 5; ++p) EXPECT_EQ(table[p * 4 + 2], 0.0) << "pixel " << p;
+
+    const double subnormal = 4.9406564584124654e-322;
+    t.owned.Var = {4, subnormal, 1, 1, NAN};
+    t.owned.Cov[1 * 4 + 2] = 1e-308;
+    t.owned.Cov[2 * 4 + 2] = subnormal;
+    CorrelateNeighbors(t.View(), t.Sizes(), offsets, table.data());
+    EXPECT_EQ(table[1 * 4 + 2], 1e-308 / (2 * std::sqrt(subnormal)));
+    EXPECT_EQ(table[2 * 4 + 2], subnormal / (std::sqrt(subnormal) * 1));
+    EXPECT_TRUE(std::isnan(table[4 * 4 + 2])) << "a NaN variance still passes through";
 }
 
 }  // namespace

@@ -1,0 +1,36 @@
+# Runs the soak host under valgrind's massif and checks that the heap does not
+# grow: the largest heap of the second half of the snapshots may not exceed
+# the largest of the first half. Prints the peak.
+#   cmake -DVALGRIND=... -DSOAK=... -DOUT=massif.out -DARGS=a;b;c -P RunMassif.cmake
+execute_process(
+  COMMAND ${VALGRIND} --tool=massif --massif-out-file=${OUT} --max-snapshots=200 ${SOAK} ${ARGS}
+  OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE status)
+message("${out}")
+if(NOT status EQUAL 0)
+  message("${err}")
+  message(FATAL_ERROR "the soak host under massif ended with status ${status}")
+endif()
+file(STRINGS ${OUT} heap REGEX "^mem_heap_B=")
+list(LENGTH heap snapshots)
+if(snapshots LESS 10)
+  message(FATAL_ERROR "massif wrote only ${snapshots} snapshots")
+endif()
+math(EXPR half "${snapshots} / 2")
+set(index 0)
+set(early 0)
+set(late 0)
+foreach(line IN LISTS heap)
+  string(REGEX REPLACE "^mem_heap_B=" "" bytes "${line}")
+  if(index LESS half)
+    if(bytes GREATER early)
+      set(early ${bytes})
+    endif()
+  elseif(bytes GREATER late)
+    set(late ${bytes})
+  endif()
+  math(EXPR index "${index} + 1")
+endforeach()
+message("massif: ${snapshots} snapshots, peak heap ${early} bytes in the first half, ${late} bytes in the second")
+if(late GREATER early)
+  message(FATAL_ERROR "the heap grew from ${early} to ${late} bytes")
+endif()
