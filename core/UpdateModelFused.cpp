@@ -109,27 +109,34 @@ void CorrelateColumn(const Sweep& s, std::int64_t column) {
     double* table = s.CorrelationColumn(column);
     const double* var = s.var;
     const std::int64_t first = column * H;
-    // sqrt of Var along this column (above) and the column to the left (rows
-    // r - 1, r, r + 1); each value is taken once and reused, which gives the
-    // same bits as taking it again.
-    double sigmaAbove = 0;
-    double leftAbove = 0, left = 0, leftBelow = 0;
-    if (column > 0) leftBelow = std::sqrt(var[first - H]);
+    // Var and its sqrt along this column (above) and the column to the left
+    // (rows r - 1, r, r + 1); each sqrt is taken once and reused, which gives
+    // the same bits as taking it again. A pair with a Var of 0 or below counts
+    // as uncorrelated, as in CorrelateNeighbors.
+    struct Spread {
+        double var = 0, sigma = 0;
+    };
+    auto spreadOf = [var](std::int64_t q) { return Spread{var[q], std::sqrt(var[q])}; };
+    auto correlation = [](double cov, const Spread& q, const Spread& p) {
+        return p.var <= 0 || q.var <= 0 ? 0.0 : cov / (q.sigma * p.sigma);
+    };
+    Spread above, leftAbove, left, leftBelow;
+    if (column > 0) leftBelow = spreadOf(first - H);
     for (std::int64_t r = 0; r < H; ++r) {
         const std::int64_t p = first + r;
         const double* cv = s.cov + p * 4;
         double* out = table + r * 4;
-        const double sigmaP = std::sqrt(var[p]);
+        const Spread here = spreadOf(p);
         if (column > 0) {
             leftAbove = left;
             left = leftBelow;
-            if (r + 1 < H) leftBelow = std::sqrt(var[p - H + 1]);
+            if (r + 1 < H) leftBelow = spreadOf(p - H + 1);
         }
-        out[0] = r > 0 ? cv[0] / (sigmaAbove * sigmaP) : 0;
-        out[1] = r > 0 && column > 0 ? cv[1] / (leftAbove * sigmaP) : 0;
-        out[2] = column > 0 ? cv[2] / (left * sigmaP) : 0;
-        out[3] = column > 0 && r + 1 < H ? cv[3] / (leftBelow * sigmaP) : 0;
-        sigmaAbove = sigmaP;
+        out[0] = r > 0 ? correlation(cv[0], above, here) : 0;
+        out[1] = r > 0 && column > 0 ? correlation(cv[1], leftAbove, here) : 0;
+        out[2] = column > 0 ? correlation(cv[2], left, here) : 0;
+        out[3] = column > 0 && r + 1 < H ? correlation(cv[3], leftBelow, here) : 0;
+        above = here;
     }
 }
 
@@ -178,7 +185,10 @@ void AdaptColumn(const Sweep& s, std::int64_t column) {
     for (std::int64_t r = 0; r < H; ++r) {
         const std::int64_t p = column * H + r;
         const double m = mask[p];
-        const double newPi = c * m + keep * pi[p];
+        double newPi = c * m + keep * pi[p];
+        // Kept at the smallest normal double, as in AdaptModel: below it the
+        // pixel could never be foreground again.
+        if (newPi < SmallestPrior) newPi = SmallestPrior;
         pi[p] = newPi;
         const double e = m - newPi;
         s.var[p] = e * e * c + s.var[p] * keep;
@@ -208,7 +218,8 @@ void AdaptColumn(const Sweep& s, std::int64_t column) {
         double* neuron = s.mu + p * K * 3;
         double* variances = s.sigma2 + p * K;
         for (std::int64_t j = 0; j < K; ++j, neuron += 3) {
-            const double a = b * weights[j];
+            double a = b * weights[j];
+            if (a > 1) a = 1;  // a neuron moves at most onto the colour, as in AdaptModel
             const double d0 = x0 - neuron[0];
             const double d1 = x1 - neuron[1];
             const double d2 = x2 - neuron[2];
