@@ -77,18 +77,28 @@ end
 T = size(frames, 4);
 F = min(params.initialFrames, T);
 % values(i, f): element i of frame f, i = ch*N + p + 1 (0-based ch and p),
-% the layout of one frame.
-values = reshape(double(frames(:, :, :, 1:F)), 3 * N, F);
-if ~all(isfinite(values(:)))
-  error('Corvane:badFrame', 'the leading frames hold NaN or infinite values');
+% the layout of one frame. Taken in slices of elements, so that the sorted
+% copies stay small however large the frames are; every element is computed
+% on its own, so the slicing does not change any result.
+values = reshape(frames(:, :, :, 1:F), 3 * N, F);
+med = zeros(3 * N, 1);
+mad = zeros(3 * N, 1);
+slice = 262144;
+for first = 1:slice:3 * N
+  rows = first:min(first + slice - 1, 3 * N);
+  x = double(values(rows, :));
+  if ~all(isfinite(x(:)))
+    error('Corvane:badFrame', 'the leading frames hold NaN or infinite values');
+  end
+  % The leading-frame statistics, with the C++ setup's operation order.
+  med(rows) = middleValue(sort(x, 2));
+  if F > 1
+    mad(rows) = middleValue(sort(abs(bsxfun(@minus, x, med(rows))), 2));
+  end
 end
-
-% The leading-frame statistics, with the C++ setup's operation order.
-med = middleValue(sort(values, 2));
 if F < 2
   v = zeros(N, 1);
 else
-  mad = middleValue(sort(abs(bsxfun(@minus, values, med)), 2));
   s = 1.4826 * reshape(mad, N, 3);
   v = (s(:, 1) .* s(:, 1) + s(:, 2) .* s(:, 2) + s(:, 3) .* s(:, 3)) / 3;
 end

@@ -60,6 +60,18 @@ for i = 1:numel(names)
   expectBits(fromStack.(names{i}), leading.(names{i}), ['model from a stack, field ' names{i}]);
 end
 expectBits(fromStack.CurrentFrame, 0, 'CurrentFrame of a model from seven frames');
+
+% A large image, whose statistics are taken in slices of elements, gives every
+% pixel the values it gets in a small image of its own.
+rand('state', 11); %#ok<RAND>
+large = round(255 * rand(200, 500, 3, 4));
+whole = corvaneInitModel(large, 'mapRows', 1, 'mapColumns', 2);
+columns = 300:320;   % around the first slice boundary, in the third channel
+part = corvaneInitModel(large(:, columns, :, :), 'mapRows', 1, 'mapColumns', 2);
+pixels = (columns(1) - 1) * 200 + 1:columns(end) * 200;
+expectBits(whole.Mu(:, :, pixels), part.Mu, 'Mu of a large image');
+expectBits(whole.Sigma2(:, pixels), part.Sigma2, 'Sigma2 of a large image');
+expectBits(whole.MaximumVariance(:, columns), part.MaximumVariance, 'MaximumVariance of a large image');
 fprintf('scene: precision %.3f, recall %.3f, centre error %.2f pixels\n', ...
         results.precision, results.recall, results.centerError);
 end
