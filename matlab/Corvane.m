@@ -10,10 +10,11 @@
 %   The model passed in is not changed; the result is an updated copy. Fields
 %   other than those below are copied along unchanged.
 %
-%   Build the first model with corvaneInitModel and the matrix with
-%   corvaneNeighborhood. This file holds only this help: the function itself
-%   is the compiled Corvane.mex (GNU Octave) or Corvane.mexa64 (MATLAB on
-%   Linux); see docs/matlab.md for building it.
+%   Build the first model with corvaneInitModel (from the leading frames),
+%   the matrix of each frame with corvaneNeighborhood(..., 'frame', t) and
+%   the binary mask with corvaneMask. This file holds only this help: the
+%   function itself is the compiled Corvane.mex (GNU Octave) or
+%   Corvane.mexa64 (MATLAB on Linux); see docs/matlab.md for building it.
 %
 %   Inputs
 %     model  struct (element 1 is used) with the fields below, all real, full,
@@ -82,14 +83,15 @@
 %                               with the caller's arrays (never expected; the
 %                               update is refused rather than run)
 %
-%   Example
+%   Example: the corvane command's loop, every frame segmented from frame 1
 %     frames = ...;                                % H x W x 3 x T, 0..255
-%     model = corvaneInitModel(frames(:, :, :, 1));
-%     nhood = corvaneNeighborhood();
-%     for t = 2:size(frames, 4)
-%       model = Corvane(model, frames(:, :, :, t), nhood);
-%       foreground = model.imMask > 0.5;
+%     params = corvaneParameters();                % or name/value pairs
+%     model = corvaneInitModel(frames, params);    % first initialFrames frames
+%     for t = 1:size(frames, 4)
+%       nhood = corvaneNeighborhood(params, 'frame', t);
+%       model = Corvane(model, double(frames(:, :, :, t)), nhood);
+%       foreground = corvaneMask(model.imMask, params);   % H x W logical
 %     end
 %
-%   See also corvaneInitModel, corvaneNeighborhood, corvaneParameters,
-%   corvaneDemo.
+%   See also corvaneInitModel, corvaneNeighborhood, corvaneMask,
+%   corvaneParameters, corvaneDemo.

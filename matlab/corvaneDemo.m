@@ -1,15 +1,20 @@
 function results = corvaneDemo(varargin)
-%CORVANEDEMO  Run Corvane over a synthetic scene and write the foreground maps.
+%CORVANEDEMO  Run Corvane over a synthetic scene and write the foreground masks.
 %
 %   corvaneDemo()
 %   results = corvaneDemo('Name', value, ...)
 %
 %   Renders a square of a distinct colour moving over a fixed, textured,
-%   noisy background, builds a model from the empty background with
-%   corvaneInitModel, updates it frame by frame with Corvane and compares
-%   imMask > threshold with where the square really is. Every few frames it
-%   writes an image: the frame on the left, imMask in grey on the right (PNG
-%   through imwrite where available, otherwise binary PPM). Runs headless.
+%   noisy background; the square enters after the leading frames, as in a
+%   video that starts on an empty scene. The whole loop is the corvane
+%   command's: corvaneInitModel builds the model from the first initialFrames
+%   frames, then every frame, those included, is segmented in order from
+%   frame 1 with Corvane, the neighbourhood matrix of that frame
+%   (corvaneNeighborhood with 'frame', t: the calibration schedule) and the
+%   mask of corvaneMask (threshold, then median filter). The masks are
+%   compared with where the square really is. Every few frames it writes an
+%   image: the frame, imMask in grey and the mask, side by side (PNG through
+%   imwrite where available, otherwise binary PPM). Runs headless.
 %
 %   Options (name/value, case-insensitive):
 %     frames     300   number of frames
@@ -17,21 +22,22 @@ function results = corvaneDemo(varargin)
 %     columns    80    image columns
 %     square     12    side of the moving square, pixels
 %     noise      4     standard deviation of the per-frame noise, colour units
-%     threshold  0.5   imMask above this counts as foreground
 %     every      50    write an image every this many frames (0: none)
 %     outputDir  fullfile(tempdir, 'corvane_demo'); '' writes nothing
-%   Any other name is passed to corvaneParameters (e.g. 'mapRows', 2).
+%   Any other name is passed to corvaneParameters (e.g. 'mapRows', 2,
+%   'maskThreshold', 0.5, 'calibrationFrames', 50).
 %
 %   results has fields precision, recall and fmeasure (over all frames after
 %   the first fifth, which the model spends learning), centerError (distance
 %   in pixels between the centres of the detected and the true square in the
-%   last frame, NaN if nothing was detected), mask and truth (the last
-%   frame's imMask and true square), and files (the images written).
+%   last frame, NaN if nothing was detected), mask (the last frame's mask,
+%   logical), probability (its imMask), truth (its true square), and files
+%   (the images written).
 %
-%   See also Corvane, corvaneInitModel, corvaneNeighborhood.
+%   See also Corvane, corvaneInitModel, corvaneNeighborhood, corvaneMask.
 
 opts = struct('frames', 300, 'rows', 60, 'columns', 80, 'square', 12, ...
-              'noise', 4, 'threshold', 0.5, 'every', 50, ...
+              'noise', 4, 'every', 50, ...
               'outputDir', fullfile(tempdir, 'corvane_demo'));
 optNames = fieldnames(opts);
 modelArgs = {};
@@ -51,8 +57,13 @@ params = corvaneParameters(modelArgs{:});
 H = opts.rows;
 W = opts.columns;
 [background, noiseBank] = makeScene(H, W);
-model = corvaneInitModel(background, params);
-nhood = corvaneNeighborhood(params);
+enter = params.initialFrames;   % the square enters after the leading frames
+leadCount = max(min(params.initialFrames, opts.frames), 1);
+leading = zeros(H, W, 3, leadCount);
+for t = 1:leadCount
+  leading(:, :, :, t) = renderFrame(t - 1, enter, background, noiseBank, opts);
+end
+model = corvaneInitModel(leading, params);
 
 warmUp = floor(opts.frames / 5);
 tp = 0; fp = 0; fn = 0;
@@ -60,17 +71,27 @@ files = {};
 if ~isempty(opts.outputDir) && opts.every > 0 && ~exist(opts.outputDir, 'dir')
   mkdir(opts.outputDir);
 end
-for t = 0:opts.frames - 1
-  [frame, truth] = renderFrame(t, background, noiseBank, opts);
+nhood = [];
+rate = NaN;
+found = false(H, W);
+truth = false(H, W);
+for t = 1:opts.frames
+  [frame, truth] = renderFrame(t - 1, enter, background, noiseBank, opts);
+  % The matrix of frame t; it changes only while calibration lowers its rate.
+  [frameMatrix, frameRate] = corvaneNeighborhood(params, 'frame', t);
+  if ~isequal(frameRate, rate)
+    nhood = frameMatrix;
+    rate = frameRate;
+  end
   model = Corvane(model, frame, nhood);
-  found = model.imMask > opts.threshold;
-  if t >= warmUp
+  found = corvaneMask(model.imMask, params);
+  if t > warmUp
     tp = tp + sum(found(:) & truth(:));
     fp = fp + sum(found(:) & ~truth(:));
     fn = fn + sum(~found(:) & truth(:));
   end
-  if ~isempty(opts.outputDir) && opts.every > 0 && mod(t + 1, opts.every) == 0
-    files{end + 1} = writeImage(opts.outputDir, t + 1, frame, model.imMask); %#ok<AGROW>
+  if ~isempty(opts.outputDir) && opts.every > 0 && mod(t, opts.every) == 0
+    files{end + 1} = writeImage(opts.outputDir, t, frame, model.imMask, found); %#ok<AGROW>
   end
 end
 
@@ -78,14 +99,15 @@ results.precision = tp / max(tp + fp, 1);
 results.recall = tp / max(tp + fn, 1);
 results.fmeasure = 2 * results.precision * results.recall / max(results.precision + results.recall, eps);
 results.centerError = centreDistance(found, truth);
-results.mask = model.imMask;
+results.mask = found;
+results.probability = model.imMask;
 results.truth = truth;
 results.files = files;
 fprintf('Corvane on a synthetic %dx%d scene, %d frames (first %d for learning)\n', H, W, opts.frames, warmUp);
 fprintf('  square found: precision %.3f  recall %.3f  F-measure %.3f\n', ...
         results.precision, results.recall, results.fmeasure);
 if ~isempty(files)
-  fprintf('  foreground maps written to %s (%d images)\n', opts.outputDir, numel(files));
+  fprintf('  frames, probabilities and masks written to %s (%d images)\n', opts.outputDir, numel(files));
 end
 end
 
@@ -104,8 +126,9 @@ randn('state', oldNormal); %#ok<RAND>
 background = cat(3, 60 + 40 * sin(0.11 * r), 110 + 30 * cos(0.07 * c), 90 + 0.5 * (r + c)) + texture;
 end
 
-function [frame, truth] = renderFrame(t, background, noiseBank, opts)
-% The square bounces horizontally and drifts vertically.
+function [frame, truth] = renderFrame(t, enter, background, noiseBank, opts)
+% Frame t (0-based): from frame `enter` on, the square bounces horizontally
+% and drifts vertically.
 [H, W, ~] = size(background);
 s = opts.square;
 spanX = max(W - s, 1);
@@ -121,7 +144,9 @@ if phaseY >= spanY
   top = 2 * spanY - phaseY;
 end
 truth = false(H, W);
-truth(top + 1:min(top + s, H), left + 1:min(left + s, W)) = true;
+if t >= enter
+  truth(top + 1:min(top + s, H), left + 1:min(left + s, W)) = true;
+end
 frame = background;
 colour = [220 40 200];
 for ch = 1:3
@@ -143,9 +168,9 @@ else
 end
 end
 
-function name = writeImage(folder, t, frame, mask)
-grey = uint8(255 * min(max(mask, 0), 1));
-picture = [uint8(round(frame)), repmat(grey, [1 1 3])];
+function name = writeImage(folder, t, frame, probability, mask)
+grey = uint8(255 * min(max(probability, 0), 1));
+picture = [uint8(round(frame)), repmat(grey, [1 1 3]), repmat(uint8(255 * mask), [1 1 3])];
 name = fullfile(folder, sprintf('frame%04d.png', t));
 try
   imwrite(picture, name);

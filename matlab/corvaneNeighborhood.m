@@ -1,32 +1,73 @@
-function nhood = corvaneNeighborhood(varargin)
-%CORVANENEIGHBORHOOD  Neuron neighbourhood matrix for Corvane.
+function [nhood, rate] = corvaneNeighborhood(varargin)
+%CORVANENEIGHBORHOOD  Neuron neighbourhood matrix for Corvane, for a given frame.
 %
 %   nhood = corvaneNeighborhood()
 %   nhood = corvaneNeighborhood('Name', value, ...)
 %   nhood = corvaneNeighborhood(params, 'Name', value, ...)
+%   nhood = corvaneNeighborhood(..., 'frame', t)
+%   [nhood, rate] = corvaneNeighborhood(...)
 %
 %   Returns the K x K matrix (K = mapRows*mapColumns) passed to Corvane with
-%   every frame. Column w holds the learning rate of every neuron of a pixel
-%   when neuron w wins: neuron j, at grid distance d from w on the
+%   a frame. Column w holds the learning rate of every neuron of a pixel when
+%   neuron w wins: neuron j, at grid distance d from w on the
 %   mapRows x mapColumns map, moves at
 %
-%       learningRate * exp(-d^2 / (2 * neighborhoodWidth^2))
+%       rate * exp(-d^2 / (2 * neighborhoodWidth^2))
 %
-%   so the winner moves at learningRate and its map neighbours less. With
+%   so the winner moves at rate and its map neighbours less. With
 %   neighborhoodWidth 0 (or less) only the winner moves (winner-take-all).
 %   Neuron j (0-based) sits at map row mod(j, mapRows), column
 %   floor(j / mapRows), the column-major order of the map.
 %
+%   'frame', t gives the matrix to update frame t (1-based, counting every
+%   frame given to Corvane since corvaneInitModel, the leading frames
+%   included) with. The rate is learningRate, or during calibration
+%   (t <= calibrationFrames) max(learningRate, calibrationRate / t). Without
+%   'frame' the rate is learningRate: the matrix of every frame after
+%   calibration, and of every frame when calibration is off (the default).
+%   The second output is that rate; the matrix changes only when it does.
+%
 %   Parameters, as name/value pairs or a struct from corvaneParameters (see
 %   'help corvaneParameters' for each one's meaning, unit and default):
-%   mapRows, mapColumns, learningRate, neighborhoodWidth. Others are accepted
-%   and ignored, so one parameter set serves both builders.
+%   mapRows, mapColumns, learningRate, neighborhoodWidth, calibrationFrames,
+%   calibrationRate. Others are accepted and ignored, so one parameter set
+%   serves every function.
 %
-%   The result equals, bit for bit, the C++ setup's BuildNeighborhoodMatrix.
+%   The result equals, bit for bit, the C++ setup's NeighborhoodMatrixForFrame
+%   (with 'frame') and BuildNeighborhoodMatrix (without), and the rate its
+%   LearningRateForFrame.
 %
-%   See also corvaneParameters, corvaneInitModel, Corvane.
+%   See also corvaneParameters, corvaneInitModel, corvaneMask, Corvane.
 
-params = corvaneParameters(varargin{:});
+% 'frame' is not a model parameter: take it out before the others are read.
+args = varargin;
+t = [];
+i = 1;
+if ~isempty(args) && isstruct(args{1})
+  i = 2;
+end
+while i < numel(args)
+  if ischar(args{i}) && strcmpi(args{i}, 'frame')
+    t = args{i + 1};
+    if ~isnumeric(t) || ~isreal(t) || numel(t) ~= 1 || ~isfinite(t) || t < 1 || t ~= fix(t)
+      error('Corvane:badParameter', 'the frame number must be one whole number from 1 on');
+    end
+    t = double(t);
+    args(i:i + 1) = [];
+  else
+    i = i + 2;
+  end
+end
+params = corvaneParameters(args{:});
+
+rate = params.learningRate;
+if ~isempty(t) && t <= params.calibrationFrames
+  calibration = params.calibrationRate / t;
+  if calibration > rate
+    rate = calibration;
+  end
+end
+
 rows = params.mapRows;
 K = rows * params.mapColumns;
 width = params.neighborhoodWidth;
@@ -35,9 +76,9 @@ dr = mod(w, rows) - mod(j, rows);
 dc = floor(w / rows) - floor(j / rows);
 distance2 = dr .* dr + dc .* dc;
 if width > 0
-  nhood = params.learningRate * exp(-distance2 ./ (2 * width * width));
+  nhood = rate * exp(-distance2 ./ (2 * width * width));
 else
   nhood = zeros(K, K);
-  nhood(j == w) = params.learningRate;
+  nhood(j == w) = rate;
 end
 end

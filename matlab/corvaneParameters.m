@@ -1,28 +1,46 @@
 function params = corvaneParameters(varargin)
-%CORVANEPARAMETERS  Parameters of an initial Corvane model and its neighbourhood matrix.
+%CORVANEPARAMETERS  Parameters of a Corvane model's start, its neighbourhood matrix and its mask.
 %
 %   params = corvaneParameters()
 %   params = corvaneParameters('Name', value, ...)
 %   params = corvaneParameters(params, 'Name', value, ...)
 %
-%   Returns a struct holding every parameter that corvaneInitModel and
-%   corvaneNeighborhood use, set to its default and then overridden by the
-%   given struct (its fields) and name/value pairs, in that order. Names are
-%   matched without regard to case; an unknown name is an error.
+%   Returns a struct holding every parameter that corvaneInitModel,
+%   corvaneNeighborhood and corvaneMask use, set to its default and then
+%   overridden by the given struct (its fields) and name/value pairs, in that
+%   order. Names are matched without regard to case; an unknown name is an
+%   error. Every function accepts the whole set and uses the parameters it
+%   needs.
 %
 %   Colours are in 0..255 per channel; variances are per channel, in squared
-%   colour units.
+%   colour units. The defaults were tuned for ordinary surveillance and traffic
+%   video; one setting for every video.
 %
 %   Name                      Default  Meaning
 %   mapRows                   3        rows of each pixel's neuron map
-%                                      (NumMapRows); positive integer
+%                                      (NumMapRows); whole number 1..46340
 %   mapColumns                3        columns of each pixel's neuron map
 %                                      (NumMapColumns); K = mapRows*mapColumns
-%   initialVariance           100      starting variance of every neuron
+%   initialFrames             9        leading frames the model starts from
+%                                      (fewer when fewer are given): per pixel
+%                                      and channel their median is the starting
+%                                      colour, their robust spread the pixel's
+%                                      starting variance; whole number >= 1
+%   initialSpread             10       the starting neuron means lie evenly
+%                                      from median - spread to median +
+%                                      spread, all channels alike, clamped to
+%                                      0..255; colour units
+%   initialVariance           100      least starting variance of a neuron
 %                                      (Sigma2), squared colour units
-%   maximumVariance           400      cap on a neuron's variance
-%                                      (MaximumVariance, every pixel), squared
+%   maximumVariance           100      cap on a neuron's variance
+%                                      (MaximumVariance) of a pixel that was
+%                                      steady in the leading frames, squared
 %                                      colour units
+%   varianceCapFactor         4        a pixel that varied in the leading
+%                                      frames gets this times its variance
+%                                      there as its cap (at least
+%                                      maximumVariance)
+%   maximumVarianceLimit      900      no cap above this, squared colour units
 %   minimumVariance           25       floor added to a neuron's variance
 %                                      inside the density (MinimumVariance),
 %                                      squared colour units
@@ -35,31 +53,51 @@ function params = corvaneParameters(varargin)
 %                                      existing neighbours (Cov) start equal to
 %                                      it, so the first frames are smoothed as
 %                                      a plain 3x3 average
-%   learningRate              0.05     rate per frame at which the winning
+%   learningRate              0.02     rate per frame at which the winning
 %                                      neuron moves towards the pixel's colour
 %   neighborhoodWidth         1        width, in map cells, of the Gaussian
 %                                      that spreads the learning rate over the
 %                                      winner's map neighbours; 0 means only
 %                                      the winner learns
+%   calibrationFrames         0        frames at the start (1-based frame
+%                                      numbers t = 1..calibrationFrames) whose
+%                                      matrix uses the learning rate
+%                                      max(learningRate, calibrationRate / t);
+%                                      0 turns calibration off; whole number
+%                                      >= 0
+%   calibrationRate           1        the calibration rate above, per frame
+%   maskThreshold             0.25     a pixel is foreground where imMask
+%                                      exceeds this, a probability
+%   medianSize                5        side of the square median filter on the
+%                                      binary mask, pixels; odd whole number,
+%                                      1 means no filter
 %
 %   These are the defaults of the C++ setup (setup/ModelSetup.h,
-%   ModelParameters); the test suite checks that both build the same model
-%   and matrix, bit for bit.
+%   ModelParameters) and of the corvane command; the test suite checks that
+%   both build the same model, matrices and masks, bit for bit.
 %
-%   See also corvaneInitModel, corvaneNeighborhood, Corvane.
+%   See also corvaneInitModel, corvaneNeighborhood, corvaneMask, Corvane.
 
 % The defaults, in one place.
 defaults = struct( ...
   'mapRows', 3, ...
   'mapColumns', 3, ...
+  'initialFrames', 9, ...
+  'initialSpread', 10.0, ...
   'initialVariance', 100.0, ...
-  'maximumVariance', 400.0, ...
+  'maximumVariance', 100.0, ...
+  'varianceCapFactor', 4.0, ...
+  'maximumVarianceLimit', 900.0, ...
   'minimumVariance', 25.0, ...
   'initialPrior', 0.05, ...
   'stepSize', 0.01, ...
   'initialIndicatorVariance', 0.05, ...
-  'learningRate', 0.05, ...
-  'neighborhoodWidth', 1.0);
+  'learningRate', 0.02, ...
+  'neighborhoodWidth', 1.0, ...
+  'calibrationFrames', 0, ...
+  'calibrationRate', 1.0, ...
+  'maskThreshold', 0.25, ...
+  'medianSize', 5);
 
 params = defaults;
 names = fieldnames(defaults);
@@ -96,9 +134,30 @@ if ~isnumeric(value) || ~isreal(value) || numel(value) ~= 1 || ~isfinite(value)
   error('Corvane:badParameter', 'parameter ''%s'' must be one finite real number', name);
 end
 value = double(value);
-if strcmp(name, 'mapRows') || strcmp(name, 'mapColumns')
-  if value < 1 || value ~= fix(value) || value > 46340
-    error('Corvane:badParameter', 'parameter ''%s'' must be a whole number from 1 to 46340; it is %g', name, value);
+% The whole-number parameters (32-bit integers in the C++ setup).
+switch name
+  case {'mapRows', 'mapColumns'}
+    lowest = 1;
+    highest = 46340;
+  case 'initialFrames'
+    lowest = 1;
+    highest = 2147483647;
+  case 'calibrationFrames'
+    lowest = 0;
+    highest = 2147483647;
+  case 'medianSize'
+    lowest = 1;
+    highest = 2147483647;
+  otherwise
+    lowest = [];
+end
+if ~isempty(lowest)
+  if value < lowest || value ~= fix(value) || value > highest
+    error('Corvane:badParameter', 'parameter ''%s'' must be a whole number from %d to %d; it is %g', ...
+          name, lowest, highest, value);
+  end
+  if strcmp(name, 'medianSize') && mod(value, 2) ~= 1
+    error('Corvane:badParameter', 'parameter ''medianSize'' must be odd (1, 3, 5, ...); it is %d', value);
   end
 end
 params.(name) = value;

@@ -32,8 +32,13 @@ BackgroundModel OwnedModel::View() {
     return model;
 }
 
-OwnedModel BuildInitialModel(const ModelParameters& parameters, const double* frame,
-                             std::int32_t H, std::int32_t W) {
+namespace {
+// Everything of a starting model but the variances: neurons at `colours`
+// (3*N, channel ch of pixel p at ch*N + p) spread by initialSpread, the prior,
+// the indicator variance and covariances. Sigma2 and MaximumVariance are
+// sized here and filled by the caller.
+OwnedModel ModelAroundColours(const ModelParameters& parameters, const double* colours,
+                              std::int32_t H, std::int32_t W) {
     const std::int64_t N = static_cast<std::int64_t>(H) * W;
     const std::int64_t K = static_cast<std::int64_t>(parameters.mapRows) * parameters.mapColumns;
     OwnedModel model;
@@ -54,15 +59,15 @@ OwnedModel BuildInitialModel(const ModelParameters& parameters, const double* fr
     for (std::int64_t p = 0; p < N; ++p)
         for (std::int64_t j = 0; j < K; ++j)
             for (int ch = 0; ch < 3; ++ch) {
-                const double mean = frame[ch * N + p] + offsets[j];
+                const double mean = colours[ch * N + p] + offsets[j];
                 model.Mu[(p * K + j) * 3 + ch] = mean < 0.0 ? 0.0 : (mean > 255.0 ? 255.0 : mean);
             }
-    model.Sigma2.assign(static_cast<std::size_t>(K * N), parameters.initialVariance);
+    model.Sigma2.assign(static_cast<std::size_t>(K * N), 0.0);
     model.imMask.assign(static_cast<std::size_t>(N), 0.0);
     model.Pi.assign(static_cast<std::size_t>(N), parameters.initialPrior);
     model.NeuroWin.assign(static_cast<std::size_t>(N), 0.0);
     model.Var.assign(static_cast<std::size_t>(N), parameters.initialIndicatorVariance);
-    model.MaximumVariance.assign(static_cast<std::size_t>(N), parameters.maximumVariance);
+    model.MaximumVariance.assign(static_cast<std::size_t>(N), 0.0);
 
     // Covariance equal to the variance where the backward neighbour exists
     // (above, above-left, left, below-left), 0 where it does not.
@@ -76,6 +81,7 @@ OwnedModel BuildInitialModel(const ModelParameters& parameters, const double* fr
     }
     return model;
 }
+}  // namespace
 
 std::vector<double> MedianFrame(const std::vector<const double*>& frames, std::int64_t count) {
     std::vector<double> median(static_cast<std::size_t>(count), 0.0);
@@ -116,7 +122,7 @@ FrameStatistics LeadingFrameStatistics(const std::vector<const double*>& frames,
 OwnedModel BuildInitialModelFromStatistics(const ModelParameters& parameters,
                                            const FrameStatistics& statistics, std::int32_t H,
                                            std::int32_t W) {
-    OwnedModel model = BuildInitialModel(parameters, statistics.median.data(), H, W);
+    OwnedModel model = ModelAroundColours(parameters, statistics.median.data(), H, W);
     const std::int64_t N = static_cast<std::int64_t>(H) * W;
     const std::int64_t K = static_cast<std::int64_t>(parameters.mapRows) * parameters.mapColumns;
     for (std::int64_t p = 0; p < N; ++p) {
@@ -137,6 +143,11 @@ OwnedModel BuildInitialModelFromFrames(const ModelParameters& parameters,
                                        std::int32_t W) {
     const std::int64_t N = static_cast<std::int64_t>(H) * W;
     return BuildInitialModelFromStatistics(parameters, LeadingFrameStatistics(frames, N), H, W);
+}
+
+OwnedModel BuildInitialModel(const ModelParameters& parameters, const double* frame,
+                             std::int32_t H, std::int32_t W) {
+    return BuildInitialModelFromFrames(parameters, {frame}, H, W);
 }
 
 double LearningRateForFrame(const ModelParameters& parameters, std::int64_t frameNumber) {

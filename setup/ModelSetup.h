@@ -91,8 +91,12 @@ struct OwnedModel {
     BackgroundModel View();
 };
 
-// A model of an H x W image whose neurons all start at the colours of `frame`
-// (an H x W x 3 column-major array of doubles in 0..255).
+// A model of an H x W image started from the single frame `frame` (an
+// H x W x 3 column-major array of doubles in 0..255): BuildInitialModelFromFrames
+// of that one frame, so its neurons start at the frame's colours (spread by
+// initialSpread), with variance 0 in the frame: MaximumVariance =
+// min(maximumVarianceLimit, maximumVariance) and Sigma2 = min(MaximumVariance,
+// initialVariance).
 OwnedModel BuildInitialModel(const ModelParameters& parameters, const double* frame,
                              std::int32_t H, std::int32_t W);
 

@@ -10,14 +10,24 @@
 //                      frames of 3*N), "T", and after each frame t = 1..T the
 //                      core's updated fields as "after<t>_<Field>"
 //   setup_<case>.bin   "param_<name>" for every model parameter, "isDefault",
-//                      "H", "W", "frame", then BuildInitialModel's fields as
-//                      "model_<Field>" and BuildNeighborhoodMatrix as "matrix"
+//                      "H", "W", "T", "frames" (T frames of 3*N); then
+//                      BuildInitialModelFromFrames of the first
+//                      min(initialFrames, T) frames as "model_<Field>",
+//                      BuildInitialModel of the first frame as
+//                      "single_<Field>", BuildNeighborhoodMatrix as "matrix",
+//                      frame numbers "matrixFrames" with their
+//                      LearningRateForFrame "rates" and NeighborhoodMatrixForFrame
+//                      "matrices" (one K*K block per frame number), and a
+//                      probability map "imMask" (H x W) with its ThresholdMask
+//                      "mask" (0 or 255 per pixel)
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <limits>
 #include <random>
 #include <string>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "ModelSetup.h"
@@ -31,21 +41,22 @@ using corvane::DoubleView;
 using corvane::ModelParameters;
 using corvane::OwnedModel;
 
-// The parameters the toolbox's corvaneParameters mirrors (maskThreshold is a
-// reporting choice of the C++ hosts, not part of a model). A new member of
-// ModelParameters changes its size and stops the build here: add it to this
-// table and to matlab/corvaneParameters.m.
+// The parameters the toolbox's corvaneParameters mirrors: all of them. A new
+// member of ModelParameters changes its member count and stops the build
+// here: add it to this table and to matlab/corvaneParameters.m.
 struct ParameterEntry {
     const char* name;
     double (*get)(const ModelParameters&);
 };
-static_assert(sizeof(ModelParameters) == 2 * sizeof(std::int32_t) + 9 * sizeof(double),
-              "ModelParameters changed: update kParameters and matlab/corvaneParameters.m");
 const ParameterEntry kParameters[] = {
     {"mapRows", [](const ModelParameters& p) { return double(p.mapRows); }},
     {"mapColumns", [](const ModelParameters& p) { return double(p.mapColumns); }},
+    {"initialFrames", [](const ModelParameters& p) { return double(p.initialFrames); }},
+    {"initialSpread", [](const ModelParameters& p) { return p.initialSpread; }},
     {"initialVariance", [](const ModelParameters& p) { return p.initialVariance; }},
     {"maximumVariance", [](const ModelParameters& p) { return p.maximumVariance; }},
+    {"varianceCapFactor", [](const ModelParameters& p) { return p.varianceCapFactor; }},
+    {"maximumVarianceLimit", [](const ModelParameters& p) { return p.maximumVarianceLimit; }},
     {"minimumVariance", [](const ModelParameters& p) { return p.minimumVariance; }},
     {"initialPrior", [](const ModelParameters& p) { return p.initialPrior; }},
     {"stepSize", [](const ModelParameters& p) { return p.stepSize; }},
@@ -53,7 +64,31 @@ const ParameterEntry kParameters[] = {
      [](const ModelParameters& p) { return p.initialIndicatorVariance; }},
     {"learningRate", [](const ModelParameters& p) { return p.learningRate; }},
     {"neighborhoodWidth", [](const ModelParameters& p) { return p.neighborhoodWidth; }},
+    {"calibrationFrames", [](const ModelParameters& p) { return double(p.calibrationFrames); }},
+    {"calibrationRate", [](const ModelParameters& p) { return p.calibrationRate; }},
+    {"maskThreshold", [](const ModelParameters& p) { return p.maskThreshold; }},
+    {"medianSize", [](const ModelParameters& p) { return double(p.medianSize); }},
 };
+
+// The number of members of an aggregate: the most initialisers it takes.
+struct AnyValue {
+    template <class U>
+    operator U() const;
+};
+template <class T, class Indices, class = void>
+struct TakesInitialisers : std::false_type {};
+template <class T, std::size_t... I>
+struct TakesInitialisers<T, std::index_sequence<I...>,
+                         std::void_t<decltype(T{(void(I), AnyValue{})...})>> : std::true_type {};
+template <class T, std::size_t n = 0>
+constexpr std::size_t MemberCount() {
+    if constexpr (TakesInitialisers<T, std::make_index_sequence<n + 1>>::value)
+        return MemberCount<T, n + 1>();
+    else
+        return n;
+}
+static_assert(MemberCount<ModelParameters>() == sizeof(kParameters) / sizeof(kParameters[0]),
+              "ModelParameters changed: update kParameters and matlab/corvaneParameters.m");
 
 const char* const kFieldNames[] = {
     "Mu",         "Sigma2",        "imMask",          "Pi",           "NeuroWin",
@@ -171,22 +206,79 @@ bool WriteUpdateCase(const std::string& path, OwnedModel model, const std::vecto
     return out.ok();
 }
 
+// T frames of an H x W scene: per pixel a base colour and an amplitude (from
+// steady to lively) by which every frame varies around it, clamped to 0..255;
+// `whole` rounds the colours as 8-bit video has them (ties in the medians).
+std::vector<double> LeadingFrames(Random& rng, int H, int W, int T, bool whole) {
+    const std::size_t N = std::size_t(H) * W;
+    std::vector<double> base(3 * N), amplitude(N);
+    rng.Fill(base, -20, 275);
+    const double amplitudes[] = {0, 2, 6, 20, 60};
+    for (double& a : amplitude) a = amplitudes[std::size_t(rng.Uniform(0, 5)) % 5];
+    std::vector<double> frames(3 * N * std::size_t(T));
+    for (int t = 0; t < T; ++t)
+        for (std::size_t i = 0; i < 3 * N; ++i) {
+            const double a = amplitude[i % N];
+            double x = base[i] + rng.Uniform(-a, a);
+            if (whole) x = std::round(x);
+            frames[std::size_t(t) * 3 * N + i] = x < 0 ? 0 : (x > 255 ? 255 : x);
+        }
+    return frames;
+}
+
 bool WriteSetupCase(const std::string& path, const ModelParameters& parameters, bool isDefault,
-                    int H, int W, Random& rng) {
-    std::vector<double> frame(std::size_t(3) * H * W);
-    rng.Fill(frame, 0, 255);
-    frame[0] = 0;
-    frame[frame.size() - 1] = 255;
-    OwnedModel model = corvane::BuildInitialModel(parameters, frame.data(), H, W);
+                    int H, int W, int T, bool whole, Random& rng) {
+    const std::size_t N = std::size_t(H) * W;
+    const std::vector<double> frames = LeadingFrames(rng, H, W, T, whole);
+    std::vector<const double*> leading;
+    for (int t = 0; t < T && t < parameters.initialFrames; ++t)
+        leading.push_back(frames.data() + std::size_t(t) * 3 * N);
+    OwnedModel model = corvane::BuildInitialModelFromFrames(parameters, leading, H, W);
+    OwnedModel single = corvane::BuildInitialModel(parameters, frames.data(), H, W);
+
+    // Frame numbers at the start, around the end of calibration and long after.
+    std::vector<double> frameNumbers, rates, matrices;
+    for (std::int64_t t : {std::int64_t(1), std::int64_t(2), std::int64_t(3), std::int64_t(7),
+                           std::int64_t(parameters.calibrationFrames) - 1,
+                           std::int64_t(parameters.calibrationFrames),
+                           std::int64_t(parameters.calibrationFrames) + 1, std::int64_t(100000)}) {
+        if (t < 1) continue;
+        frameNumbers.push_back(double(t));
+        rates.push_back(corvane::LearningRateForFrame(parameters, t));
+        const std::vector<double> m = corvane::NeighborhoodMatrixForFrame(parameters, t);
+        matrices.insert(matrices.end(), m.begin(), m.end());
+    }
+
+    // A probability map with blobs, specks and pinholes, values at the
+    // threshold and NaN.
+    std::vector<double> imMask(N);
+    for (std::size_t p = 0; p < N; ++p) {
+        const double r = double(p % std::size_t(H)), c = double(p / std::size_t(H));
+        const double blob = std::sin(0.7 * r) * std::cos(0.5 * c);
+        imMask[p] = blob > 0.1 ? rng.Uniform(0.2, 1.0) : rng.Uniform(0.0, 0.3);
+    }
+    imMask[0] = parameters.maskThreshold;
+    if (N > 2) imMask[N / 2] = std::numeric_limits<double>::quiet_NaN();
+    std::vector<std::uint8_t> bytes(N);
+    corvane::ThresholdMask(parameters, imMask.data(), H, W, bytes.data());
+    const std::vector<double> mask(bytes.begin(), bytes.end());
+
     RecordFile out(path);
     for (const ParameterEntry& entry : kParameters)
         out.Put(std::string("param_") + entry.name, entry.get(parameters));
     out.Put("isDefault", isDefault ? 1.0 : 0.0);
     out.Put("H", double(H));
     out.Put("W", double(W));
-    out.Put("frame", frame);
+    out.Put("T", double(T));
+    out.Put("frames", frames);
     out.PutModel("model_", model.View());
+    out.PutModel("single_", single.View());
     out.Put("matrix", corvane::BuildNeighborhoodMatrix(parameters));
+    out.Put("matrixFrames", frameNumbers);
+    out.Put("rates", rates);
+    out.Put("matrices", matrices);
+    out.Put("imMask", imMask);
+    out.Put("mask", mask);
     return out.ok();
 }
 
@@ -250,34 +342,58 @@ int main(int argc, char** argv) {
                              corvane::BuildNeighborhoodMatrix(parameters), frames, T) && ok;
     }
 
-    // The builders, with the defaults and with every parameter changed.
+    // The builders, with the defaults and with every parameter changed; odd
+    // and even numbers of leading frames, fewer frames than initialFrames,
+    // K = 1, a single frame, and images down to one row or column.
     ModelParameters changed;
     changed.mapRows = 2;
     changed.mapColumns = 4;
+    changed.initialFrames = 4;
+    changed.initialSpread = 37.5;
     changed.initialVariance = 37.25;
-    changed.maximumVariance = 1234.5;
+    changed.maximumVariance = 60;
+    changed.varianceCapFactor = 2.5;
+    changed.maximumVarianceLimit = 500;
     changed.minimumVariance = 0.3;
     changed.initialPrior = 0.2;
     changed.stepSize = 0.003;
     changed.initialIndicatorVariance = 0.11;
     changed.learningRate = 0.3;
     changed.neighborhoodWidth = 0.7;
+    changed.calibrationFrames = 6;
+    changed.calibrationRate = 0.9;
+    changed.maskThreshold = 0.4;
+    changed.medianSize = 3;
     ModelParameters winnerOnly;
     winnerOnly.mapRows = 4;
     winnerOnly.mapColumns = 1;
     winnerOnly.neighborhoodWidth = 0;
+    winnerOnly.calibrationFrames = 10;
+    winnerOnly.calibrationRate = 2.0 / 3.0;
+    winnerOnly.medianSize = 1;
     ModelParameters single;
     single.mapRows = 1;
     single.mapColumns = 1;
+    single.calibrationFrames = 50;
+    single.medianSize = 7;
+    // Starting variances above the cap, and a cap above the limit: a single
+    // frame's model is capped like any other.
     ModelParameters wide;
     wide.mapRows = 5;
     wide.mapColumns = 5;
+    wide.initialFrames = 1;
     wide.neighborhoodWidth = 2.5;
     wide.learningRate = 1.0 / 3.0;
-    ok = WriteSetupCase(folder + "/setup_defaults.bin", ModelParameters(), true, 6, 9, rng) && ok;
-    ok = WriteSetupCase(folder + "/setup_changed.bin", changed, false, 1, 5, rng) && ok;
-    ok = WriteSetupCase(folder + "/setup_winner.bin", winnerOnly, false, 5, 1, rng) && ok;
-    ok = WriteSetupCase(folder + "/setup_single.bin", single, false, 3, 3, rng) && ok;
-    ok = WriteSetupCase(folder + "/setup_wide.bin", wide, false, 2, 2, rng) && ok;
+    wide.initialVariance = 400;
+    wide.maximumVariance = 150;
+    wide.maximumVarianceLimit = 120;
+    ModelParameters even = ModelParameters();
+    even.initialFrames = 10;
+    ok = WriteSetupCase(folder + "/setup_defaults.bin", ModelParameters(), true, 6, 9, 12, true, rng) && ok;
+    ok = WriteSetupCase(folder + "/setup_changed.bin", changed, false, 1, 5, 7, false, rng) && ok;
+    ok = WriteSetupCase(folder + "/setup_winner.bin", winnerOnly, false, 5, 1, 6, true, rng) && ok;
+    ok = WriteSetupCase(folder + "/setup_single.bin", single, false, 3, 3, 3, false, rng) && ok;
+    ok = WriteSetupCase(folder + "/setup_wide.bin", wide, false, 2, 2, 2, false, rng) && ok;
+    ok = WriteSetupCase(folder + "/setup_even.bin", even, false, 17, 23, 10, true, rng) && ok;
     return ok ? 0 : 1;
 }

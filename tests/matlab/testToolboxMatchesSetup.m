@@ -1,11 +1,13 @@
 function testToolboxMatchesSetup(cases)
-% corvaneParameters, corvaneInitModel and corvaneNeighborhood give exactly the
-% defaults, models and matrices of the C++ setup (ModelParameters,
-% BuildInitialModel, BuildNeighborhoodMatrix), bit for bit, for the defaults
-% and for sets that change every parameter; and reject what they cannot use.
+% corvaneParameters, corvaneInitModel, corvaneNeighborhood and corvaneMask give
+% exactly the defaults, models, matrices and masks of the C++ setup
+% (ModelParameters, BuildInitialModelFromFrames, BuildInitialModel,
+% NeighborhoodMatrixForFrame, LearningRateForFrame, ThresholdMask), bit for
+% bit, for the defaults and for sets that change every parameter; and reject
+% what they cannot use.
 files = dir(fullfile(cases, 'setup_*.bin'));
-if numel(files) < 5
-  error('test:cases', 'expected at least 5 setup cases in %s, found %d', cases, numel(files));
+if numel(files) < 6
+  error('test:cases', 'expected at least 6 setup cases in %s, found %d', cases, numel(files));
 end
 names = modelFieldNames();
 defaultsSeen = false;
@@ -37,24 +39,26 @@ for f = 1:numel(files)
     for i = 1:numel(paramNames)
       expectBits(known.(paramNames{i}), params.(paramNames{i}), ['default of ' paramNames{i}]);
     end
+    args = {};
+  else
+    args = {params};
   end
 
+  % The model from the leading frames (the toolbox is given all T frames and
+  % uses the first initialFrames), and from the first frame alone.
   H = rec.H;
   W = rec.W;
-  frame = reshape(rec.frame, H, W, 3);
-  if rec.isDefault
-    model = corvaneInitModel(frame);
-    nhood = corvaneNeighborhood();
-  else
-    model = corvaneInitModel(frame, params);
-    nhood = corvaneNeighborhood(pairs{:});
-  end
+  T = rec.T;
+  frames = reshape(rec.frames, H, W, 3, T);
+  model = corvaneInitModel(frames, args{:});
+  single = corvaneInitModel(frames(:, :, :, 1), args{:});
   modelNames = fieldnames(model);
   if ~isequal(sort(modelNames), sort(names(:)))
     error('test:fields', '%s: the model has fields %s', what, sprintf('%s ', modelNames{:}));
   end
   for i = 1:numel(names)
     expectBits(model.(names{i}), rec.(['model_' names{i}]), [what ', field ' names{i}]);
+    expectBits(single.(names{i}), rec.(['single_' names{i}]), [what ', one frame, field ' names{i}]);
   end
   K = params.mapRows * params.mapColumns;
   N = H * W;
@@ -62,15 +66,34 @@ for f = 1:numel(files)
   expectShape(model.Sigma2, [K N], [what ', Sigma2']);
   expectShape(model.Cov, [4 N], [what ', Cov']);
   expectShape(model.Pi, [H W], [what ', Pi']);
+  expectShape(model.MaximumVariance, [H W], [what ', MaximumVariance']);
+
+  % The matrix after calibration, and for each frame number with its rate.
+  nhood = corvaneNeighborhood(args{:});
   expectBits(nhood, rec.matrix, [what ', neighbourhood matrix']);
   expectShape(nhood, [K K], [what ', neighbourhood matrix']);
+  for i = 1:numel(rec.matrixFrames)
+    t = rec.matrixFrames(i);
+    [frameMatrix, rate] = corvaneNeighborhood(args{:}, 'frame', t);
+    where = sprintf('%s, frame %d', what, t);
+    expectBits(frameMatrix, rec.matrices((i - 1) * K * K + (1:K * K)), [where ', matrix']);
+    expectBits(rate, rec.rates(i), [where ', learning rate']);
+  end
 
-  % Name/value pairs, a struct, and a uint8 frame of whole colours agree.
-  expectBits(corvaneNeighborhood(params), rec.matrix, [what ', matrix from a struct']);
-  whole = round(frame);
+  % The mask.
+  mask = corvaneMask(reshape(rec.imMask, H, W), args{:});
+  if ~islogical(mask) || ~isequal(size(mask), [H W])
+    error('test:mask', '%s: the mask is %s of size %s', what, class(mask), mat2str(size(mask)));
+  end
+  expectBits(255 * double(mask), rec.mask, [what ', mask']);
+
+  % Name/value pairs, a struct, and uint8 frames of whole colours agree.
+  expectBits(corvaneNeighborhood(pairs{:}), rec.matrix, [what ', matrix from name/value pairs']);
+  whole = round(frames);
   fromBytes = corvaneInitModel(uint8(whole), pairs{:});
   fromDoubles = corvaneInitModel(whole, params);
-  expectBits(fromBytes.Mu, fromDoubles.Mu, [what ', Mu from a uint8 frame']);
+  expectBits(fromBytes.Mu, fromDoubles.Mu, [what ', Mu from uint8 frames']);
+  expectBits(fromBytes.Sigma2, fromDoubles.Sigma2, [what ', Sigma2 from uint8 frames']);
 end
 if ~defaultsSeen
   error('test:cases', 'no case with the default parameters');
@@ -94,6 +117,23 @@ expectError(@() corvaneInitModel(zeros(4, 5)), 'Corvane:badFrame', 'a grey frame
 expectError(@() corvaneInitModel(zeros(4, 5, 4)), 'Corvane:badFrame', 'four channels');
 expectError(@() corvaneInitModel(zeros(0, 5, 3)), 'Corvane:badFrame', 'an empty frame');
 expectError(@() corvaneInitModel(complex(zeros(2, 2, 3), 1)), 'Corvane:badFrame', 'a complex frame');
+leadingNaN = zeros(2, 2, 3, 3);
+leadingNaN(2, 1, 3, 2) = NaN;
+expectError(@() corvaneInitModel(leadingNaN), 'Corvane:badFrame', 'a NaN in a leading frame');
+laterNaN = zeros(2, 2, 3, 3);
+laterNaN(1, 1, 1, 3) = NaN;
+fromTwo = corvaneInitModel(laterNaN, 'initialFrames', 2);
+if ~all(isfinite(fromTwo.Mu(:))) || ~all(fromTwo.MaximumVariance(:) == 100)
+  error('test:frames', 'a frame after the leading ones was used');
+end
+expectError(@() corvaneParameters('initialFrames', 0), 'Corvane:badParameter', 'no leading frame');
+expectError(@() corvaneParameters('calibrationFrames', -1), 'Corvane:badParameter', 'negative calibration');
+expectError(@() corvaneParameters('medianSize', 4), 'Corvane:badParameter', 'an even median size');
+expectError(@() corvaneNeighborhood('frame', 0), 'Corvane:badParameter', 'frame number 0');
+expectError(@() corvaneNeighborhood('frame', 2.5), 'Corvane:badParameter', 'a fractional frame number');
+expectError(@() corvaneNeighborhood('frame'), 'Corvane:badParameter', 'a frame without number');
+expectError(@() corvaneMask(zeros(2, 2, 3)), 'Corvane:badMask', 'a three-dimensional map');
+expectError(@() corvaneMask('map'), 'Corvane:badMask', 'a string for a map');
 fprintf('%d setup cases match the C++ setup bit for bit\n', numel(files));
 end
 

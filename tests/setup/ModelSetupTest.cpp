@@ -164,5 +164,27 @@ TEST(BuildInitialModelTest, SpreadPlacesNeuronsEvenlyAroundTheColourWithinRange)
     EXPECT_EQ(model.Mu, (std::vector<double>{0, 90, 240, 5, 100, 250, 15, 110, 255}));
 }
 
+TEST(BuildInitialModelTest, OneFrameIsTheLeadingFrameBuildOfThatFrame) {
+    // Starting variance above the cap and a cap above the limit: the one-frame
+    // model is capped like the leading-frame one (variance 0 in one frame).
+    ModelParameters parameters;
+    parameters.mapRows = 2;
+    parameters.mapColumns = 2;
+    parameters.initialVariance = 400;
+    parameters.maximumVariance = 150;
+    parameters.maximumVarianceLimit = 120;
+    const std::vector<double> frame{3, 250, 17, 99, 0, 255};  // H = 2, W = 1
+    const OwnedModel single = BuildInitialModel(parameters, frame.data(), 2, 1);
+    const OwnedModel leading = BuildInitialModelFromFrames(parameters, {frame.data()}, 2, 1);
+    EXPECT_EQ(single.MaximumVariance, (std::vector<double>{120, 120}));
+    EXPECT_EQ(single.Sigma2, std::vector<double>(8, 120));
+    EXPECT_EQ(single.Mu, leading.Mu);
+    EXPECT_EQ(single.Sigma2, leading.Sigma2);
+    EXPECT_EQ(single.MaximumVariance, leading.MaximumVariance);
+    EXPECT_EQ(single.Cov, leading.Cov);
+    EXPECT_EQ(single.Var, leading.Var);
+    EXPECT_EQ(single.Pi, leading.Pi);
+}
+
 }  // namespace
 }  // namespace corvane::test
