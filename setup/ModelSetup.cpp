@@ -90,7 +90,11 @@ std::vector<double> MedianFrame(const std::vector<const double*>& frames, std::i
     std::vector<double> values(F);
     for (std::int64_t i = 0; i < count; ++i) {
         for (std::size_t f = 0; f < F; ++f) values[f] = frames[f][i];
-        std::sort(values.begin(), values.end());
+        // NaN sorts last: plain < is no ordering once a NaN is present, and
+        // std::sort may then read outside the range.
+        std::sort(values.begin(), values.end(), [](double a, double b) {
+            return a < b || (!std::isnan(a) && std::isnan(b));
+        });
         median[i] = F % 2 == 1 ? values[F / 2] : (values[F / 2 - 1] + values[F / 2]) / 2;
     }
     return median;

@@ -15,6 +15,16 @@ TEST(MedianFrameTest, OddCountTakesTheMiddleEvenCountTheMeanOfTheTwoMiddle) {
     EXPECT_EQ(MedianFrame({a.data(), b.data(), c.data(), d.data()}, 3),
               (std::vector<double>{2.5, 7.5, 5}));
     EXPECT_EQ(MedianFrame({a.data()}, 3), a);
+
+    // NaN counts as larger than every number: a defined median, no undefined sort.
+    std::vector<std::vector<double>> frames(33, std::vector<double>{1.0});
+    for (std::size_t f = 0; f < frames.size(); f += 2) frames[f][0] = NAN;
+    for (std::size_t f = 1; f < frames.size(); f += 4) frames[f][0] = -3.0;
+    std::vector<const double*> pointers;
+    for (const auto& frame : frames) pointers.push_back(frame.data());
+    EXPECT_TRUE(std::isnan(MedianFrame(pointers, 1)[0]));  // 17 of 33 are NaN
+    frames[0][0] = frames[2][0] = 7.0;                     // now 15
+    EXPECT_EQ(MedianFrame(pointers, 1)[0], 7.0);
 }
 
 TEST(BuildInitialModelTest, NeuronsStartAtTheMedianOfTheLeadingFrames) {
