@@ -46,46 +46,44 @@ bool ObtainScratch(const HostAllocator& host, const ModelSizes& sizes, Scratch& 
     return true;
 }
 
-}  // namespace
-
-bool UpdateModelReference(const BackgroundModel& model, const FrameImage& frame,
-                          const NeighborhoodMatrix& matrix, const HostAllocator& host) {
+// Checks the inputs, obtains the scratch, counts the frame, runs `sweep` over
+// the sizes and scratch, and releases the scratch. The scratch is obtained
+// before the frame is counted, so that a host out of memory leaves the model
+// exactly as it was.
+template <typename Sweep>
+bool RunUpdate(const BackgroundModel& model, const FrameImage& frame,
+               const NeighborhoodMatrix& matrix, const HostAllocator& host, Sweep sweep) {
     const ModelCheck check = CheckModel(model, frame, matrix);
     if (!check.ok() || host.allocate == nullptr || host.release == nullptr) return false;
-    const ModelSizes& sizes = check.sizes;
-
-    // Obtained before the frame is counted, so that a host out of memory leaves
-    // the model exactly as it was.
     Scratch scratch;
-    if (!ObtainScratch(host, sizes, scratch)) return false;
+    if (!ObtainScratch(host, check.sizes, scratch)) return false;
     model.CurrentFrame.data[0] = model.CurrentFrame.data[0] + 1.0;
-
-    CompeteNeurons(model, sizes, frame);
-    CorrelateNeighbors(model, sizes, *scratch.offsets, scratch.correlationTable);
-    SmoothMask(model, sizes, *scratch.offsets, scratch.correlationTable, scratch.smoothedMask);
-    AdaptModel(model, sizes, *scratch.offsets, frame, matrix);
-
+    sweep(check.sizes, scratch);
     ReleaseScratch(host, scratch);
     return true;
 }
 
+}  // namespace
+
+bool UpdateModelReference(const BackgroundModel& model, const FrameImage& frame,
+                          const NeighborhoodMatrix& matrix, const HostAllocator& host) {
+    return RunUpdate(model, frame, matrix, host, [&](const ModelSizes& sizes, Scratch& scratch) {
+        CompeteNeurons(model, sizes, frame);
+        CorrelateNeighbors(model, sizes, *scratch.offsets, scratch.correlationTable);
+        SmoothMask(model, sizes, *scratch.offsets, scratch.correlationTable, scratch.smoothedMask);
+        AdaptModel(model, sizes, *scratch.offsets, frame, matrix);
+    });
+}
+
 bool UpdateModel(const BackgroundModel& model, const FrameImage& frame,
                  const NeighborhoodMatrix& matrix, const HostAllocator& host) {
-    const ModelCheck check = CheckModel(model, frame, matrix);
-    if (!check.ok() || host.allocate == nullptr || host.release == nullptr) return false;
-
     // The same scratch as the four-pass update, obtained and released in the
     // same order; the one-pass sweep uses the two arrays as rings of columns
     // and does not need the offsets record.
-    Scratch scratch;
-    if (!ObtainScratch(host, check.sizes, scratch)) return false;
-    model.CurrentFrame.data[0] = model.CurrentFrame.data[0] + 1.0;
-
-    UpdateModelOnePass(model, check.sizes, frame, matrix, scratch.smoothedMask,
-                       scratch.correlationTable);
-
-    ReleaseScratch(host, scratch);
-    return true;
+    return RunUpdate(model, frame, matrix, host, [&](const ModelSizes& sizes, Scratch& scratch) {
+        UpdateModelOnePass(model, sizes, frame, matrix, scratch.smoothedMask,
+                           scratch.correlationTable);
+    });
 }
 
 }  // namespace corvane

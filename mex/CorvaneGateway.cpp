@@ -11,6 +11,7 @@
 // frames: nothing here has a destructor to run.
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 #include "mex.h"
 #include "ModelCheck.h"
@@ -42,22 +43,6 @@ constexpr FieldBinding kFields[] = {
     {"StepSize", &corvane::BackgroundModel::StepSize},
     {"CurrentFrame", &corvane::BackgroundModel::CurrentFrame},
 };
-
-// Identifier "Corvane:<suffix>" formed without the heap.
-struct Identifier {
-    char text[64];
-};
-
-Identifier MakeIdentifier(const char* suffix) {
-    Identifier id{};
-    const char prefix[] = "Corvane:";
-    std::size_t i = 0;
-    for (; prefix[i] != '\0'; ++i) id.text[i] = prefix[i];
-    for (std::size_t j = 0; suffix[j] != '\0' && i + 1 < sizeof id.text; ++j, ++i)
-        id.text[i] = suffix[j];
-    id.text[i] = '\0';
-    return id;
-}
 
 // A real, full, non-empty double array, or an error naming `what`
 // ("field \"Mu\"", "the frame (input 2)").
@@ -98,11 +83,8 @@ corvane::BackgroundModel BindModel(const mxArray* model) {
                               "case-sensitive)",
                               field.name);
         }
-        char what[48] = "field \"";
-        std::size_t i = 7;
-        for (std::size_t j = 0; field.name[j] != '\0'; ++j) what[i++] = field.name[j];
-        what[i++] = '"';
-        what[i] = '\0';
+        char what[48];
+        std::snprintf(what, sizeof what, "field \"%s\"", field.name);
         RequireRealDouble(array, what);
         bound.*field.view = ViewOf(array);
     }
@@ -202,8 +184,10 @@ extern "C" CORVANE_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs,
         mxGetPr(prhs[2]), static_cast<std::int64_t>(mxGetNumberOfElements(prhs[2]))};
     const corvane::ModelCheck check = corvane::CheckModel(given, frame, matrix);
     if (!check.ok()) {
-        const Identifier id = MakeIdentifier(corvane::ModelProblemName(check.problem));
-        mexErrMsgIdAndTxt(id.text, "%s", check.message);
+        char identifier[64];
+        std::snprintf(identifier, sizeof identifier, "Corvane:%s",
+                      corvane::ModelProblemName(check.problem));
+        mexErrMsgIdAndTxt(identifier, "%s", check.message);
     }
 
     // The update works on a deep copy, which becomes the output.

@@ -1,5 +1,7 @@
 #include "ModelSetup.h"
 
+#include "NeighborOffsets.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -72,12 +74,12 @@ OwnedModel ModelAroundColours(const ModelParameters& parameters, const double* c
     // Covariance equal to the variance where the backward neighbour exists
     // (above, above-left, left, below-left), 0 where it does not.
     model.Cov.assign(static_cast<std::size_t>(4 * N), 0.0);
-    for (std::int64_t p = 0; p < N; ++p) {
-        const std::int64_t r = p % H;
-        const std::int64_t c = p / H;
-        const bool exists[4] = {r > 0, r > 0 && c > 0, c > 0, r + 1 < H && c > 0};
-        for (int s = 0; s < 4; ++s)
-            if (exists[s]) model.Cov[p * 4 + s] = parameters.initialIndicatorVariance;
+    NeighborOffsets neighbors;
+    for (std::int32_t p = 0; p < static_cast<std::int32_t>(N); ++p) {
+        ComputeBackwardOffsets(neighbors, p, H);
+        for (int s = 0; s < kBackwardSlots; ++s)
+            if (neighbors.slot[s] != 0)
+                model.Cov[static_cast<std::size_t>(p) * 4 + s] = parameters.initialIndicatorVariance;
     }
     return model;
 }
