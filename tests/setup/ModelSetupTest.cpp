@@ -175,13 +175,13 @@ TEST(BuildInitialModelTest, SpreadPlacesNeuronsEvenlyAroundTheColourWithinRange)
 }
 
 TEST(BuildInitialModelTest, OneFrameIsTheLeadingFrameBuildOfThatFrame) {
-    // Starting variance above the cap and a cap above the limit: the one-frame
-    // model is capped like the leading-frame one (variance 0 in one frame).
+    // Starting variance above the cap: the one-frame model is capped like the
+    // leading-frame one (variance 0 in one frame).
     ModelParameters parameters;
     parameters.mapRows = 2;
     parameters.mapColumns = 2;
     parameters.initialVariance = 400;
-    parameters.maximumVariance = 150;
+    parameters.maximumVariance = 120;
     parameters.maximumVarianceLimit = 120;
     const std::vector<double> frame{3, 250, 17, 99, 0, 255};  // H = 2, W = 1
     const OwnedModel single = BuildInitialModel(parameters, frame.data(), 2, 1);
