@@ -21,11 +21,14 @@ function params = corvaneParameters(varargin)
 %                                      (NumMapRows); whole number 1..46340
 %   mapColumns                3        columns of each pixel's neuron map
 %                                      (NumMapColumns); K = mapRows*mapColumns
-%   initialFrames             9        leading frames the model starts from
-%                                      (fewer when fewer are given): per pixel
-%                                      and channel their median is the starting
-%                                      colour, their robust spread the pixel's
-%                                      starting variance; whole number >= 1
+%   initialFrames             9        frames of the start: while frame
+%                                      t <= initialFrames is segmented, the
+%                                      model is built anew before it from
+%                                      frames 1..t (corvaneStep): per pixel
+%                                      and channel their median is the
+%                                      starting colour, their robust spread
+%                                      the pixel's starting variance; nothing
+%                                      is read ahead; whole number >= 1
 %   initialSpread             10       the starting neuron means lie evenly
 %                                      from median - spread to median +
 %                                      spread, all channels alike, clamped to
@@ -72,6 +75,26 @@ function params = corvaneParameters(varargin)
 %                                      binary mask, pixels; odd whole number,
 %                                      1 means no filter
 %
+%   priorFloor                0.005    between frames the prior Pi is kept at
+%                                      least this (corvaneStep): after any
+%                                      length of quiet an object is found as
+%                                      after a minute; a probability
+%   priorCeiling              0.95     ... and at most this: a pixel covered
+%                                      for a very long time can still return
+%                                      to background; a probability
+%   flickerStep               0.05     every pixel's flicker variance (a
+%                                      running median of its frame-to-frame
+%                                      change, squared colour units per
+%                                      channel) steps up or down by the ratio
+%                                      1 + flickerStep each frame; 0 turns
+%                                      the flicker tracking off
+%   flickerFloorFactor        2        the neurons of a flickering pixel are
+%                                      kept at least this times its flicker
+%                                      variance, less minimumVariance, wide
+%   flickerCapFactor          8        ... and its cap is raised to this times
+%                                      the flicker variance (at most
+%                                      maximumVarianceLimit)
+%
 %   These are the defaults of the C++ setup (setup/ModelSetup.h,
 %   ModelParameters) and of the corvane command; the test suite checks that
 %   both build the same model, matrices and masks, bit for bit.
@@ -97,7 +120,12 @@ defaults = struct( ...
   'calibrationFrames', 0, ...
   'calibrationRate', 1.0, ...
   'maskThreshold', 0.25, ...
-  'medianSize', 5);
+  'medianSize', 5, ...
+  'priorFloor', 0.005, ...
+  'priorCeiling', 0.95, ...
+  'flickerStep', 0.05, ...
+  'flickerFloorFactor', 2.0, ...
+  'flickerCapFactor', 8.0);
 
 params = defaults;
 names = fieldnames(defaults);

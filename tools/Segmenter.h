@@ -10,6 +10,7 @@
 #include <opencv2/core.hpp>
 #include <opencv2/video/background_segm.hpp>
 
+#include "FrameStream.h"
 #include "ModelSetup.h"
 
 namespace corvane::tools {
@@ -24,14 +25,13 @@ class Segmenter {
 public:
     Segmenter(Method method, const ModelParameters& parameters);
 
-    // How many leading frames Start wants (Corvane: initialFrames; the OpenCV
-    // subtractors need none).
+    // How many leading frames Start wants: 1 for every method, since none
+    // reads ahead (Corvane's start takes the frames as they are segmented,
+    // PrepareFrame in FrameStream.h).
     std::int32_t InitialFrameCount() const;
 
-    // Builds the starting model from the leading frames (8-bit BGR, all of one
-    // size; at least one): BuildInitialModelFromStatistics of their
-    // LeadingFrameStatistics, taken a slice of pixels at a time so that few
-    // doubles are held however many and however large the frames are.
+    // Prepares for a video of the size of the first frame (8-bit BGR; at least
+    // one; only its size is used).
     bool Start(const std::vector<cv::Mat>& frames, std::string* error);
 
     // Segments the next frame, given both as 8-bit BGR and in the model layout.
@@ -52,6 +52,7 @@ private:
     std::int32_t H_ = 0, W_ = 0;
     std::int64_t frameNumber_ = 0;
     OwnedModel model_;
+    StreamState stream_;
     std::vector<double> matrix_;
     double matrixRate_ = -1;
     std::vector<std::uint8_t> columnMask_;
