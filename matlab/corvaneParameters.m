@@ -88,12 +88,11 @@ function params = corvaneParameters(varargin)
 %                                      channel) steps up or down by the ratio
 %                                      1 + flickerStep each frame; 0 turns
 %                                      the flicker tracking off
-%   flickerFloorFactor        2        the neurons of a flickering pixel are
-%                                      kept at least this times its flicker
-%                                      variance, less minimumVariance, wide
-%   flickerCapFactor          8        ... and its cap is raised to this times
-%                                      the flicker variance (at most
-%                                      maximumVarianceLimit)
+%   flickerCapFactor          8        a pixel's variance cap is raised to
+%                                      this times its flicker variance less
+%                                      minimumVariance (at most
+%                                      maximumVarianceLimit), so that leaves
+%                                      and shaking edges keep wide neurons
 %
 %   These are the defaults of the C++ setup (setup/ModelSetup.h,
 %   ModelParameters) and of the corvane command; the test suite checks that
@@ -124,7 +123,6 @@ defaults = struct( ...
   'priorFloor', 0.005, ...
   'priorCeiling', 0.95, ...
   'flickerStep', 0.05, ...
-  'flickerFloorFactor', 2.0, ...
   'flickerCapFactor', 8.0);
 
 params = defaults;

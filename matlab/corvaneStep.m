@@ -36,11 +36,9 @@ function [state, mask] = corvaneStep(state, frame, varargin)
 %                  flicker / (1 + flickerStep) elsewhere
 %      (a running median of the change; it starts at minimumVariance), then
 %        MaximumVariance = max(start cap, min(maximumVarianceLimit,
-%                                             flickerCapFactor * flicker))
-%        Sigma2 = max(Sigma2, min(MaximumVariance,
-%                                 flickerFloorFactor * flicker - minimumVariance))
-%      so that leaves in wind and edges that shake with the camera keep wide
-%      neurons.
+%                      flickerCapFactor * (flicker - minimumVariance)))
+%      so that leaves in wind and edges that shake with the camera may keep
+%      wide neurons, while camera noise leaves the start cap as it was.
 %   4. model = Corvane(model, frame, corvaneNeighborhood(params, 'frame', t)).
 %   5. mask = corvaneMask(model.imMask, params).
 %
@@ -108,17 +106,11 @@ if params.flickerStep > 0 && t >= 2
   q(rise) = q(rise) * up;
   q(~rise) = q(~rise) / up;
   state.flicker = q;
-  cap = params.flickerCapFactor * q;
+  cap = params.flickerCapFactor * (q - params.minimumVariance);
   cap(cap > params.maximumVarianceLimit) = params.maximumVarianceLimit;
   low = cap < state.startCap;
   cap(low) = state.startCap(low);
   model.MaximumVariance = cap;
-  widest = params.flickerFloorFactor * q - params.minimumVariance;
-  over = widest > cap;
-  widest(over) = cap(over);
-  floors = repmat(widest(:).', size(model.Sigma2, 1), 1);
-  narrow = model.Sigma2 < floors;
-  model.Sigma2(narrow) = floors(narrow);
 end
 state.previousFrame = frame;
 state.model = Corvane(model, frame, corvaneNeighborhood(params, 'frame', t));

@@ -17,8 +17,6 @@ void TrackFlicker(const ModelParameters& parameters, const double* frame,
                   const double* previousFrame, const std::vector<double>& startCap,
                   std::vector<double>& flicker, OwnedModel& model) {
     const std::int64_t N = static_cast<std::int64_t>(flicker.size());
-    const std::int64_t K =
-        static_cast<std::int64_t>(parameters.mapRows) * parameters.mapColumns;
     const double up = 1 + parameters.flickerStep;
     for (std::int64_t p = 0; p < N; ++p) {
         const double d0 = frame[p] - previousFrame[p];
@@ -28,15 +26,10 @@ void TrackFlicker(const ModelParameters& parameters, const double* frame,
         double q = flicker[p];
         q = change > q ? q * up : q / up;
         flicker[p] = q;
-        double cap = parameters.flickerCapFactor * q;
+        double cap = parameters.flickerCapFactor * (q - parameters.minimumVariance);
         if (cap > parameters.maximumVarianceLimit) cap = parameters.maximumVarianceLimit;
         if (cap < startCap[p]) cap = startCap[p];
         model.MaximumVariance[p] = cap;
-        double floor = parameters.flickerFloorFactor * q - parameters.minimumVariance;
-        if (floor > cap) floor = cap;
-        double* sigma2 = model.Sigma2.data() + p * K;
-        for (std::int64_t j = 0; j < K; ++j)
-            if (sigma2[j] < floor) sigma2[j] = floor;
     }
 }
 

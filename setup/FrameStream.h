@@ -1,7 +1,7 @@
 // What a host does around each update when it segments a video frame by frame:
 // how the model starts, how the prior is kept in its band and how pixels whose
-// background flickers (leaves in wind, edges that shake with the camera) get
-// wide neurons. Everything here depends only on the frames seen so far, so a
+// background flickers (leaves in wind, edges that shake with the camera) are
+// allowed wide neurons. Everything here depends only on the frames seen so far, so a
 // host that is handed one frame at a time (a live camera, the MATLAB/Octave
 // detector's step, Python's apply) gives exactly the masks of the corvane
 // command. The update itself and the model's layout are untouched: these are
@@ -46,24 +46,25 @@ struct StreamState {
 // for good; the ceiling keeps it able to return to background.
 void KeepPriorInBand(const ModelParameters& parameters, OwnedModel& model);
 
-// Advances the flicker variance of every pixel by one frame and widens the
-// neurons of the pixels that flicker. Per pixel p, with d the change of each
-// channel since the previous frame:
+// Advances the flicker variance of every pixel by one frame and raises the
+// variance cap of the pixels that flicker. Per pixel p, with d the change of
+// each channel since the previous frame:
 //   change = (d0*d0 + d1*d1 + d2*d2) / 3
 //   flicker = change > flicker ? flicker * (1 + flickerStep)
 //                              : flicker / (1 + flickerStep)
 //   MaximumVariance = max(startCap, min(maximumVarianceLimit,
-//                                       flickerCapFactor * flicker))
-//   Sigma2 of each neuron = max(Sigma2, min(MaximumVariance,
-//                    flickerFloorFactor * flicker - MinimumVariance))
+//                         flickerCapFactor * (flicker - minimumVariance)))
 // The flicker variance walks up or down by a fixed ratio each frame and so
 // settles where the change is as often above it as below it: its median, which
 // passing objects (on a pixel for less than half of the frames) hardly move.
 // It is small on a steady pixel (about 1.6 times the camera noise variance)
-// and large where the background itself keeps changing, whether or not the
-// model takes that change for foreground. MinimumVariance, which the density
-// adds to every neuron's variance anyway, is taken off the floor, so that
-// ordinary camera noise does not widen the neurons of steady pixels.
+// and large where the background itself keeps changing (leaves, water, edges
+// of a shaking camera), whether or not the model takes that change for
+// foreground. minimumVariance, which the density adds to every neuron's
+// variance anyway, is taken off first, so that ordinary camera noise leaves
+// the cap of a steady pixel as the start set it and a car whose colour is
+// near the road's is still found. The neurons' variances then grow up to the
+// raised cap as the update adapts them.
 void TrackFlicker(const ModelParameters& parameters, const double* frame,
                   const double* previousFrame, const std::vector<double>& startCap,
                   std::vector<double>& flicker, OwnedModel& model);

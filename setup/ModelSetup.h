@@ -92,13 +92,11 @@ struct ModelParameters {
     // Flicker (TrackFlicker in FrameStream.h): every pixel keeps a running
     // median of its frame-to-frame change, the flicker variance, which steps
     // up or down by the ratio 1 + flickerStep each frame (0: off). Where it
-    // is large the background itself keeps changing (leaves, water, edges of
-    // a shaking camera): the pixel's neurons are kept at least
-    // flickerFloorFactor times as wide and its cap is raised to
-    // flickerCapFactor times the flicker variance (at most
-    // maximumVarianceLimit).
+    // is above the camera noise the background itself keeps changing
+    // (leaves, water, edges of a shaking camera), and the pixel's variance cap
+    // is raised to flickerCapFactor times the excess (flicker variance less
+    // minimumVariance), at most maximumVarianceLimit.
     double flickerStep = 0.05;
-    double flickerFloorFactor = 2.0;
     double flickerCapFactor = 8.0;
 };
 

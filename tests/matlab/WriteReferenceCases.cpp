@@ -72,7 +72,6 @@ const ParameterEntry kParameters[] = {
     {"priorFloor", [](const ModelParameters& p) { return p.priorFloor; }},
     {"priorCeiling", [](const ModelParameters& p) { return p.priorCeiling; }},
     {"flickerStep", [](const ModelParameters& p) { return p.flickerStep; }},
-    {"flickerFloorFactor", [](const ModelParameters& p) { return p.flickerFloorFactor; }},
     {"flickerCapFactor", [](const ModelParameters& p) { return p.flickerCapFactor; }},
 };
 
@@ -462,7 +461,6 @@ int main(int argc, char** argv) {
     banded.priorFloor = 0.04;
     banded.priorCeiling = 0.3;
     banded.flickerStep = 0.4;
-    banded.flickerFloorFactor = 3;
     banded.flickerCapFactor = 20;
     ModelParameters steady;
     steady.flickerStep = 0;

@@ -53,7 +53,7 @@ bool SetParameter(ModelParameters& p, const std::string& key, const std::string&
         {"width", &p.neighborhoodWidth},        {"calibration-rate", &p.calibrationRate},
         {"threshold", &p.maskThreshold},
         {"prior-floor", &p.priorFloor}, {"prior-ceiling", &p.priorCeiling},
-        {"flicker-step", &p.flickerStep}, {"flicker-floor", &p.flickerFloorFactor},
+        {"flicker-step", &p.flickerStep},
         {"flicker-cap", &p.flickerCapFactor}};
     const std::map<std::string, std::int32_t*> ints = {
         {"init-frames", &p.initialFrames},
