@@ -20,8 +20,9 @@
 // frames. A table of the side-by-side and duplicate figures is printed at the
 // end.
 //
-//   corvane_bench [--small] [benchmark flags...]
-// --small runs tiny images only (a smoke run for the test suite).
+//   corvane_bench [--small] [--perturb-reference] [benchmark flags...]
+// --small runs tiny images only (a smoke run for the test suite). The program
+// exits with status 1 when the two updates disagree on any scene.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -241,6 +242,14 @@ void DuplicateAndUpdate(benchmark::State& state) {
     summary.duplicateAndUpdateMs = total * perFrame;
 }
 
+// Disagreements between the two updates found by SideBySide; any fails the
+// run. `perturb` (--perturb-reference) alters the reference's copy before the
+// comparison, so the test suite can check that a disagreement does fail it.
+struct DisagreementCheck {
+    static inline int found = 0;
+    static inline bool perturb = false;
+};
+
 double Median(std::vector<double> values) {
     if (values.empty()) return 0;
     std::sort(values.begin(), values.end());
@@ -281,8 +290,11 @@ void SideBySide(benchmark::State& state) {
         referenceFirst = !referenceFirst;
         scene.Advance();
     }
-    if (other.Mu != scene.model.Mu || other.imMask != scene.model.imMask)
+    if (DisagreementCheck::perturb && !other.Mu.empty()) other.Mu[0] += 1.0;
+    if (other.Mu != scene.model.Mu || other.imMask != scene.model.imMask) {
         state.SkipWithError("the two updates disagree");
+        ++DisagreementCheck::found;  // and the program exits with status 1
+    }
     const double referenceMs = 1000.0 * Median(reference);
     const double projectMs = 1000.0 * Median(project);
     const double libraryMs = 1000.0 * Median(libraryOnly);
@@ -349,6 +361,8 @@ int main(int argc, char** argv) {
     for (int i = 0; i < argc; ++i) {
         if (std::strcmp(argv[i], "--small") == 0)
             small = true;
+        else if (std::strcmp(argv[i], "--perturb-reference") == 0)
+            corvane::DisagreementCheck::perturb = true;
         else
             args.push_back(argv[i]);
     }
@@ -359,5 +373,10 @@ int main(int argc, char** argv) {
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     corvane::PrintSummary();
+    if (corvane::DisagreementCheck::found > 0) {
+        std::fprintf(stderr, "corvane_bench: the reference and UpdateModel disagreed in %d run(s)\n",
+                     corvane::DisagreementCheck::found);
+        return 1;
+    }
     return 0;
 }

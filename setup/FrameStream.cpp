@@ -43,7 +43,8 @@ std::int64_t PrepareFrame(const ModelParameters& parameters, StreamState& state,
         state.W = W;
         state.flicker.assign(static_cast<std::size_t>(N), parameters.minimumVariance);
     }
-    if (t <= parameters.initialFrames) {
+    if (t == 1 && !state.startFromFrames) state.startCap = model.MaximumVariance;
+    if (state.startFromFrames && t <= parameters.initialFrames) {
         state.leadingFrames.emplace_back(frame, frame + 3 * N);
         std::vector<const double*> frames;
         for (const auto& f : state.leadingFrames) frames.push_back(f.data());

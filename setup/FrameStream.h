@@ -20,6 +20,10 @@ struct StreamState {
     std::int32_t H = 0, W = 0;
     // Frames prepared so far.
     std::int64_t frameNumber = 0;
+    // True: the model is built from the first initialFrames frames. False: an
+    // existing model is continued (the start is skipped, and its
+    // MaximumVariance is the start cap).
+    bool startFromFrames = true;
     // The frames of the start (frames 1..initialFrames), kept only until the
     // last of them has been prepared.
     std::vector<std::vector<double>> leadingFrames;
@@ -71,10 +75,11 @@ void TrackFlicker(const ModelParameters& parameters, const double* frame,
 
 // Everything a host does with frame `frame` (3*H*W doubles, the model's
 // layout) before UpdateModel, for the frames of one video in order:
-//  - frames 1..initialFrames (the start): the model is built anew from the
-//    frames so far, this one included (BuildInitialModelFromFrames), with
-//    CurrentFrame counting the frames before it; its MaximumVariance becomes
-//    the pixels' start cap;
+//  - frames 1..initialFrames (the start, when startFromFrames): the model is
+//    built anew from the frames so far, this one included
+//    (BuildInitialModelFromFrames), with CurrentFrame counting the frames
+//    before it; its MaximumVariance becomes the pixels' start cap (a model
+//    continued keeps its own MaximumVariance as the start cap);
 //  - every frame: KeepPriorInBand; from the second frame on, when
 //    flickerStep > 0, TrackFlicker against the previous frame (the flicker
 //    variance starts at minimumVariance).

@@ -192,19 +192,8 @@ bool FrameSource::Read(cv::Mat& bgr, std::string* error) {
             return false;
         }
     }
-    if (image.depth() != CV_8U) {
-        cv::Mat converted;
-        image.convertTo(converted, CV_8U);
-        image = converted;
-    }
-    if (image.channels() == 1) {
-        cv::cvtColor(image, bgr, cv::COLOR_GRAY2BGR);
-    } else if (image.channels() == 4) {
-        cv::cvtColor(image, bgr, cv::COLOR_BGRA2BGR);
-    } else if (image.channels() == 3) {
-        bgr = image;
-    } else {
-        *error = where + " has " + std::to_string(image.channels()) + " channels";
+    if (!ToColourBgr8(image, bgr, error)) {
+        *error = where + " " + *error;
         return false;
     }
     if (framesRead_ == 0) {
@@ -216,6 +205,42 @@ bool FrameSource::Read(cv::Mat& bgr, std::string* error) {
         return false;
     }
     ++framesRead_;
+    return true;
+}
+
+bool ToColourBgr8(const cv::Mat& image, cv::Mat& bgr, std::string* error) {
+    // Full scale of every depth maps to 255; convertTo rounds to the nearest
+    // step and saturates. 16-bit: /257, so 65535 gives 255 and a value that
+    // came from 8 bits (x * 257) gives x back. Floating point: 0..1.
+    cv::Mat eight;
+    switch (image.depth()) {
+        case CV_8U:
+            eight = image;
+            break;
+        case CV_16U:
+            image.convertTo(eight, CV_8U, 1.0 / 257.0);
+            break;
+        case CV_16F:
+        case CV_32F:
+        case CV_64F:
+            image.convertTo(eight, CV_8U, 255.0);
+            break;
+        default:
+            *error = "has signed " + std::to_string(8 * image.elemSize1()) +
+                     "-bit samples, which have no agreed brightness scale; convert the "
+                     "input to 8 or 16 bits unsigned";
+            return false;
+    }
+    if (eight.channels() == 1) {
+        cv::cvtColor(eight, bgr, cv::COLOR_GRAY2BGR);
+    } else if (eight.channels() == 4) {
+        cv::cvtColor(eight, bgr, cv::COLOR_BGRA2BGR);
+    } else if (eight.channels() == 3) {
+        bgr = eight;
+    } else {
+        *error = "has " + std::to_string(eight.channels()) + " channels";
+        return false;
+    }
     return true;
 }
 

@@ -38,7 +38,8 @@ public:
     // exist, is not readable or holds no images.
     bool Open(const std::string& input, std::string* error);
 
-    // Reads the next frame as 8-bit BGR. Returns false at the end of the input
+    // Reads the next frame as 8-bit BGR (a video stream of another depth is
+    // scaled by ToColourBgr8; image files are decoded to 8 bits). Returns false at the end of the input
     // (`error` empty) or on a failure (`error` says what failed). Every frame
     // must have the size of the first.
     bool Read(cv::Mat& bgr, std::string* error);
@@ -57,6 +58,11 @@ private:
     std::int64_t framesRead_ = 0;
     cv::Size size_;
 };
+
+// A decoded frame of any depth and 1, 3 or 4 channels (grey, BGR, BGRA) as
+// 8-bit BGR. Returns false, with the reason in `error`, for other channel
+// counts and sample types.
+bool ToColourBgr8(const cv::Mat& image, cv::Mat& bgr, std::string* error);
 
 // An 8-bit colour image (BGR, as OpenCV decodes it) as the model's frame:
 // H x W x 3 doubles in 0..255, column-major, channels in the order red, green,

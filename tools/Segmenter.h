@@ -10,8 +10,7 @@
 #include <opencv2/core.hpp>
 #include <opencv2/video/background_segm.hpp>
 
-#include "FrameStream.h"
-#include "ModelSetup.h"
+#include "Detector.h"
 
 namespace corvane::tools {
 
@@ -23,11 +22,12 @@ bool ParseMethod(const std::string& text, Method* method);
 
 class Segmenter {
 public:
+    // Throws InvalidParameters for parameters ValidateParameters rejects.
     Segmenter(Method method, const ModelParameters& parameters);
 
     // How many leading frames Start wants: 1 for every method, since none
-    // reads ahead (Corvane's start takes the frames as they are segmented,
-    // PrepareFrame in FrameStream.h).
+    // reads ahead (Corvane's model is built from the frames as they are
+    // segmented, PrepareFrame in FrameStream.h).
     std::int32_t InitialFrameCount() const;
 
     // Prepares for a video of the size of the first frame (8-bit BGR; at least
@@ -43,18 +43,12 @@ public:
 
     Method method() const { return method_; }
     // Corvane's model (empty for the OpenCV methods).
-    const OwnedModel& model() const { return model_; }
-    const ModelParameters& parameters() const { return parameters_; }
+    const OwnedModel& model() const { return detector_.model(); }
 
 private:
     Method method_;
-    ModelParameters parameters_;
+    Detector detector_;
     std::int32_t H_ = 0, W_ = 0;
-    std::int64_t frameNumber_ = 0;
-    OwnedModel model_;
-    StreamState stream_;
-    std::vector<double> matrix_;
-    double matrixRate_ = -1;
     std::vector<std::uint8_t> columnMask_;
     cv::Ptr<cv::BackgroundSubtractor> subtractor_;
 };

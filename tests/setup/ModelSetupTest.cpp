@@ -174,26 +174,52 @@ TEST(BuildInitialModelTest, SpreadPlacesNeuronsEvenlyAroundTheColourWithinRange)
     EXPECT_EQ(model.Mu, (std::vector<double>{0, 90, 240, 5, 100, 250, 15, 110, 255}));
 }
 
-TEST(BuildInitialModelTest, OneFrameIsTheLeadingFrameBuildOfThatFrame) {
-    // Starting variance above the cap and a cap above the limit: the one-frame
-    // model is capped like the leading-frame one (variance 0 in one frame).
+// Every field of a one-frame model of a 2 x 2 image, worked out by hand: the
+// neurons at the frame's colours spread by -10 and +10 and clamped to 0..255;
+// variance 0 in one frame, so the cap is maximumVariance limited to
+// maximumVarianceLimit and the starting variance is capped by it; the
+// covariances start at the indicator variance where the neighbour exists.
+TEST(BuildInitialModelTest, OneFrameModelOfATinyImageFieldByField) {
     ModelParameters parameters;
-    parameters.mapRows = 2;
+    parameters.mapRows = 1;
     parameters.mapColumns = 2;
+    parameters.initialSpread = 10;
     parameters.initialVariance = 400;
-    parameters.maximumVariance = 150;
+    parameters.maximumVariance = 120;
     parameters.maximumVarianceLimit = 120;
-    const std::vector<double> frame{3, 250, 17, 99, 0, 255};  // H = 2, W = 1
-    const OwnedModel single = BuildInitialModel(parameters, frame.data(), 2, 1);
-    const OwnedModel leading = BuildInitialModelFromFrames(parameters, {frame.data()}, 2, 1);
-    EXPECT_EQ(single.MaximumVariance, (std::vector<double>{120, 120}));
-    EXPECT_EQ(single.Sigma2, std::vector<double>(8, 120));
-    EXPECT_EQ(single.Mu, leading.Mu);
-    EXPECT_EQ(single.Sigma2, leading.Sigma2);
-    EXPECT_EQ(single.MaximumVariance, leading.MaximumVariance);
-    EXPECT_EQ(single.Cov, leading.Cov);
-    EXPECT_EQ(single.Var, leading.Var);
-    EXPECT_EQ(single.Pi, leading.Pi);
+    parameters.initialPrior = 0.05;
+    parameters.initialIndicatorVariance = 0.125;
+    parameters.minimumVariance = 25;
+    parameters.stepSize = 0.01;
+    // Pixels p = 0 (row 0, column 0), 1 (row 1, column 0), 2 (row 0, column 1),
+    // 3 (row 1, column 1); red plane, green plane, blue plane.
+    const std::vector<double> frame{3, 250, 17, 99, 0, 255, 128, 8, 5, 100, 246, 60};
+    const OwnedModel model = BuildInitialModel(parameters, frame.data(), 2, 2);
+
+    // Mu: (p*K + j)*3 + ch.
+    EXPECT_EQ(model.Mu, (std::vector<double>{0, 0, 0,        13, 10, 15,      // p = 0
+                                             240, 245, 90,   255, 255, 110,   // p = 1
+                                             7, 118, 236,    27, 138, 255,    // p = 2
+                                             89, 0, 50,      109, 18, 70}));  // p = 3
+    EXPECT_EQ(model.MaximumVariance, std::vector<double>(4, 120));
+    EXPECT_EQ(model.Sigma2, std::vector<double>(8, 120));
+    EXPECT_EQ(model.imMask, std::vector<double>(4, 0));
+    EXPECT_EQ(model.Pi, std::vector<double>(4, 0.05));
+    EXPECT_EQ(model.NeuroWin, std::vector<double>(4, 0));
+    EXPECT_EQ(model.Var, std::vector<double>(4, 0.125));
+    // Cov: p*4 + s, neighbours above, above-left, left, below-left.
+    const double v = 0.125;
+    EXPECT_EQ(model.Cov, (std::vector<double>{0, 0, 0, 0,    // p = 0: none
+                                              v, 0, 0, 0,    // p = 1: above
+                                              0, 0, v, v,    // p = 2: left, below-left
+                                              v, v, v, 0})); // p = 3: above, above-left, left
+    EXPECT_EQ(model.NumMapRows, 1);
+    EXPECT_EQ(model.NumMapColumns, 2);
+    EXPECT_EQ(model.NumImageRows, 2);
+    EXPECT_EQ(model.NumImageColumns, 2);
+    EXPECT_EQ(model.MinimumVariance, 25);
+    EXPECT_EQ(model.StepSize, 0.01);
+    EXPECT_EQ(model.CurrentFrame, 0);
 }
 
 }  // namespace

@@ -302,17 +302,45 @@ extern char** environ;
 namespace corvane::tools::test {
 namespace {
 
+// A child process that is killed and reaped when the test leaves the scope
+// by any path, a failed assertion included, so no command keeps running (and
+// writing into a removed folder) after its test.
+class Child {
+public:
+    explicit Child(std::vector<std::string> args) {
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        if (posix_spawn(&pid_, argv[0], nullptr, nullptr, argv.data(), environ) != 0) pid_ = 0;
+    }
+    ~Child() {
+        if (pid_ <= 0) return;
+        kill(pid_, SIGKILL);
+        int status = 0;
+        waitpid(pid_, &status, 0);
+    }
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+    bool Started() const { return pid_ > 0; }
+    void Signal(int signal) const { kill(pid_, signal); }
+    // Waits for the exit; returns false if waitpid fails.
+    bool Wait(int* status) {
+        const bool reaped = waitpid(pid_, status, 0) == pid_;
+        pid_ = 0;
+        return reaped;
+    }
+
+private:
+    pid_t pid_ = 0;
+};
+
 // The real command, interrupted with SIGINT while it works, removes its
 // unfinished output and exits with 130.
 TEST(InterruptTest, CtrlCLeavesNoOutput) {
     TempFolder folder;
     const std::string out = folder / "out";
-    std::vector<std::string> args{CORVANE_COMMAND, "segment", CORVANE_SAMPLE_CLIP, out, "--quiet"};
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    ASSERT_EQ(posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ), 0);
+    Child child({CORVANE_COMMAND, "segment", CORVANE_SAMPLE_CLIP, out, "--quiet"});
+    ASSERT_TRUE(child.Started());
     // Wait until it has written a few masks, then interrupt it.
     bool started = false;
     for (int i = 0; i < 4000 && !started; ++i) {
@@ -323,9 +351,9 @@ TEST(InterruptTest, CtrlCLeavesNoOutput) {
         if (!started) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     ASSERT_TRUE(started);
-    kill(pid, SIGINT);
+    child.Signal(SIGINT);
     int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(child.Wait(&status));
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 130);
     EXPECT_TRUE(Names(folder.path().string()).empty());

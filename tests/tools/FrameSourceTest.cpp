@@ -56,6 +56,50 @@ TEST(FrameSourceTest, ModelFrameIsColumnMajorRedGreenBlue) {
         }
 }
 
+// A video stream may decode to 16-bit or floating-point samples (16-bit
+// grey or RGB codecs, high-bit-depth formats). Full scale must stay full
+// scale: 16-bit values divided by 257 to the nearest step, floating 0..1
+// times 255.
+TEST(FrameSourceTest, FramesOfOtherDepthsAreScaledToEightBits) {
+    std::string error;
+    cv::Mat bgr;
+    cv::Mat wide(1, 4, CV_16UC3);
+    const std::uint16_t samples[4] = {0, 257 * 100, 65535, 257 * 200 + 128};
+    for (int c = 0; c < 4; ++c)
+        wide.at<cv::Vec<std::uint16_t, 3>>(0, c) = {samples[c], samples[(c + 1) % 4], 300};
+    ASSERT_TRUE(ToColourBgr8(wide, bgr, &error)) << error;
+    ASSERT_EQ(bgr.type(), CV_8UC3);
+    EXPECT_EQ(bgr.at<cv::Vec3b>(0, 0), cv::Vec3b(0, 100, 1));
+    EXPECT_EQ(bgr.at<cv::Vec3b>(0, 1), cv::Vec3b(100, 255, 1));
+    EXPECT_EQ(bgr.at<cv::Vec3b>(0, 2), cv::Vec3b(255, 200, 1));  // 128/257 rounds down
+    EXPECT_EQ(bgr.at<cv::Vec3b>(0, 3), cv::Vec3b(200, 0, 1));
+
+    for (const int depth : {CV_32F, CV_64F}) {
+        cv::Mat unit(1, 5, CV_MAKETYPE(depth, 1));
+        const double values[5] = {0.0, 0.25, 0.5, 1.0, 1.5};
+        for (int c = 0; c < 5; ++c) {
+            if (depth == CV_32F)
+                unit.at<float>(0, c) = static_cast<float>(values[c]);
+            else
+                unit.at<double>(0, c) = values[c];
+        }
+        ASSERT_TRUE(ToColourBgr8(unit, bgr, &error)) << error;
+        ASSERT_EQ(bgr.type(), CV_8UC3);
+        const int expected[5] = {0, 64, 128, 255, 255};  // 63.75, 127.5 to the nearest; saturated
+        for (int c = 0; c < 5; ++c)
+            EXPECT_EQ(bgr.at<cv::Vec3b>(0, c), cv::Vec3b::all(static_cast<std::uint8_t>(expected[c])))
+                << "depth " << depth << ", value " << values[c];
+    }
+
+    // Signed samples have no agreed brightness scale: refused, not guessed.
+    const cv::Mat signedFrame(2, 2, CV_16SC3, cv::Scalar::all(5));
+    EXPECT_FALSE(ToColourBgr8(signedFrame, bgr, &error));
+    EXPECT_NE(error.find("signed"), std::string::npos) << error;
+    const cv::Mat twoChannels(2, 2, CV_8UC2, cv::Scalar::all(5));
+    EXPECT_FALSE(ToColourBgr8(twoChannels, bgr, &error));
+    EXPECT_NE(error.find("2 channels"), std::string::npos) << error;
+}
+
 TEST(FrameSourceTest, DecodesAGeneratedClip) {
     TempFolder folder;
     const std::string clip = folder / "clip.avi";

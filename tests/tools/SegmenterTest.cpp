@@ -120,7 +120,7 @@ TEST(SegmenterTest, FrameOfAnotherSizeIsRefused) {
     cv::Mat mask;
     std::vector<double> shorter(modelFrames[0].begin(), modelFrames[0].end() - 3);
     EXPECT_FALSE(segmenter.Process(frames[0], shorter, mask, nullptr, &error));
-    EXPECT_NE(error.find("size"), std::string::npos) << error;
+    EXPECT_NE(error.find("8 x 9 pixels"), std::string::npos) << error;
 }
 
 }  // namespace

@@ -20,6 +20,7 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include "FrameSource.h"
+#include "ParameterTable.h"
 #include "Pictures.h"
 #include "QualityChart.h"
 #include "Scoring.h"
@@ -39,37 +40,21 @@ struct Contender {
     ModelParameters parameters;
 };
 
-// key=value settings of a Corvane variant, named as the command's options.
-bool SetParameter(ModelParameters& p, const std::string& key, const std::string& text) {
+// key=value settings of a Corvane variant: each key is a command option
+// without its dashes (threshold=0.3, flicker-cap=4), checked by the parameter
+// table as the command checks it.
+bool SetVariantParameter(ModelParameters& p, const std::string& key, const std::string& text,
+                         std::string* error) {
+    const ParameterInfo* info = FindParameterByOption("--" + key);
     char* end = nullptr;
     const double v = std::strtod(text.c_str(), &end);
-    if (text.empty() || end != text.c_str() + text.size()) return false;
-    const std::map<std::string, double*> doubles = {
-        {"spread", &p.initialSpread},           {"initial-variance", &p.initialVariance},
-        {"maximum-variance", &p.maximumVariance}, {"cap-factor", &p.varianceCapFactor},
-        {"variance-limit", &p.maximumVarianceLimit}, {"minimum-variance", &p.minimumVariance},
-        {"prior", &p.initialPrior},             {"indicator-variance", &p.initialIndicatorVariance},
-        {"step-size", &p.stepSize},             {"learning-rate", &p.learningRate},
-        {"width", &p.neighborhoodWidth},        {"calibration-rate", &p.calibrationRate},
-        {"threshold", &p.maskThreshold},
-        {"prior-floor", &p.priorFloor}, {"prior-ceiling", &p.priorCeiling},
-        {"flicker-step", &p.flickerStep},
-        {"flicker-cap", &p.flickerCapFactor}};
-    const std::map<std::string, std::int32_t*> ints = {
-        {"init-frames", &p.initialFrames},
-        {"calibration-frames", &p.calibrationFrames},
-        {"median", &p.medianSize},
-        {"map-rows", &p.mapRows},
-        {"map-columns", &p.mapColumns}};
-    if (auto d = doubles.find(key); d != doubles.end()) {
-        *d->second = v;
-        return true;
+    if (info == nullptr || text.empty() || end != text.c_str() + text.size()) {
+        *error = "unknown option or not a number: " + key + "=" + text;
+        return false;
     }
-    if (auto i = ints.find(key); i != ints.end()) {
-        *i->second = static_cast<std::int32_t>(v);
-        return true;
-    }
-    return false;
+    const ParameterProblem problem = SetParameter(p, *info, v);
+    if (!problem.ok()) *error = problem.message;
+    return problem.ok();
 }
 
 bool ParseVariant(const std::string& text, Contender* contender, std::string* error) {
@@ -81,13 +66,17 @@ bool ParseVariant(const std::string& text, Contender* contender, std::string* er
     std::string pair;
     while (std::getline(settings, pair, ',')) {
         const std::size_t eq = pair.find('=');
-        if (eq == std::string::npos ||
-            !SetParameter(contender->parameters, pair.substr(0, eq), pair.substr(eq + 1))) {
+        if (eq == std::string::npos) {
             *error = "cannot use \"" + pair + "\" in --variant " + text;
             return false;
         }
+        if (!SetVariantParameter(contender->parameters, pair.substr(0, eq), pair.substr(eq + 1),
+                                 error))
+            return false;
     }
-    return true;
+    const ParameterProblem problem = ValidateParameters(contender->parameters);
+    if (!problem.ok()) *error = problem.message;
+    return problem.ok();
 }
 
 struct Result {
