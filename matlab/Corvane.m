@@ -13,8 +13,9 @@
 %   Build the first model with corvaneInitModel (from the leading frames),
 %   the matrix of each frame with corvaneNeighborhood(..., 'frame', t) and
 %   the binary mask with corvaneMask. This file holds only this help: the
-%   function itself is the compiled Corvane.mex (GNU Octave) or
-%   Corvane.mexa64 (MATLAB on Linux); see docs/matlab.md for building it.
+%   function itself is the compiled Corvane.oct or Corvane.mex (GNU Octave),
+%   Corvane.mexa64 (MATLAB on Linux) or Corvane.mexw64 / Corvane.mexw32
+%   (MATLAB on Windows); see docs/matlab.md for building it.
 %
 %   Inputs
 %     model  struct (element 1 is used) with the fields below, all real, full,

@@ -20,8 +20,11 @@ if ~exist(outdir, 'dir')
 end
 root = fileparts(fileparts(mfilename('fullpath')));
 core = fullfile(root, 'core');
+gateway = fullfile(root, 'mex');
 listing = dir(fullfile(core, '*.cpp'));
-sources = [{fullfile(root, 'mex', 'CorvaneGateway.cpp')}, ...
+sources = [cellfun(@(name) fullfile(gateway, name), ...
+                   {'CorvaneGateway.cpp', 'GatewayModel.cpp', 'FreshMemory.cpp'}, ...
+                   'UniformOutput', false), ...
            cellfun(@(name) fullfile(core, name), {listing.name}, 'UniformOutput', false)];
 output = fullfile(outdir, 'Corvane');
 
@@ -31,7 +34,7 @@ if exist('OCTAVE_VERSION', 'builtin')
     saved = getenv('CXXFLAGS');
     setenv('CXXFLAGS', [strtrim(mkoctfile('-p', 'CXXFLAGS')), ' ', flags]);
     cleanup = onCleanup(@() setenv('CXXFLAGS', saved));
-    mex(['-I', core], '-o', output, sources{:});
+    mex(['-I', core], ['-I', gateway], '-o', output, sources{:});
     mexfile = [output, '.mex'];
 else
     compiler = mex.getCompilerConfigurations('C++', 'Selected');
@@ -45,7 +48,7 @@ else
         % GCC, MinGW-w64 and Clang.
         flags = 'CXXFLAGS=$CXXFLAGS -std=c++17 -ffp-contract=off -fno-fast-math';
     end
-    mex('-R2017b', flags, ['-I', core], '-output', output, sources{:});
+    mex('-R2017b', flags, ['-I', core], ['-I', gateway], '-output', output, sources{:});
     mexfile = [output, '.', mexext];
 end
 fprintf('built %s\n', mexfile);

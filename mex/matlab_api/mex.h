@@ -3,8 +3,10 @@
  * (Linux .mexa64, Windows .mexw64/.mexw32) compile against this header; the
  * symbols are resolved by MATLAB's libmx and libmex when the file is loaded.
  *
- * mxGetField is MATLAB's versioned export mxGetField_700 (the 32-bit-index
- * form every MATLAB release since 7.0 exports). Every other function here is
+ * Functions whose index and size arguments MATLAB widened in release 7.3 are
+ * bound to their versioned exports with the 32-bit forms (mxGetField_700,
+ * mxCreateNumericArray_700, ...), which every MATLAB release since 7.0
+ * exports; with them mwSize and mwIndex are int. Every other function here is
  * exported under its plain name. */
 #ifndef CORVANE_MATLAB_API_MEX_H
 #define CORVANE_MATLAB_API_MEX_H
@@ -19,10 +21,50 @@ extern "C" {
 #endif
 
 typedef struct mxArray_tag mxArray;
+typedef int mwSize;
+typedef int mwIndex;
+
+typedef enum {
+    mxUNKNOWN_CLASS = 0,
+    mxCELL_CLASS,
+    mxSTRUCT_CLASS,
+    mxLOGICAL_CLASS,
+    mxCHAR_CLASS,
+    mxVOID_CLASS,
+    mxDOUBLE_CLASS,
+    mxSINGLE_CLASS,
+    mxINT8_CLASS,
+    mxUINT8_CLASS,
+    mxINT16_CLASS,
+    mxUINT16_CLASS,
+    mxINT32_CLASS,
+    mxUINT32_CLASS,
+    mxINT64_CLASS,
+    mxUINT64_CLASS,
+    mxFUNCTION_CLASS
+} mxClassID;
+
+typedef enum { mxREAL = 0, mxCOMPLEX = 1 } mxComplexity;
 
 mxArray* mxDuplicateArray(const mxArray* array);
 mxArray* mxGetField_700(const mxArray* array, int index, const char* name);
 #define mxGetField mxGetField_700
+mxArray* mxGetFieldByNumber_700(const mxArray* array, int index, int field);
+#define mxGetFieldByNumber mxGetFieldByNumber_700
+void mxSetFieldByNumber_700(mxArray* array, int index, int field, mxArray* value);
+#define mxSetFieldByNumber mxSetFieldByNumber_700
+int mxGetNumberOfFields(const mxArray* array);
+const char* mxGetFieldNameByNumber(const mxArray* array, int field);
+mxArray* mxCreateStructArray_700(int dimensions, const int* sizes, int fields,
+                                 const char** names);
+#define mxCreateStructArray mxCreateStructArray_700
+mxArray* mxCreateNumericArray_700(int dimensions, const int* sizes, mxClassID classId,
+                                  mxComplexity complexity);
+#define mxCreateNumericArray mxCreateNumericArray_700
+int mxGetNumberOfDimensions_700(const mxArray* array);
+#define mxGetNumberOfDimensions mxGetNumberOfDimensions_700
+const int* mxGetDimensions_700(const mxArray* array);
+#define mxGetDimensions mxGetDimensions_700
 double* mxGetPr(const mxArray* array);
 size_t mxGetNumberOfElements(const mxArray* array);
 const char* mxGetClassName(const mxArray* array);

@@ -42,7 +42,7 @@ add_library(corvane_mex_windows MODULE CorvaneGateway.cpp)
 add_dependencies(corvane_mex_windows corvane_matlab_import_libs)
 target_include_directories(corvane_mex_windows PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/matlab_api)
 target_compile_definitions(corvane_mex_windows PRIVATE MATLAB_MEX_FILE)
-target_link_libraries(corvane_mex_windows PRIVATE corvane_core ${import_libs})
+target_link_libraries(corvane_mex_windows PRIVATE corvane_gateway ${import_libs})
 # Only the dllexport'ed mexFunction leaves the DLL, never a symbol of the
 # core or of the statically linked runtime.
 target_link_options(corvane_mex_windows PRIVATE -Wl,--exclude-all-symbols)

@@ -14,7 +14,7 @@
 #include "ModelConstants.h"
 #include "SyntheticScene.h"
 #include "TestModel.h"
-#include "UpdateModelFused.h"
+#include "PixelKernel.h"
 
 namespace corvane::test {
 namespace {
@@ -254,7 +254,7 @@ TEST(UpdateModelOnePass, MatchesTheReferenceOnAMovingSquare) {
 // The competition skips exp where it is known to be +0. Around that bound the
 // library must agree: +0 at and below it, the smallest subnormal just above.
 TEST(UpdateModelOnePass, ExpUnderflowBoundIsExact) {
-    const double bound = kLargestExpUnderflow;
+    const double bound = kernel::kLargestExpUnderflow;
     EXPECT_EQ(Bits(std::exp(bound)), Bits(0.0));
     EXPECT_EQ(std::exp(std::nextafter(bound, 0.0)), std::numeric_limits<double>::denorm_min());
     double x = bound;
@@ -276,7 +276,7 @@ TEST(UpdateModelOnePass, MatchesTheReferenceAtTheExpUnderflowBound) {
         return (-GaussianLogNormalizer - 1.5 * std::log(1.0)) -
                (0.5 * (mu0 * mu0 + mu1 * mu1 + 0.0)) / 1.0;
     };
-    const double targets[] = {kLargestExpUnderflow, std::nextafter(kLargestExpUnderflow, 0.0)};
+    const double targets[] = {kernel::kLargestExpUnderflow, std::nextafter(kernel::kLargestExpUnderflow, 0.0)};
     for (int i = 0; i < 2; ++i) {
         const double target = targets[i];
         const double start = std::sqrt(2 * (-GaussianLogNormalizer - target));

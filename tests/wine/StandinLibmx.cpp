@@ -12,6 +12,7 @@
 struct mxArray_tag {
     enum Kind { Double, Char, Struct } kind = Double;
     bool complex = false;
+    std::vector<int> dims;             // at least two; their product is the element count
     std::vector<double> real;
     std::vector<double> imag;
     std::string text;
@@ -24,6 +25,21 @@ namespace {
 
 std::vector<void*> gLive;
 StandinMemoryStats gStats{};
+
+// `count` elements as a column.
+std::vector<int> ColumnOf(std::size_t count) { return {static_cast<int>(count), 1}; }
+
+std::size_t ProductOf(int dimensions, const int* sizes) {
+    std::size_t product = 1;
+    for (int d = 0; d < dimensions; ++d) product *= sizes[d] > 0 ? static_cast<std::size_t>(sizes[d]) : 0;
+    return product;
+}
+
+std::vector<int> DimsOf(int dimensions, const int* sizes) {
+    std::vector<int> dims(sizes, sizes + (dimensions > 0 ? dimensions : 0));
+    while (dims.size() < 2) dims.push_back(1);
+    return dims;
+}
 
 std::ptrdiff_t FieldIndex(const mxArray* s, const char* name) {
     for (std::size_t k = 0; k < s->names.size(); ++k)
@@ -75,6 +91,64 @@ const char* mxGetClassName(const mxArray* array) {
     return "unknown";
 }
 
+mxArray* mxGetFieldByNumber_700(const mxArray* array, int index, int field) {
+    if (array == nullptr || array->kind != mxArray::Struct || index < 0 || field < 0 ||
+        static_cast<std::size_t>(index) >= array->elements ||
+        static_cast<std::size_t>(field) >= array->names.size())
+        return nullptr;
+    return array->values[static_cast<std::size_t>(index) * array->names.size() +
+                         static_cast<std::size_t>(field)];
+}
+
+void mxSetFieldByNumber_700(mxArray* array, int index, int field, mxArray* value) {
+    if (array == nullptr || array->kind != mxArray::Struct || index < 0 || field < 0 ||
+        static_cast<std::size_t>(index) >= array->elements ||
+        static_cast<std::size_t>(field) >= array->names.size())
+        return;
+    // MATLAB does not free the value it replaces; the caller owns it.
+    array->values[static_cast<std::size_t>(index) * array->names.size() +
+                  static_cast<std::size_t>(field)] = value;
+}
+
+int mxGetNumberOfFields(const mxArray* array) {
+    return array->kind == mxArray::Struct ? static_cast<int>(array->names.size()) : 0;
+}
+
+const char* mxGetFieldNameByNumber(const mxArray* array, int field) {
+    if (array->kind != mxArray::Struct || field < 0 ||
+        static_cast<std::size_t>(field) >= array->names.size())
+        return nullptr;
+    return array->names[static_cast<std::size_t>(field)].c_str();
+}
+
+mxArray* mxCreateStructArray_700(int dimensions, const int* sizes, int fields,
+                                 const char** names) {
+    mxArray* array = new mxArray;
+    array->kind = mxArray::Struct;
+    array->dims = DimsOf(dimensions, sizes);
+    array->elements = ProductOf(dimensions, sizes);
+    for (int k = 0; k < fields; ++k) array->names.push_back(names[k]);
+    array->values.assign(array->elements * array->names.size(), nullptr);
+    return array;
+}
+
+mxArray* mxCreateNumericArray_700(int dimensions, const int* sizes, mxClassID classId,
+                                  mxComplexity complexity) {
+    if (classId != mxDOUBLE_CLASS) return nullptr;  // the stand-in has doubles only
+    mxArray* array = new mxArray;
+    array->dims = DimsOf(dimensions, sizes);
+    array->real.assign(ProductOf(dimensions, sizes), 0.0);
+    array->complex = complexity == mxCOMPLEX;
+    if (array->complex) array->imag.assign(array->real.size(), 0.0);
+    return array;
+}
+
+int mxGetNumberOfDimensions_700(const mxArray* array) {
+    return static_cast<int>(array->dims.size());
+}
+
+const int* mxGetDimensions_700(const mxArray* array) { return array->dims.data(); }
+
 bool mxIsStruct(const mxArray* array) { return array->kind == mxArray::Struct; }
 bool mxIsDouble(const mxArray* array) { return array->kind == mxArray::Double; }
 bool mxIsComplex(const mxArray* array) { return array->complex; }
@@ -106,6 +180,7 @@ void mxFree(void* block) {
 
 mxArray* StandinCreateDouble(size_t count, const double* values) {
     mxArray* array = new mxArray;
+    array->dims = ColumnOf(count);
     array->real.assign(count, 0.0);
     if (values != nullptr && count > 0) std::memcpy(array->real.data(), values, count * sizeof(double));
     return array;
@@ -122,6 +197,7 @@ mxArray* StandinCreateChar(const char* text) {
     mxArray* array = new mxArray;
     array->kind = mxArray::Char;
     array->text = text;
+    array->dims = {1, static_cast<int>(array->text.size())};
     return array;
 }
 
@@ -129,6 +205,7 @@ mxArray* StandinCreateStruct(size_t elements) {
     mxArray* array = new mxArray;
     array->kind = mxArray::Struct;
     array->elements = elements;
+    array->dims = {1, static_cast<int>(elements)};
     return array;
 }
 
@@ -179,7 +256,7 @@ void StandinDestroy(mxArray* array) {
 
 bool StandinIdentical(const mxArray* a, const mxArray* b) {
     if (a == nullptr || b == nullptr) return a == b;
-    if (a->kind != b->kind || a->complex != b->complex || a->text != b->text ||
+    if (a->kind != b->kind || a->complex != b->complex || a->dims != b->dims || a->text != b->text ||
         a->elements != b->elements || a->names != b->names || a->real.size() != b->real.size() ||
         a->imag.size() != b->imag.size() || a->values.size() != b->values.size())
         return false;
