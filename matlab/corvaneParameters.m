@@ -1,106 +1,136 @@
-function params = corvaneParameters(varargin)
+function [params, info] = corvaneParameters(varargin)
 %CORVANEPARAMETERS  Parameters of a Corvane model's start, its neighbourhood matrix and its mask.
 %
 %   params = corvaneParameters()
 %   params = corvaneParameters('Name', value, ...)
 %   params = corvaneParameters(params, 'Name', value, ...)
+%   [params, info] = corvaneParameters(...)
 %
 %   Returns a struct holding every parameter that corvaneInitModel,
 %   corvaneNeighborhood and corvaneMask use, set to its default and then
 %   overridden by the given struct (its fields) and name/value pairs, in that
-%   order. Names are matched without regard to case; an unknown name is an
-%   error. Every function accepts the whole set and uses the parameters it
-%   needs.
+%   order. Names are matched without regard to case. An unknown name, a value
+%   that is not one finite real number, or a value outside the parameter's
+%   range below raises an error with the identifier Corvane:badParameter.
+%   Every function accepts the whole set and uses the parameters it needs.
+%
+%   info, when asked for, is a struct array with one element per parameter:
+%   name, default, whole (a whole number), low, lowInclusive, high,
+%   highInclusive (the allowed values lie between low and high, each end
+%   included or not), odd (must be odd) and atLeast (the name of another
+%   parameter it must not be below, or '').
 %
 %   Colours are in 0..255 per channel; variances are per channel, in squared
 %   colour units. The defaults were tuned for ordinary surveillance and traffic
 %   video; one setting for every video.
 %
-%   Name                      Default  Meaning
-%   mapRows                   3        rows of each pixel's neuron map
-%                                      (NumMapRows); whole number 1..46340
-%   mapColumns                3        columns of each pixel's neuron map
-%                                      (NumMapColumns); K = mapRows*mapColumns
-%   initialFrames             9        leading frames the model starts from
-%                                      (fewer when fewer are given): per pixel
-%                                      and channel their median is the starting
-%                                      colour, their robust spread the pixel's
-%                                      starting variance; whole number >= 1
-%   initialSpread             10       the starting neuron means lie evenly
-%                                      from median - spread to median +
-%                                      spread, all channels alike, clamped to
-%                                      0..255; colour units
-%   initialVariance           100      least starting variance of a neuron
-%                                      (Sigma2), squared colour units
-%   maximumVariance           100      cap on a neuron's variance
-%                                      (MaximumVariance) of a pixel that was
-%                                      steady in the leading frames, squared
-%                                      colour units
-%   varianceCapFactor         4        a pixel that varied in the leading
-%                                      frames gets this times its variance
-%                                      there as its cap (at least
-%                                      maximumVariance)
-%   maximumVarianceLimit      900      no cap above this, squared colour units
-%   minimumVariance           25       floor added to a neuron's variance
-%                                      inside the density (MinimumVariance),
-%                                      squared colour units
-%   initialPrior              0.05     starting foreground prior of every pixel
-%                                      (Pi), a probability
-%   stepSize                  0.01     learning rate of Pi, Var and Cov per
-%                                      frame (StepSize), in 0..1
-%   initialIndicatorVariance  0.05     starting variance of the foreground
-%                                      indicator (Var); the covariances with
-%                                      existing neighbours (Cov) start equal to
-%                                      it, so the first frames are smoothed as
-%                                      a plain 3x3 average
-%   learningRate              0.02     rate per frame at which the winning
-%                                      neuron moves towards the pixel's colour
-%   neighborhoodWidth         1        width, in map cells, of the Gaussian
-%                                      that spreads the learning rate over the
-%                                      winner's map neighbours; 0 means only
-%                                      the winner learns
-%   calibrationFrames         0        frames at the start (1-based frame
-%                                      numbers t = 1..calibrationFrames) whose
-%                                      matrix uses the learning rate
-%                                      max(learningRate, calibrationRate / t);
-%                                      0 turns calibration off; whole number
-%                                      >= 0
-%   calibrationRate           1        the calibration rate above, per frame
-%   maskThreshold             0.25     a pixel is foreground where imMask
-%                                      exceeds this, a probability
-%   medianSize                5        side of the square median filter on the
-%                                      binary mask, pixels; odd whole number,
-%                                      1 means no filter
+%   Name                      Default  Allowed    Meaning
+%   mapRows                   3        1..8 (w)   rows of each pixel's neuron
+%                                                 map (NumMapRows)
+%   mapColumns                3        1..8 (w)   columns of each pixel's
+%                                                 neuron map (NumMapColumns);
+%                                                 K = mapRows*mapColumns
+%   initialFrames             9        1..1000    leading frames the model
+%                                      (w)        starts from (fewer when fewer
+%                                                 are given): per pixel and
+%                                                 channel their median is the
+%                                                 starting colour, their
+%                                                 robust spread the pixel's
+%                                                 starting variance
+%   initialSpread             10       0..255     the starting neuron means lie
+%                                                 evenly from median - spread
+%                                                 to median + spread, all
+%                                                 channels alike, clamped to
+%                                                 0..255; colour units
+%   initialVariance           100      0..65025   least starting variance of a
+%                                                 neuron (Sigma2), squared
+%                                                 colour units
+%   maximumVariance           100      0..65025   cap on a neuron's variance
+%                                                 (MaximumVariance) of a pixel
+%                                                 that was steady in the
+%                                                 leading frames, squared
+%                                                 colour units
+%   varianceCapFactor         4        0..100     a pixel that varied in the
+%                                                 leading frames gets this
+%                                                 times its variance there as
+%                                                 its cap (at least
+%                                                 maximumVariance)
+%   maximumVarianceLimit      900      0..65025,  no cap above this, squared
+%                                      at least   colour units
+%                                      maximum-
+%                                      Variance
+%   minimumVariance           25       (0..65025] floor added to a neuron's
+%                                                 variance inside the density
+%                                                 (MinimumVariance), squared
+%                                                 colour units
+%   initialPrior              0.05     (0..1)     starting foreground prior of
+%                                                 every pixel (Pi)
+%   stepSize                  0.01     0..1       learning rate of Pi, Var and
+%                                                 Cov per frame (StepSize)
+%   initialIndicatorVariance  0.05     (0..0.25]  starting variance of the
+%                                                 foreground indicator (Var);
+%                                                 the covariances with existing
+%                                                 neighbours (Cov) start equal
+%                                                 to it, so the first frames
+%                                                 are smoothed as a plain 3x3
+%                                                 average
+%   learningRate              0.02     0..1       rate per frame at which the
+%                                                 winning neuron moves towards
+%                                                 the pixel's colour
+%   neighborhoodWidth         1        0..100     width, in map cells, of the
+%                                                 Gaussian that spreads the
+%                                                 learning rate over the
+%                                                 winner's map neighbours; 0
+%                                                 means only the winner learns
+%   calibrationFrames         0        0..2^31-1  frames at the start (1-based
+%                                      (w)        frame numbers t = 1 ..
+%                                                 calibrationFrames) whose
+%                                                 matrix uses the learning
+%                                                 rate max(learningRate,
+%                                                 calibrationRate / t); 0 turns
+%                                                 calibration off
+%   calibrationRate           1        0..100     the calibration rate above
+%   maskThreshold             0.25     0..1       a pixel is foreground where
+%                                                 imMask exceeds this
+%   medianSize                5        1..31      side of the square median
+%                                      (w, odd)   filter on the binary mask,
+%                                                 pixels; 1 means no filter
 %
-%   These are the defaults of the C++ setup (setup/ModelSetup.h,
-%   ModelParameters) and of the corvane command; the test suite checks that
-%   both build the same model, matrices and masks, bit for bit.
+%   (w): a whole number. a..b includes both ends; ( or ) excludes that end.
+%
+%   These are the names, defaults and ranges of the C++ parameter table
+%   (setup/ParameterTable.cpp) that the corvane command and the other hosts
+%   read; the test suite checks that both agree on every one, and that both
+%   build the same model, matrices and masks, bit for bit.
 %
 %   See also corvaneInitModel, corvaneNeighborhood, corvaneMask, Corvane.
 
-% The defaults, in one place.
-defaults = struct( ...
-  'mapRows', 3, ...
-  'mapColumns', 3, ...
-  'initialFrames', 9, ...
-  'initialSpread', 10.0, ...
-  'initialVariance', 100.0, ...
-  'maximumVariance', 100.0, ...
-  'varianceCapFactor', 4.0, ...
-  'maximumVarianceLimit', 900.0, ...
-  'minimumVariance', 25.0, ...
-  'initialPrior', 0.05, ...
-  'stepSize', 0.01, ...
-  'initialIndicatorVariance', 0.05, ...
-  'learningRate', 0.02, ...
-  'neighborhoodWidth', 1.0, ...
-  'calibrationFrames', 0, ...
-  'calibrationRate', 1.0, ...
-  'maskThreshold', 0.25, ...
-  'medianSize', 5);
+% The parameters: name, default, whole number, low, low included, high, high
+% included, odd, at least this other parameter.
+rows = { ...
+  'mapRows',                  3,    true,  1, true,  8,          true,  false, ''; ...
+  'mapColumns',               3,    true,  1, true,  8,          true,  false, ''; ...
+  'initialFrames',            9,    true,  1, true,  1000,       true,  false, ''; ...
+  'initialSpread',            10.0, false, 0, true,  255,        true,  false, ''; ...
+  'initialVariance',          100,  false, 0, true,  65025,      true,  false, ''; ...
+  'maximumVariance',          100,  false, 0, true,  65025,      true,  false, ''; ...
+  'varianceCapFactor',        4.0,  false, 0, true,  100,        true,  false, ''; ...
+  'maximumVarianceLimit',     900,  false, 0, true,  65025,      true,  false, 'maximumVariance'; ...
+  'minimumVariance',          25,   false, 0, false, 65025,      true,  false, ''; ...
+  'initialPrior',             0.05, false, 0, false, 1,          false, false, ''; ...
+  'stepSize',                 0.01, false, 0, true,  1,          true,  false, ''; ...
+  'initialIndicatorVariance', 0.05, false, 0, false, 0.25,       true,  false, ''; ...
+  'learningRate',             0.02, false, 0, true,  1,          true,  false, ''; ...
+  'neighborhoodWidth',        1.0,  false, 0, true,  100,        true,  false, ''; ...
+  'calibrationFrames',        0,    true,  0, true,  2147483647, true,  false, ''; ...
+  'calibrationRate',          1.0,  false, 0, true,  100,        true,  false, ''; ...
+  'maskThreshold',            0.25, false, 0, true,  1,          true,  false, ''; ...
+  'medianSize',               5,    true,  1, true,  31,         true,  true,  ''};
+info = cell2struct(rows, {'name', 'default', 'whole', 'low', 'lowInclusive', 'high', ...
+                           'highInclusive', 'odd', 'atLeast'}, 2);
+names = rows(:, 1);
+params = cell2struct(rows(:, 2), names, 1);
 
-params = defaults;
-names = fieldnames(defaults);
 args = varargin;
 if ~isempty(args) && isstruct(args{1})
   given = args{1};
@@ -109,7 +139,7 @@ if ~isempty(args) && isstruct(args{1})
   end
   givenNames = fieldnames(given);
   for i = 1:numel(givenNames)
-    params = setParameter(params, names, givenNames{i}, given.(givenNames{i}));
+    params = setParameter(params, info, givenNames{i}, given.(givenNames{i}));
   end
   args = args(2:end);
 end
@@ -120,45 +150,66 @@ for i = 1:2:numel(args)
   if ~ischar(args{i})
     error('Corvane:badParameter', 'argument %d should be a parameter name', i);
   end
-  params = setParameter(params, names, args{i}, args{i + 1});
+  params = setParameter(params, info, args{i}, args{i + 1});
+end
+
+% Rules between two parameters, once every value is set.
+for i = 1:numel(info)
+  other = info(i).atLeast;
+  if ~isempty(other) && params.(info(i).name) < params.(other)
+    error('Corvane:badParameter', 'parameter ''%s'' must be at least %s (%.17g); it is %.17g', ...
+          info(i).name, other, params.(other), params.(info(i).name));
+  end
 end
 end
 
-function params = setParameter(params, names, name, value)
-match = find(strcmpi(name, names));
+function params = setParameter(params, info, name, value)
+match = find(strcmpi(name, {info.name}));
 if isempty(match)
-  error('Corvane:badParameter', 'unknown parameter ''%s''; known: %s', name, sprintf('%s ', names{:}));
+  known = {info.name};
+  error('Corvane:badParameter', 'unknown parameter ''%s''; known: %s', name, sprintf('%s ', known{:}));
 end
-name = names{match};
+entry = info(match);
+name = entry.name;
 if ~isnumeric(value) || ~isreal(value) || numel(value) ~= 1 || ~isfinite(value)
   error('Corvane:badParameter', 'parameter ''%s'' must be one finite real number', name);
 end
 value = double(value);
-% The whole-number parameters (32-bit integers in the C++ setup).
-switch name
-  case {'mapRows', 'mapColumns'}
-    lowest = 1;
-    highest = 46340;
-  case 'initialFrames'
-    lowest = 1;
-    highest = 2147483647;
-  case 'calibrationFrames'
-    lowest = 0;
-    highest = 2147483647;
-  case 'medianSize'
-    lowest = 1;
-    highest = 2147483647;
-  otherwise
-    lowest = [];
+if entry.lowInclusive
+  inside = value >= entry.low;
+else
+  inside = value > entry.low;
 end
-if ~isempty(lowest)
-  if value < lowest || value ~= fix(value) || value > highest
-    error('Corvane:badParameter', 'parameter ''%s'' must be a whole number from %d to %d; it is %g', ...
-          name, lowest, highest, value);
-  end
-  if strcmp(name, 'medianSize') && mod(value, 2) ~= 1
-    error('Corvane:badParameter', 'parameter ''medianSize'' must be odd (1, 3, 5, ...); it is %d', value);
-  end
+if entry.highInclusive
+  inside = inside && value <= entry.high;
+else
+  inside = inside && value < entry.high;
+end
+if entry.whole
+  inside = inside && value == fix(value);
+end
+if entry.odd
+  inside = inside && mod(value, 2) == 1;
+end
+if ~inside
+  error('Corvane:badParameter', 'parameter ''%s'' must be %s; it is %.17g', name, ...
+        describeAllowed(entry), value);
 end
 params.(name) = value;
+end
+
+function text = describeAllowed(entry)
+if entry.whole
+  if entry.odd
+    text = sprintf('an odd whole number from %d to %d', entry.low, entry.high);
+  else
+    text = sprintf('a whole number from %d to %d', entry.low, entry.high);
+  end
+elseif entry.lowInclusive && entry.highInclusive
+  text = sprintf('a number from %.17g to %.17g', entry.low, entry.high);
+else
+  ends = {'above', 'of at least'; 'below', 'at most'};
+  text = sprintf('a number %s %.17g and %s %.17g', ends{1, 1 + entry.lowInclusive}, entry.low, ...
+                 ends{2, 1 + entry.highInclusive}, entry.high);
+end
 end

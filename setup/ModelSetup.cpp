@@ -1,9 +1,13 @@
 #include "ModelSetup.h"
 
 #include "NeighborOffsets.h"
+#include "ParameterTable.h"
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
+#include <stdexcept>
+#include <string>
 
 namespace corvane {
 
@@ -35,6 +39,15 @@ BackgroundModel OwnedModel::View() {
 }
 
 namespace {
+// A model of H x W pixels must have at least one and, as UpdateModel
+// requires, at most 2^31 - 1 of them.
+void RequireImageSize(std::int32_t H, std::int32_t W) {
+    if (H < 1 || W < 1 ||
+        static_cast<std::int64_t>(H) * W > std::numeric_limits<std::int32_t>::max())
+        throw std::invalid_argument("an image of " + std::to_string(H) + " x " + std::to_string(W) +
+                                    " pixels cannot be modelled (1 to 2^31 - 1 pixels)");
+}
+
 // Everything of a starting model but the variances: neurons at `colours`
 // (3*N, channel ch of pixel p at ch*N + p) spread by initialSpread, the prior,
 // the indicator variance and covariances. Sigma2 and MaximumVariance are
@@ -128,8 +141,14 @@ FrameStatistics LeadingFrameStatistics(const std::vector<const double*>& frames,
 OwnedModel BuildInitialModelFromStatistics(const ModelParameters& parameters,
                                            const FrameStatistics& statistics, std::int32_t H,
                                            std::int32_t W) {
-    OwnedModel model = ModelAroundColours(parameters, statistics.median.data(), H, W);
+    RequireValidParameters(parameters);
+    RequireImageSize(H, W);
     const std::int64_t N = static_cast<std::int64_t>(H) * W;
+    if (statistics.median.size() != static_cast<std::size_t>(3 * N) ||
+        statistics.variance.size() != static_cast<std::size_t>(N))
+        throw std::invalid_argument("the leading-frame statistics are not of an image of " +
+                                    std::to_string(H) + " x " + std::to_string(W) + " pixels");
+    OwnedModel model = ModelAroundColours(parameters, statistics.median.data(), H, W);
     const std::int64_t K = static_cast<std::int64_t>(parameters.mapRows) * parameters.mapColumns;
     for (std::int64_t p = 0; p < N; ++p) {
         const double variance = statistics.variance[p];
@@ -147,6 +166,9 @@ OwnedModel BuildInitialModelFromStatistics(const ModelParameters& parameters,
 OwnedModel BuildInitialModelFromFrames(const ModelParameters& parameters,
                                        const std::vector<const double*>& frames, std::int32_t H,
                                        std::int32_t W) {
+    // Checked before the statistics are taken, which may take a while.
+    RequireValidParameters(parameters);
+    RequireImageSize(H, W);
     const std::int64_t N = static_cast<std::int64_t>(H) * W;
     return BuildInitialModelFromStatistics(parameters, LeadingFrameStatistics(frames, N), H, W);
 }
@@ -165,11 +187,37 @@ double LearningRateForFrame(const ModelParameters& parameters, std::int64_t fram
     return rate;
 }
 
+namespace {
+// The matrix of `parameters`' map with the winner's rate `rate`; the rate of
+// a calibration frame may lie above the range of learningRate.
+std::vector<double> MatrixWithRate(const ModelParameters& parameters, double rate) {
+    const std::int64_t rows = parameters.mapRows;
+    const std::int64_t K = rows * parameters.mapColumns;
+    const double width = parameters.neighborhoodWidth;
+    std::vector<double> matrix(static_cast<std::size_t>(K * K));
+    for (std::int64_t w = 0; w < K; ++w) {
+        for (std::int64_t j = 0; j < K; ++j) {
+            const double dr = static_cast<double>(w % rows - j % rows);
+            const double dc = static_cast<double>(w / rows - j / rows);
+            const double distance2 = dr * dr + dc * dc;
+            // A width of 0 means winner-take-all.
+            matrix[w * K + j] = width > 0 ? rate * std::exp(-distance2 / (2 * width * width))
+                                          : (w == j ? rate : 0.0);
+        }
+    }
+    return matrix;
+}
+}  // namespace
+
+std::vector<double> BuildNeighborhoodMatrix(const ModelParameters& parameters) {
+    RequireValidParameters(parameters);
+    return MatrixWithRate(parameters, parameters.learningRate);
+}
+
 std::vector<double> NeighborhoodMatrixForFrame(const ModelParameters& parameters,
                                                std::int64_t frameNumber) {
-    ModelParameters scheduled = parameters;
-    scheduled.learningRate = LearningRateForFrame(parameters, frameNumber);
-    return BuildNeighborhoodMatrix(scheduled);
+    RequireValidParameters(parameters);
+    return MatrixWithRate(parameters, LearningRateForFrame(parameters, frameNumber));
 }
 
 void ThresholdMask(const ModelParameters& parameters, const double* imMask, std::int32_t H,
@@ -203,25 +251,6 @@ void ThresholdMask(const ModelParameters& parameters, const double* imMask, std:
             mask[c * H + r] = count >= needed ? 255 : 0;
         }
     }
-}
-
-std::vector<double> BuildNeighborhoodMatrix(const ModelParameters& parameters) {
-    const std::int64_t rows = parameters.mapRows;
-    const std::int64_t K = rows * parameters.mapColumns;
-    const double width = parameters.neighborhoodWidth;
-    std::vector<double> matrix(static_cast<std::size_t>(K * K));
-    for (std::int64_t w = 0; w < K; ++w) {
-        for (std::int64_t j = 0; j < K; ++j) {
-            const double dr = static_cast<double>(w % rows - j % rows);
-            const double dc = static_cast<double>(w / rows - j / rows);
-            const double distance2 = dr * dr + dc * dc;
-            // A width of 0 (or less) means winner-take-all.
-            matrix[w * K + j] =
-                width > 0 ? parameters.learningRate * std::exp(-distance2 / (2 * width * width))
-                          : (w == j ? parameters.learningRate : 0.0);
-        }
-    }
-    return matrix;
 }
 
 }  // namespace corvane

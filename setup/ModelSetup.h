@@ -2,6 +2,13 @@
 // with. The update itself never creates a model; every host (the corvane
 // command, the examples, the MATLAB/Octave toolbox) starts from these, with the
 // same defaults, so all of them produce the same masks.
+//
+// The builders (BuildInitialModel*, BuildNeighborhoodMatrix,
+// NeighborhoodMatrixForFrame) refuse parameters that ValidateParameters
+// (ParameterTable.h) rejects by throwing InvalidParameters, and throw
+// std::invalid_argument for an image of no pixels or of more than 2^31 - 1,
+// or statistics of another size: they never build a model the update would
+// refuse or misread.
 #pragma once
 
 #include <cstdint>
@@ -12,7 +19,9 @@
 namespace corvane {
 
 // Every parameter of a model's start, of the neighbourhood matrix and of the
-// mask, with its meaning, unit and default. Colours are in 0..255 per channel;
+// mask, with its meaning, unit and default; the allowed values, the names in
+// every host and the help lines are in the parameter table (ParameterTable.h),
+// which has one entry per member. Colours are in 0..255 per channel;
 // variances are per channel, in squared colour units. The defaults were chosen
 // for ordinary surveillance and traffic video (checked on the CDnet highway
 // sequence and on a copy of it with simulated camera shake); one setting for

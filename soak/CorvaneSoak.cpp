@@ -20,6 +20,9 @@
 // correlation is 0, so the smoothed mask cannot exceed 1/9 and the object is
 // learnt as background within a few frames.
 // Every model parameter not given keeps its ModelParameters default.
+// --minimum-variance sets the model's MinimumVariance after the start, so
+// that the update can be soaked with a floor of 0, which the parameter table
+// does not allow a start with.
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -29,6 +32,7 @@
 #include <vector>
 
 #include "ModelSetup.h"
+#include "ParameterTable.h"
 #include "SyntheticScene.h"
 #include "UpdateModel.h"
 
@@ -44,6 +48,7 @@ struct Options {
     std::int32_t recoverWithin = 1000;
     double detectThreshold = -1;  // imMask the object must exceed; -1: the mask threshold
     bool checkResident = true;    // off under valgrind, whose own memory grows
+    double minimumVariance = -1;  // the model's MinimumVariance; -1: the parameter's
     corvane::ModelParameters parameters;
 };
 
@@ -73,7 +78,7 @@ bool ParseOptions(int argc, char** argv, Options* options) {
         else if (name == "--step-size") options->parameters.stepSize = value;
         else if (name == "--learning-rate") options->parameters.learningRate = value;
         else if (name == "--neighborhood-width") options->parameters.neighborhoodWidth = value;
-        else if (name == "--minimum-variance") options->parameters.minimumVariance = value;
+        else if (name == "--minimum-variance") options->minimumVariance = value;
         else {
             std::fprintf(stderr, "corvane_soak: unknown option %s\n", name.c_str());
             return false;
@@ -83,6 +88,11 @@ bool ParseOptions(int argc, char** argv, Options* options) {
     if (o.H < 3 || o.W < 3 || o.frames < 1 || o.appear < 1 || o.leave <= o.appear ||
         o.leave >= o.frames) {
         std::fprintf(stderr, "corvane_soak: need H, W >= 3 and 0 < appear < leave < frames\n");
+        return false;
+    }
+    const corvane::ParameterProblem problem = corvane::ValidateParameters(o.parameters);
+    if (!problem.ok()) {
+        std::fprintf(stderr, "corvane_soak: %s\n", problem.message.c_str());
         return false;
     }
     return true;
@@ -177,6 +187,7 @@ int main(int argc, char** argv) {
     std::vector<double> frame;
     scene.Render(0, frame, nullptr);
     corvane::OwnedModel model = corvane::BuildInitialModel(parameters, frame.data(), H, W);
+    if (options.minimumVariance >= 0) model.MinimumVariance = options.minimumVariance;
     const std::vector<double> weights = corvane::BuildNeighborhoodMatrix(parameters);
     const corvane::NeighborhoodMatrix matrix{weights.data(), static_cast<std::int64_t>(weights.size())};
     const corvane::BackgroundModel view = model.View();
@@ -295,7 +306,7 @@ int main(int argc, char** argv) {
                 "object left, smallest Pi %g and Var %g at the end, %lld scratch blocks "
                 "obtained and released, resident %ld KiB (peak %ld KiB), model checksum %016llx\n",
                 options.frames, H, W, check.sizes.K, parameters.stepSize, parameters.learningRate,
-                parameters.neighborhoodWidth, parameters.minimumVariance, detectFrames,
+                parameters.neighborhoodWidth, model.MinimumVariance, detectFrames,
                 recoverFrames, smallestPi, smallestVar, static_cast<long long>(gBlocksObtained),
                 late.rss, late.peak, static_cast<unsigned long long>(checksum));
     if (failure != nullptr) {

@@ -17,7 +17,8 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include "FrameSource.h"
-#include "ModelSetup.h"
+#include "ModelOptions.h"
+#include "ParameterTable.h"
 #include "OutputFolder.h"
 #include "Pictures.h"
 #include "Scoring.h"
@@ -34,7 +35,6 @@ volatile std::sig_atomic_t stopRequested = 0;
 void RequestStop() { stopRequested = 1; }
 
 std::string HelpText() {
-    const ModelParameters d;
     std::ostringstream s;
     s << "corvane - background subtraction with a per-pixel self-organising map\n"
          "\n"
@@ -55,46 +55,15 @@ std::string HelpText() {
          "                        their defaults, shadows (127) counted as background\n"
          "  --probability         also write the foreground probability as 8-bit images,\n"
          "                        OUTDIR/probability/000001.png, ... (corvane only)\n"
-         "  --sheet N             also write OUTDIR/contact-sheet.png: N frames spread over\n"
-         "                        the video, input | probability | mask\n"
+         "  --sheet N             also write OUTDIR/contact-sheet.png: N frames spread\n"
+         "                        over the video, input | probability | mask\n"
          "  --max-frames N        stop after N frames\n"
          "  --allow-short         accept a video that ends before the length it announces\n"
          "                        (truncated or damaged); without it that is an error\n"
          "  --quiet               no progress bar (it is shown only on a terminal anyway)\n"
          "  Model options (corvane; defaults in brackets):\n"
-         "  --map RxC             neurons per pixel as a map of R x C [" << d.mapRows << "x"
-      << d.mapColumns << "]\n"
-         "  --init-frames N       neurons start at the median of the first N frames ["
-      << d.initialFrames << "]\n"
-         "  --spread D            starting neuron means spread evenly over colour +-D ["
-      << d.initialSpread << "]\n"
-         "  --initial-variance V  starting neuron variance, squared colour units ["
-      << d.initialVariance << "]\n"
-         "  --minimum-variance V  variance floor inside the density [" << d.minimumVariance
-      << "]\n"
-         "  --maximum-variance V  cap on neuron variances of pixels steady in the first\n"
-         "                        frames [" << d.maximumVariance << "]\n"
-         "  --cap-factor F        a pixel that varied in them gets F times its variance\n"
-         "                        there as its cap [" << d.varianceCapFactor << "]\n"
-         "  --variance-limit V    ... but never more than V [" << d.maximumVarianceLimit << "]\n"
-         "  --prior P             starting foreground prior [" << d.initialPrior << "]\n"
-         "  --indicator-variance V  starting variance and covariance of the foreground\n"
-         "                        indicator [" << d.initialIndicatorVariance << "]\n"
-         "  --step-size C         learning rate of prior, variance, covariances ["
-      << d.stepSize << "]\n"
-         "  --learning-rate A     learning rate of the winning neuron [" << d.learningRate
-      << "]\n"
-         "  --width S             neighbourhood width on the map, 0 = winner only ["
-      << d.neighborhoodWidth << "]\n"
-         "  --calibration-frames N  frames at the start that learn faster ["
-      << d.calibrationFrames << "]\n"
-         "  --calibration-rate R  learning rate during them: max(A, R / frame number) ["
-      << d.calibrationRate << "]\n"
-         "  --threshold T         foreground where the probability exceeds T ["
-      << d.maskThreshold << "]\n"
-         "  --median K            K x K median filter on the mask, 1 = none ["
-      << d.medianSize << "]\n"
-         "\n"
+      << ModelOptionsHelp()
+      << "\n"
          "corvane evaluate MASKS... GROUNDTRUTH [options]\n"
          "  Scores one or more mask folders (files 000001.png, ..., or a printf-style\n"
          "  pattern such as results/bin%06d.png numbered from 1; foreground where the\n"
@@ -118,15 +87,6 @@ std::string HelpText() {
 namespace {
 
 // ---------------------------------------------------------------- arguments
-
-bool ParseDouble(const std::string& text, double* value) {
-    if (text.empty()) return false;
-    char* end = nullptr;
-    const double v = std::strtod(text.c_str(), &end);
-    if (end != text.c_str() + text.size() || !std::isfinite(v)) return false;
-    *value = v;
-    return true;
-}
 
 bool ParseInt(const std::string& text, long long low, long long high, long long* value) {
     if (text.empty()) return false;
@@ -152,17 +112,6 @@ public:
         *value = Take();
         return true;
     }
-    bool Double(const std::string& option, double low, double high, double* value) {
-        std::string text;
-        if (!Value(option, &text)) return false;
-        if (!ParseDouble(text, value) || *value < low || *value > high) {
-            std::ostringstream s;
-            s << "option " << option << " needs a number from " << low << " to " << high
-              << ", not \"" << text << "\"";
-            return Fail(s.str());
-        }
-        return true;
-    }
     bool Int(const std::string& option, long long low, long long high, long long* value) {
         std::string text;
         if (!Value(option, &text)) return false;
@@ -181,8 +130,6 @@ private:
     std::ostream& err_;
     std::size_t next_ = 0;
 };
-
-constexpr double kHuge = 1e300;
 
 // ---------------------------------------------------------------- progress
 
@@ -241,29 +188,6 @@ bool WriteImage(const std::string& path, const cv::Mat& image, std::string* erro
     return written;
 }
 
-std::string DescribeParameters(const ModelParameters& p) {
-    std::ostringstream s;
-    s << std::setprecision(17);
-    s << "map " << p.mapRows << "x" << p.mapColumns << "\n"
-      << "init-frames " << p.initialFrames << "\n"
-      << "spread " << p.initialSpread << "\n"
-      << "initial-variance " << p.initialVariance << "\n"
-      << "minimum-variance " << p.minimumVariance << "\n"
-      << "maximum-variance " << p.maximumVariance << "\n"
-      << "cap-factor " << p.varianceCapFactor << "\n"
-      << "variance-limit " << p.maximumVarianceLimit << "\n"
-      << "prior " << p.initialPrior << "\n"
-      << "indicator-variance " << p.initialIndicatorVariance << "\n"
-      << "step-size " << p.stepSize << "\n"
-      << "learning-rate " << p.learningRate << "\n"
-      << "width " << p.neighborhoodWidth << "\n"
-      << "calibration-frames " << p.calibrationFrames << "\n"
-      << "calibration-rate " << p.calibrationRate << "\n"
-      << "threshold " << p.maskThreshold << "\n"
-      << "median " << p.medianSize << "\n";
-    return s.str();
-}
-
 int Segment(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
             bool terminal) {
     stopRequested = 0;
@@ -280,10 +204,7 @@ int Segment(const std::vector<std::string>& args, std::ostream& out, std::ostrea
             continue;
         }
         const std::string o = a.Take();
-        long long n = 0;
         bool ok = true;
-        const bool modelOption = o != "--method" && o != "--probability" && o != "--sheet" &&
-                                 o != "--max-frames" && o != "--quiet" && o != "--allow-short";
         if (o == "--method") {
             std::string m;
             ok = a.Value(o, &m);
@@ -299,58 +220,15 @@ int Segment(const std::vector<std::string>& args, std::ostream& out, std::ostrea
             ok = a.Int(o, 1, 20, &sheetRows);
         } else if (o == "--max-frames") {
             ok = a.Int(o, 1, std::numeric_limits<std::int32_t>::max(), &maxFrames);
-        } else if (o == "--map") {
-            std::string m;
-            ok = a.Value(o, &m);
-            const std::size_t x = m.find('x');
-            long long rows = 0, cols = 0;
-            if (ok && (x == std::string::npos || !ParseInt(m.substr(0, x), 1, 16, &rows) ||
-                       !ParseInt(m.substr(x + 1), 1, 16, &cols)))
-                ok = a.Fail("--map needs ROWSxCOLUMNS with each from 1 to 16, e.g. 3x3, not \"" +
-                            m + "\"");
-            p.mapRows = static_cast<std::int32_t>(rows);
-            p.mapColumns = static_cast<std::int32_t>(cols);
-        } else if (o == "--init-frames") {
-            ok = a.Int(o, 1, 1000, &n);
-            p.initialFrames = static_cast<std::int32_t>(n);
-        } else if (o == "--spread") {
-            ok = a.Double(o, 0, 255, &p.initialSpread);
-        } else if (o == "--initial-variance") {
-            ok = a.Double(o, 0, kHuge, &p.initialVariance);
-        } else if (o == "--cap-factor") {
-            ok = a.Double(o, 0, kHuge, &p.varianceCapFactor);
-        } else if (o == "--variance-limit") {
-            ok = a.Double(o, 0, kHuge, &p.maximumVarianceLimit);
-        } else if (o == "--minimum-variance") {
-            ok = a.Double(o, 1e-6, kHuge, &p.minimumVariance);
-        } else if (o == "--maximum-variance") {
-            ok = a.Double(o, 0, kHuge, &p.maximumVariance);
-        } else if (o == "--prior") {
-            ok = a.Double(o, 0, 0.999, &p.initialPrior);
-        } else if (o == "--indicator-variance") {
-            ok = a.Double(o, 1e-12, 1, &p.initialIndicatorVariance);
-        } else if (o == "--step-size") {
-            ok = a.Double(o, 0, 1, &p.stepSize);
-        } else if (o == "--learning-rate") {
-            ok = a.Double(o, 0, 1, &p.learningRate);
-        } else if (o == "--width") {
-            ok = a.Double(o, 0, 100, &p.neighborhoodWidth);
-        } else if (o == "--calibration-frames") {
-            ok = a.Int(o, 0, std::numeric_limits<std::int32_t>::max(), &n);
-            p.calibrationFrames = static_cast<std::int32_t>(n);
-        } else if (o == "--calibration-rate") {
-            ok = a.Double(o, 0, 1000, &p.calibrationRate);
-        } else if (o == "--threshold") {
-            ok = a.Double(o, 0, 1, &p.maskThreshold);
-        } else if (o == "--median") {
-            ok = a.Int(o, 1, 15, &n);
-            if (ok && n % 2 == 0) ok = a.Fail("--median needs an odd window size (1, 3, 5, ...)");
-            p.medianSize = static_cast<std::int32_t>(n);
+        } else if (IsModelOption(o)) {
+            std::string value, error;
+            ok = a.Value(o, &value) &&
+                 (SetModelOption(o, value, &p, &error) || a.Fail(error));
+            modelOptionGiven = true;
         } else {
             ok = a.Fail("unknown option " + o + " (see corvane --help)");
         }
         if (!ok) return 2;
-        modelOptionGiven = modelOptionGiven || modelOption;
     }
     if (positional.size() != 2) {
         err << "corvane: usage: corvane segment INPUT OUTDIR [options] (see corvane --help)\n";
@@ -362,9 +240,12 @@ int Segment(const std::vector<std::string>& args, std::ostream& out, std::ostrea
                "apply to corvane only\n";
         return 2;
     }
-    if (p.maximumVarianceLimit < p.maximumVariance) {
-        err << "corvane: --variance-limit must be at least --maximum-variance\n";
-        return 2;
+    {
+        std::string problem;
+        if (!CheckModelOptions(p, &problem)) {
+            err << "corvane: " << problem << "\n";
+            return 2;
+        }
     }
     const std::string& input = positional[0];
     const std::string& outdir = positional[1];

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "UpdateModel.h"
 
 namespace corvane::tools {
 
@@ -26,11 +25,10 @@ bool ParseMethod(const std::string& text, Method* method) {
 }
 
 Segmenter::Segmenter(Method method, const ModelParameters& parameters)
-    : method_(method), parameters_(parameters) {}
+    : method_(method), detector_(parameters) {}
 
 std::int32_t Segmenter::InitialFrameCount() const {
-    if (method_ != Method::Corvane) return 1;
-    return parameters_.initialFrames < 1 ? 1 : parameters_.initialFrames;
+    return method_ == Method::Corvane ? detector_.LeadingFrameCount() : 1;
 }
 
 bool Segmenter::Start(const std::vector<cv::Mat>& frames, std::string* error) {
@@ -40,7 +38,6 @@ bool Segmenter::Start(const std::vector<cv::Mat>& frames, std::string* error) {
     }
     H_ = frames.front().rows;
     W_ = frames.front().cols;
-    frameNumber_ = 0;
     if (method_ == Method::Mog2) {
         subtractor_ = cv::createBackgroundSubtractorMOG2();
         return true;
@@ -75,14 +72,12 @@ bool Segmenter::Start(const std::vector<cv::Mat>& frames, std::string* error) {
                       statistics.median.begin() + ch * N + p0);
         std::copy(part.variance.begin(), part.variance.end(), statistics.variance.begin() + p0);
     }
-    model_ = BuildInitialModelFromStatistics(parameters_, statistics, H_, W_);
     columnMask_.assign(static_cast<std::size_t>(N), 0);
-    return true;
+    return detector_.StartFromStatistics(statistics, H_, W_, error);
 }
 
 bool Segmenter::Process(const cv::Mat& bgr, const std::vector<double>& frame, cv::Mat& mask,
                         cv::Mat* probability, std::string* error) {
-    ++frameNumber_;
     if (probability != nullptr) probability->release();
     if (subtractor_) {
         cv::Mat raw;
@@ -91,24 +86,8 @@ bool Segmenter::Process(const cv::Mat& bgr, const std::vector<double>& frame, cv
         cv::compare(raw, 255, mask, cv::CMP_EQ);
         return true;
     }
-    const double rate = LearningRateForFrame(parameters_, frameNumber_);
-    if (rate != matrixRate_) {
-        matrix_ = NeighborhoodMatrixForFrame(parameters_, frameNumber_);
-        matrixRate_ = rate;
-    }
-    const BackgroundModel view = model_.View();
     const FrameImage image{frame.data(), static_cast<std::int64_t>(frame.size())};
-    const NeighborhoodMatrix weights{matrix_.data(), static_cast<std::int64_t>(matrix_.size())};
-    const ModelCheck check = CheckModel(view, image, weights);
-    if (!check.ok()) {
-        *error = std::string("the model cannot be updated: ") + check.message;
-        return false;
-    }
-    if (!UpdateModel(view, image, weights, StandardAllocator())) {
-        *error = "out of memory while updating the model";
-        return false;
-    }
-    ThresholdMask(parameters_, model_.imMask.data(), H_, W_, columnMask_.data());
+    if (!detector_.Process(image, columnMask_.data(), nullptr, error)) return false;
     mask.create(H_, W_, CV_8U);
     for (std::int32_t r = 0; r < H_; ++r) {
         std::uint8_t* row = mask.ptr<std::uint8_t>(r);
@@ -119,7 +98,7 @@ bool Segmenter::Process(const cv::Mat& bgr, const std::vector<double>& frame, cv
         for (std::int32_t r = 0; r < H_; ++r) {
             std::uint8_t* row = probability->ptr<std::uint8_t>(r);
             for (std::int64_t c = 0; c < W_; ++c) {
-                double v = model_.imMask[static_cast<std::size_t>(c * H_ + r)];
+                double v = detector_.model().imMask[static_cast<std::size_t>(c * H_ + r)];
                 // NaN and negatives to 0, above 1 to 1.
                 v = v > 0 ? (v < 1 ? v : 1) : 0;
                 row[c] = static_cast<std::uint8_t>(std::lround(v * 255.0));

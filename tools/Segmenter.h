@@ -10,7 +10,7 @@
 #include <opencv2/core.hpp>
 #include <opencv2/video/background_segm.hpp>
 
-#include "ModelSetup.h"
+#include "Detector.h"
 
 namespace corvane::tools {
 
@@ -22,6 +22,7 @@ bool ParseMethod(const std::string& text, Method* method);
 
 class Segmenter {
 public:
+    // Throws InvalidParameters for parameters ValidateParameters rejects.
     Segmenter(Method method, const ModelParameters& parameters);
 
     // How many leading frames Start wants (Corvane: initialFrames; the OpenCV
@@ -30,8 +31,8 @@ public:
 
     // Builds the starting model from the leading frames (8-bit BGR, all of one
     // size; at least one): BuildInitialModelFromStatistics of their
-    // LeadingFrameStatistics, taken a slice of pixels at a time so that few
-    // doubles are held however many and however large the frames are.
+    // LeadingFrameStatistics, taken a slice of pixels at a time so that the
+    // frames are not held a second time as doubles.
     bool Start(const std::vector<cv::Mat>& frames, std::string* error);
 
     // Segments the next frame, given both as 8-bit BGR and in the model layout.
@@ -43,17 +44,12 @@ public:
 
     Method method() const { return method_; }
     // Corvane's model (empty for the OpenCV methods).
-    const OwnedModel& model() const { return model_; }
-    const ModelParameters& parameters() const { return parameters_; }
+    const OwnedModel& model() const { return detector_.model(); }
 
 private:
     Method method_;
-    ModelParameters parameters_;
+    Detector detector_;
     std::int32_t H_ = 0, W_ = 0;
-    std::int64_t frameNumber_ = 0;
-    OwnedModel model_;
-    std::vector<double> matrix_;
-    double matrixRate_ = -1;
     std::vector<std::uint8_t> columnMask_;
     cv::Ptr<cv::BackgroundSubtractor> subtractor_;
 };

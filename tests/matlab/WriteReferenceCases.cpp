@@ -20,17 +20,27 @@
 //                      "matrices" (one K*K block per frame number), and a
 //                      probability map "imMask" (H x W) with its ThresholdMask
 //                      "mask" (0 or 255 per pixel)
+//   parameters.bin     the parameter table: "names" (the canonical names,
+//                      comma-separated, as character codes), per parameter
+//                      "defaults", "whole", "low", "lowInclusive", "high",
+//                      "highInclusive", "odd" and "atLeast" (1-based index of
+//                      the parameter it must not be below, 0 for none); and
+//                      probes, values at and next to every range's ends:
+//                      "probeParameter" (1-based index), "probeValue" and
+//                      "probeAccepted" (1 when SetParameter and then
+//                      ValidateParameters accept that value with every other
+//                      parameter at its default)
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <limits>
 #include <random>
 #include <string>
-#include <type_traits>
 #include <utility>
 #include <vector>
 
 #include "ModelSetup.h"
+#include "ParameterTable.h"
 #include "SyntheticScene.h"
 #include "UpdateModel.h"
 
@@ -40,55 +50,6 @@ using corvane::BackgroundModel;
 using corvane::DoubleView;
 using corvane::ModelParameters;
 using corvane::OwnedModel;
-
-// The parameters the toolbox's corvaneParameters mirrors: all of them. A new
-// member of ModelParameters changes its member count and stops the build
-// here: add it to this table and to matlab/corvaneParameters.m.
-struct ParameterEntry {
-    const char* name;
-    double (*get)(const ModelParameters&);
-};
-const ParameterEntry kParameters[] = {
-    {"mapRows", [](const ModelParameters& p) { return double(p.mapRows); }},
-    {"mapColumns", [](const ModelParameters& p) { return double(p.mapColumns); }},
-    {"initialFrames", [](const ModelParameters& p) { return double(p.initialFrames); }},
-    {"initialSpread", [](const ModelParameters& p) { return p.initialSpread; }},
-    {"initialVariance", [](const ModelParameters& p) { return p.initialVariance; }},
-    {"maximumVariance", [](const ModelParameters& p) { return p.maximumVariance; }},
-    {"varianceCapFactor", [](const ModelParameters& p) { return p.varianceCapFactor; }},
-    {"maximumVarianceLimit", [](const ModelParameters& p) { return p.maximumVarianceLimit; }},
-    {"minimumVariance", [](const ModelParameters& p) { return p.minimumVariance; }},
-    {"initialPrior", [](const ModelParameters& p) { return p.initialPrior; }},
-    {"stepSize", [](const ModelParameters& p) { return p.stepSize; }},
-    {"initialIndicatorVariance",
-     [](const ModelParameters& p) { return p.initialIndicatorVariance; }},
-    {"learningRate", [](const ModelParameters& p) { return p.learningRate; }},
-    {"neighborhoodWidth", [](const ModelParameters& p) { return p.neighborhoodWidth; }},
-    {"calibrationFrames", [](const ModelParameters& p) { return double(p.calibrationFrames); }},
-    {"calibrationRate", [](const ModelParameters& p) { return p.calibrationRate; }},
-    {"maskThreshold", [](const ModelParameters& p) { return p.maskThreshold; }},
-    {"medianSize", [](const ModelParameters& p) { return double(p.medianSize); }},
-};
-
-// The number of members of an aggregate: the most initialisers it takes.
-struct AnyValue {
-    template <class U>
-    operator U() const;
-};
-template <class T, class Indices, class = void>
-struct TakesInitialisers : std::false_type {};
-template <class T, std::size_t... I>
-struct TakesInitialisers<T, std::index_sequence<I...>,
-                         std::void_t<decltype(T{(void(I), AnyValue{})...})>> : std::true_type {};
-template <class T, std::size_t n = 0>
-constexpr std::size_t MemberCount() {
-    if constexpr (TakesInitialisers<T, std::make_index_sequence<n + 1>>::value)
-        return MemberCount<T, n + 1>();
-    else
-        return n;
-}
-static_assert(MemberCount<ModelParameters>() == sizeof(kParameters) / sizeof(kParameters[0]),
-              "ModelParameters changed: update kParameters and matlab/corvaneParameters.m");
 
 const char* const kFieldNames[] = {
     "Mu",         "Sigma2",        "imMask",          "Pi",           "NeuroWin",
@@ -264,8 +225,8 @@ bool WriteSetupCase(const std::string& path, const ModelParameters& parameters, 
     const std::vector<double> mask(bytes.begin(), bytes.end());
 
     RecordFile out(path);
-    for (const ParameterEntry& entry : kParameters)
-        out.Put(std::string("param_") + entry.name, entry.get(parameters));
+    for (const corvane::ParameterInfo& info : corvane::ParameterTable())
+        out.Put(std::string("param_") + info.name, corvane::GetParameter(parameters, info));
     out.Put("isDefault", isDefault ? 1.0 : 0.0);
     out.Put("H", double(H));
     out.Put("W", double(W));
@@ -279,6 +240,74 @@ bool WriteSetupCase(const std::string& path, const ModelParameters& parameters, 
     out.Put("matrices", matrices);
     out.Put("imMask", imMask);
     out.Put("mask", mask);
+    return out.ok();
+}
+
+// The values next to `value`: below and above (the neighbouring doubles, or
+// the neighbouring whole numbers).
+std::vector<double> Around(const corvane::ParameterInfo& info, double value) {
+    if (info.kind == corvane::ParameterKind::Whole) return {value - 1, value, value + 1};
+    return {std::nextafter(value, -HUGE_VAL), value, std::nextafter(value, HUGE_VAL)};
+}
+
+bool WriteParameterTable(const std::string& path) {
+    const corvane::ParameterList table = corvane::ParameterTable();
+    std::string names;
+    std::vector<double> defaults, whole, low, lowInclusive, high, highInclusive, odd, atLeast;
+    std::vector<double> probeParameter, probeValue, probeAccepted;
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        const corvane::ParameterInfo& info = table[i];
+        names += (i == 0 ? "" : ",") + std::string(info.name);
+        defaults.push_back(corvane::DefaultParameter(info));
+        whole.push_back(info.kind == corvane::ParameterKind::Whole ? 1 : 0);
+        low.push_back(info.low);
+        lowInclusive.push_back(info.lowInclusive ? 1 : 0);
+        high.push_back(info.high);
+        highInclusive.push_back(info.highInclusive ? 1 : 0);
+        odd.push_back(info.odd ? 1 : 0);
+        double bound = 0;
+        const corvane::ParameterInfo* other =
+            info.atLeast != nullptr ? corvane::FindParameter(info.atLeast) : nullptr;
+        for (std::size_t k = 0; k < table.size(); ++k)
+            if (&table[k] == other) bound = double(k + 1);
+        atLeast.push_back(bound);
+
+        std::vector<double> probes = Around(info, info.low);
+        for (double v : Around(info, info.high)) probes.push_back(v);
+        for (double v : Around(info, corvane::DefaultParameter(info))) probes.push_back(v);
+        if (other != nullptr)
+            for (double v : Around(info, corvane::DefaultParameter(*other))) probes.push_back(v);
+        probes.push_back(info.low + 0.5);  // a fraction
+        probes.push_back(info.low + 1);    // even, where low is odd
+        probes.push_back(std::numeric_limits<double>::infinity());
+        probes.push_back(-std::numeric_limits<double>::infinity());
+        probes.push_back(std::numeric_limits<double>::quiet_NaN());
+        for (double v : probes) {
+            ModelParameters parameters;
+            const bool accepted = corvane::SetParameter(parameters, info, v).ok() &&
+                                  corvane::ValidateParameters(parameters).ok();
+            probeParameter.push_back(double(i + 1));
+            probeValue.push_back(v);
+            probeAccepted.push_back(accepted ? 1 : 0);
+        }
+    }
+    RecordFile out(path);
+    std::vector<double> codes;
+    for (char ch : names) codes.push_back(double(static_cast<unsigned char>(ch)));
+    const std::pair<const char*, const std::vector<double>*> records[] = {
+        {"names", &codes},
+        {"defaults", &defaults},
+        {"whole", &whole},
+        {"low", &low},
+        {"lowInclusive", &lowInclusive},
+        {"high", &high},
+        {"highInclusive", &highInclusive},
+        {"odd", &odd},
+        {"atLeast", &atLeast},
+        {"probeParameter", &probeParameter},
+        {"probeValue", &probeValue},
+        {"probeAccepted", &probeAccepted}};
+    for (const auto& record : records) out.Put(record.first, *record.second);
     return out.ok();
 }
 
@@ -376,8 +405,8 @@ int main(int argc, char** argv) {
     single.mapColumns = 1;
     single.calibrationFrames = 50;
     single.medianSize = 7;
-    // Starting variances above the cap, and a cap above the limit: a single
-    // frame's model is capped like any other.
+    // Starting variances above the cap: a single frame's model is capped like
+    // any other.
     ModelParameters wide;
     wide.mapRows = 5;
     wide.mapColumns = 5;
@@ -385,10 +414,11 @@ int main(int argc, char** argv) {
     wide.neighborhoodWidth = 2.5;
     wide.learningRate = 1.0 / 3.0;
     wide.initialVariance = 400;
-    wide.maximumVariance = 150;
+    wide.maximumVariance = 120;
     wide.maximumVarianceLimit = 120;
     ModelParameters even = ModelParameters();
     even.initialFrames = 10;
+    ok = WriteParameterTable(folder + "/parameters.bin") && ok;
     ok = WriteSetupCase(folder + "/setup_defaults.bin", ModelParameters(), true, 6, 9, 12, true, rng) && ok;
     ok = WriteSetupCase(folder + "/setup_changed.bin", changed, false, 1, 5, 7, false, rng) && ok;
     ok = WriteSetupCase(folder + "/setup_winner.bin", winnerOnly, false, 5, 1, 6, true, rng) && ok;

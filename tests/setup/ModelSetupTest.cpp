@@ -185,7 +185,7 @@ TEST(BuildInitialModelTest, OneFrameModelOfATinyImageFieldByField) {
     parameters.mapColumns = 2;
     parameters.initialSpread = 10;
     parameters.initialVariance = 400;
-    parameters.maximumVariance = 150;
+    parameters.maximumVariance = 120;
     parameters.maximumVarianceLimit = 120;
     parameters.initialPrior = 0.05;
     parameters.initialIndicatorVariance = 0.125;

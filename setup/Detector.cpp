@@ -1,0 +1,182 @@
+#include "Detector.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <new>
+#include <stdexcept>
+#include <utility>
+
+#include "ModelCheck.h"
+#include "ParameterTable.h"
+#include "UpdateModel.h"
+
+namespace corvane {
+
+namespace {
+
+std::vector<double> Copy(const DoubleView& view, std::int64_t count) {
+    return std::vector<double>(view.data, view.data + count);
+}
+
+// Frame numbers stay exact in a double up to 2^53.
+constexpr double kLargestFrameNumber = 9007199254740992.0;
+
+}  // namespace
+
+Detector::Detector(const ModelParameters& parameters) : parameters_(parameters) {
+    RequireValidParameters(parameters_);
+}
+
+bool Detector::Start(const std::vector<const double*>& frames, std::int32_t H, std::int32_t W,
+                     std::string* error) {
+    if (frames.empty()) {
+        *error = "no frame to start from";
+        return false;
+    }
+    const std::size_t used = std::min<std::size_t>(frames.size(), LeadingFrameCount());
+    const std::vector<const double*> leading(frames.begin(), frames.begin() + used);
+    try {
+        // The model is built from these statistics, and Reset builds it again.
+        const std::int64_t N = static_cast<std::int64_t>(H) * W;
+        if (H < 1 || W < 1 || N > std::numeric_limits<std::int32_t>::max())
+            return StartFromStatistics(FrameStatistics(), H, W, error);
+        return StartFromStatistics(LeadingFrameStatistics(leading, N), H, W, error);
+    } catch (const std::bad_alloc&) {
+        *error = "not enough memory for the leading frames' statistics";
+        return false;
+    }
+}
+
+bool Detector::StartFromStatistics(const FrameStatistics& statistics, std::int32_t H,
+                                   std::int32_t W, std::string* error) {
+    try {
+        OwnedModel model = BuildInitialModelFromStatistics(parameters_, statistics, H, W);
+        startStatistics_ = statistics;
+        startModel_ = OwnedModel();
+        Begin(std::move(model));
+        return true;
+    } catch (const std::bad_alloc&) {
+        *error = "not enough memory for the model of " + std::to_string(H) + " x " +
+                 std::to_string(W) + " pixels";
+    } catch (const std::invalid_argument& e) {
+        *error = e.what();
+    }
+    return false;
+}
+
+bool Detector::StartFromModel(const BackgroundModel& model, std::string* error) {
+    // The frame and the matrix come later, with every frame; here only the
+    // model's own fields and sizes are checked, so any element count will do
+    // for the two.
+    static const double kAny = 0;
+    const std::int64_t kAnyCount = std::numeric_limits<std::int64_t>::max();
+    const ModelCheck check =
+        CheckModel(model, FrameImage{&kAny, kAnyCount}, NeighborhoodMatrix{&kAny, kAnyCount});
+    if (!check.ok()) {
+        *error = std::string("the model cannot be used: ") + check.message;
+        return false;
+    }
+    std::int32_t mapRows = 0, mapColumns = 0;
+    TruncateSize(model.NumMapRows.data[0], &mapRows);
+    TruncateSize(model.NumMapColumns.data[0], &mapColumns);
+    if (mapRows != parameters_.mapRows || mapColumns != parameters_.mapColumns) {
+        *error = "the model has a map of " + std::to_string(mapRows) + " x " +
+                 std::to_string(mapColumns) + " neurons but the parameters say " +
+                 std::to_string(parameters_.mapRows) + " x " +
+                 std::to_string(parameters_.mapColumns);
+        return false;
+    }
+    const double frame = model.CurrentFrame.data[0];
+    if (!(frame >= 0 && frame <= kLargestFrameNumber && frame == std::trunc(frame))) {
+        *error = "the model's CurrentFrame must be a whole number of frames from 0";
+        return false;
+    }
+    const std::int64_t N = check.sizes.N, K = check.sizes.K;
+    try {
+        OwnedModel copy;
+        copy.Mu = Copy(model.Mu, 3 * K * N);
+        copy.Sigma2 = Copy(model.Sigma2, K * N);
+        copy.imMask = Copy(model.imMask, N);
+        copy.Pi = Copy(model.Pi, N);
+        copy.NeuroWin = Copy(model.NeuroWin, N);
+        copy.Var = Copy(model.Var, N);
+        copy.Cov = Copy(model.Cov, 4 * N);
+        copy.MaximumVariance = Copy(model.MaximumVariance, N);
+        copy.NumMapRows = mapRows;
+        copy.NumMapColumns = mapColumns;
+        copy.NumImageRows = check.sizes.H;
+        copy.NumImageColumns = check.sizes.W;
+        copy.MinimumVariance = model.MinimumVariance.data[0];
+        copy.StepSize = model.StepSize.data[0];
+        copy.CurrentFrame = frame;
+        startModel_ = copy;
+        startStatistics_ = FrameStatistics();
+        Begin(std::move(copy));
+        return true;
+    } catch (const std::bad_alloc&) {
+        *error = "not enough memory for a copy of the model";
+        return false;
+    }
+}
+
+void Detector::Begin(OwnedModel model) {
+    model_ = std::move(model);
+    H_ = static_cast<std::int32_t>(model_.NumImageRows);
+    W_ = static_cast<std::int32_t>(model_.NumImageColumns);
+    firstFrame_ = static_cast<std::int64_t>(model_.CurrentFrame);
+    framesProcessed_ = 0;
+    matrixRate_ = -1;
+    started_ = true;
+}
+
+void Detector::Reset() {
+    if (!started_) return;
+    if (!startModel_.Mu.empty())
+        Begin(startModel_);
+    else
+        Begin(BuildInitialModelFromStatistics(parameters_, startStatistics_, H_, W_));
+}
+
+const std::vector<double>& Detector::MatrixFor(std::int64_t frameNumber) {
+    const double rate = LearningRateForFrame(parameters_, frameNumber);
+    if (rate != matrixRate_) {
+        matrix_ = NeighborhoodMatrixForFrame(parameters_, frameNumber);
+        matrixRate_ = rate;
+    }
+    return matrix_;
+}
+
+bool Detector::Process(const FrameImage& frame, std::uint8_t* mask, double* probability,
+                       std::string* error) {
+    if (!started_) {
+        *error = "the detector has not been started";
+        return false;
+    }
+    const std::int64_t N = static_cast<std::int64_t>(H_) * W_;
+    if (frame.data == nullptr || frame.count != 3 * N) {
+        *error = "the frame holds " + std::to_string(frame.data == nullptr ? 0 : frame.count) +
+                 " values; an image of " + std::to_string(H_) + " x " + std::to_string(W_) +
+                 " pixels and 3 channels has " + std::to_string(3 * N);
+        return false;
+    }
+    const std::vector<double>& matrix = MatrixFor(firstFrame_ + framesProcessed_ + 1);
+    const BackgroundModel view = model_.View();
+    const NeighborhoodMatrix weights{matrix.data(), static_cast<std::int64_t>(matrix.size())};
+    const ModelCheck check = CheckModel(view, frame, weights);
+    if (!check.ok()) {
+        *error = std::string("the model cannot be updated: ") + check.message;
+        return false;
+    }
+    // threads_ goes to the update once it runs on several threads.
+    if (!UpdateModel(view, frame, weights, StandardAllocator())) {
+        *error = "out of memory while updating the model";
+        return false;
+    }
+    ++framesProcessed_;
+    ThresholdMask(parameters_, model_.imMask.data(), H_, W_, mask);
+    if (probability != nullptr) std::copy(model_.imMask.begin(), model_.imMask.end(), probability);
+    return true;
+}
+
+}  // namespace corvane

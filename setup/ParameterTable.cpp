@@ -1,0 +1,226 @@
+#include "ParameterTable.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+#include <type_traits>
+#include <utility>
+
+namespace corvane {
+
+namespace {
+
+using P = ModelParameters;
+constexpr ParameterKind kWhole = ParameterKind::Whole;
+constexpr ParameterKind kReal = ParameterKind::Real;
+constexpr double kLargestWhole = 2147483647.0;
+// The largest variance a colour channel of 0..255 can have is below 255^2.
+constexpr double kLargestVariance = 65025.0;
+
+// Map sides up to 8 keep the model of a 1280x720 video within about 2 GB
+// (K = 64 neurons of four doubles per pixel); the median filter's side is
+// bounded likewise by what makes sense on a mask.
+constexpr ParameterInfo kTable[] = {
+    {"mapRows", "--map-rows", "map_rows", "N", kWhole, &P::mapRows, nullptr, 1, true, 8, true,
+     false, nullptr, "neurons", "rows of each pixel's map of neurons (K = rows x columns)"},
+    {"mapColumns", "--map-columns", "map_columns", "N", kWhole, &P::mapColumns, nullptr, 1, true,
+     8, true, false, nullptr, "neurons", "columns of each pixel's map of neurons"},
+    {"initialFrames", "--init-frames", "initial_frames", "N", kWhole, &P::initialFrames, nullptr, 1,
+     true, 1000, true, false, nullptr, "frames",
+     "the model starts from the median and spread of the first N frames"},
+    {"initialSpread", "--spread", "initial_spread", "D", kReal, nullptr, &P::initialSpread, 0, true,
+     255, true, false, nullptr, "colour units",
+     "starting neuron means spread evenly over the starting colour +-D"},
+    {"initialVariance", "--initial-variance", "initial_variance", "V", kReal, nullptr,
+     &P::initialVariance, 0, true, kLargestVariance, true, false, nullptr, "squared colour units",
+     "least starting variance of a neuron"},
+    {"maximumVariance", "--maximum-variance", "maximum_variance", "V", kReal, nullptr,
+     &P::maximumVariance, 0, true, kLargestVariance, true, false, nullptr, "squared colour units",
+     "cap on the neuron variances of a pixel steady in the leading frames"},
+    {"varianceCapFactor", "--cap-factor", "variance_cap_factor", "F", kReal, nullptr,
+     &P::varianceCapFactor, 0, true, 100, true, false, nullptr, "",
+     "a pixel that varied in them gets F times its variance there as its cap"},
+    {"maximumVarianceLimit", "--variance-limit", "maximum_variance_limit", "V", kReal, nullptr,
+     &P::maximumVarianceLimit, 0, true, kLargestVariance, true, false, "maximumVariance",
+     "squared colour units", "no cap on a neuron's variance above this"},
+    {"minimumVariance", "--minimum-variance", "minimum_variance", "V", kReal, nullptr,
+     &P::minimumVariance, 0, false, kLargestVariance, true, false, nullptr, "squared colour units",
+     "variance floor inside the density (camera noise, compression)"},
+    {"initialPrior", "--prior", "initial_prior", "P", kReal, nullptr, &P::initialPrior, 0, false, 1,
+     false, false, nullptr, "probability", "starting foreground prior of every pixel"},
+    {"stepSize", "--step-size", "step_size", "C", kReal, nullptr, &P::stepSize, 0, true, 1, true,
+     false, nullptr, "per frame",
+     "learning rate of the prior, the indicator variance and the covariances"},
+    {"initialIndicatorVariance", "--indicator-variance", "initial_indicator_variance", "V", kReal,
+     nullptr, &P::initialIndicatorVariance, 0, false, 0.25, true, false, nullptr, "",
+     "starting variance of the foreground indicator, and its covariance with each neighbour"},
+    {"learningRate", "--learning-rate", "learning_rate", "A", kReal, nullptr, &P::learningRate, 0,
+     true, 1, true, false, nullptr, "per frame", "learning rate of the winning neuron"},
+    {"neighborhoodWidth", "--width", "neighborhood_width", "S", kReal, nullptr,
+     &P::neighborhoodWidth, 0, true, 100, true, false, nullptr, "map cells",
+     "width of the learning rate's spread over the map, 0 = the winner alone"},
+    {"calibrationFrames", "--calibration-frames", "calibration_frames", "N", kWhole,
+     &P::calibrationFrames, nullptr, 0, true, kLargestWhole, true, false, nullptr, "frames",
+     "frames at the start that learn faster, 0 = none"},
+    {"calibrationRate", "--calibration-rate", "calibration_rate", "R", kReal, nullptr,
+     &P::calibrationRate, 0, true, 100, true, false, nullptr, "",
+     "learning rate during them: max(learning rate, R / frame number)"},
+    {"maskThreshold", "--threshold", "mask_threshold", "T", kReal, nullptr, &P::maskThreshold, 0,
+     true, 1, true, false, nullptr, "probability",
+     "foreground where the smoothed probability exceeds T"},
+    {"medianSize", "--median", "median_size", "K", kWhole, &P::medianSize, nullptr, 1, true, 31,
+     true, true, nullptr, "pixels", "K x K median filter on the mask, 1 = none"},
+};
+constexpr std::size_t kCount = sizeof(kTable) / sizeof(kTable[0]);
+
+// The number of members of an aggregate: the most initialisers it takes. A
+// member added to ModelParameters without an entry here stops the build.
+struct AnyValue {
+    template <class U>
+    operator U() const;
+};
+template <class T, class Indices, class = void>
+struct TakesInitialisers : std::false_type {};
+template <class T, std::size_t... I>
+struct TakesInitialisers<T, std::index_sequence<I...>,
+                         std::void_t<decltype(T{(void(I), AnyValue{})...})>> : std::true_type {};
+template <class T, std::size_t n = 0>
+constexpr std::size_t MemberCount() {
+    if constexpr (TakesInitialisers<T, std::make_index_sequence<n + 1>>::value)
+        return MemberCount<T, n + 1>();
+    else
+        return n;
+}
+static_assert(MemberCount<ModelParameters>() == kCount,
+              "every member of ModelParameters needs its entry in the parameter table");
+
+// "<name> must be <allowed>; it is <value>".
+ParameterProblem OutOfRange(const ParameterInfo& info, double value, const std::string& allowed) {
+    ParameterProblem problem;
+    problem.parameter = &info;
+    problem.name = info.name;
+    problem.value = value;
+    problem.allowed = allowed;
+    problem.message = problem.name + " must be " + allowed + "; it is " + FormatParameterValue(value);
+    return problem;
+}
+
+const ParameterInfo* FindBy(const char* ParameterInfo::*field, const std::string& text) {
+    for (const ParameterInfo& info : kTable)
+        if (text == info.*field) return &info;
+    return nullptr;
+}
+
+}  // namespace
+
+ParameterList ParameterTable() { return ParameterList{kTable, kCount}; }
+
+const ParameterInfo* FindParameter(const std::string& name) {
+    return FindBy(&ParameterInfo::name, name);
+}
+const ParameterInfo* FindParameterByOption(const std::string& option) {
+    return FindBy(&ParameterInfo::option, option);
+}
+const ParameterInfo* FindParameterByPythonName(const std::string& pythonName) {
+    return FindBy(&ParameterInfo::pythonName, pythonName);
+}
+
+double GetParameter(const ModelParameters& parameters, const ParameterInfo& info) {
+    return info.kind == ParameterKind::Whole ? static_cast<double>(parameters.*info.whole)
+                                             : parameters.*info.real;
+}
+
+double DefaultParameter(const ParameterInfo& info) { return GetParameter(ModelParameters(), info); }
+
+std::string FormatParameterValue(double value) {
+    char text[40];
+    // Whole numbers in full ("900", not "9e+02").
+    if (value == std::trunc(value) && std::fabs(value) < 1e15) {
+        std::snprintf(text, sizeof text, "%.0f", value);
+        return text;
+    }
+    for (int precision = 1; precision <= 17; ++precision) {
+        std::snprintf(text, sizeof text, "%.*g", precision, value);
+        if (!std::isfinite(value) || std::strtod(text, nullptr) == value) break;
+    }
+    return text;
+}
+
+std::string DescribeAllowed(const ParameterInfo& info) {
+    const std::string low = FormatParameterValue(info.low);
+    const std::string high = FormatParameterValue(info.high);
+    if (info.kind == ParameterKind::Whole)
+        return std::string(info.odd ? "an odd" : "a") + " whole number from " + low + " to " + high;
+    if (info.lowInclusive && info.highInclusive) return "a number from " + low + " to " + high;
+    return std::string("a number ") + (info.lowInclusive ? "of at least " : "above ") + low +
+           " and " + (info.highInclusive ? "at most " : "below ") + high;
+}
+
+ParameterProblem CheckParameterValue(const ParameterInfo& info, double value) {
+    const bool inside = std::isfinite(value) &&
+                        (info.lowInclusive ? value >= info.low : value > info.low) &&
+                        (info.highInclusive ? value <= info.high : value < info.high);
+    const bool whole = info.kind != ParameterKind::Whole || value == std::trunc(value);
+    const bool odd = !info.odd || std::fmod(value, 2.0) != 0.0;
+    if (inside && whole && odd) return ParameterProblem();
+    return OutOfRange(info, value, DescribeAllowed(info));
+}
+
+ParameterProblem SetParameter(ModelParameters& parameters, const ParameterInfo& info, double value) {
+    ParameterProblem problem = CheckParameterValue(info, value);
+    if (!problem.ok()) return problem;
+    if (info.kind == ParameterKind::Whole)
+        parameters.*info.whole = static_cast<std::int32_t>(value);
+    else
+        parameters.*info.real = value;
+    return problem;
+}
+
+ParameterProblem SetParameter(ModelParameters& parameters, const std::string& name, double value) {
+    const ParameterInfo* info = FindParameter(name);
+    if (info == nullptr) {
+        ParameterProblem problem;
+        problem.name = name;
+        problem.value = value;
+        problem.message = "unknown parameter \"" + name + "\"";
+        return problem;
+    }
+    return SetParameter(parameters, *info, value);
+}
+
+ParameterProblem ValidateParameters(const ModelParameters& parameters) {
+    for (const ParameterInfo& info : kTable) {
+        ParameterProblem problem = CheckParameterValue(info, GetParameter(parameters, info));
+        if (!problem.ok()) return problem;
+    }
+    for (const ParameterInfo& info : kTable) {
+        if (info.atLeast == nullptr) continue;
+        const double value = GetParameter(parameters, info);
+        const double bound = GetParameter(parameters, *FindParameter(info.atLeast));
+        if (value >= bound) continue;
+        return OutOfRange(info, value,
+                          std::string("at least ") + info.atLeast + " (" +
+                              FormatParameterValue(bound) + ")");
+    }
+    return ParameterProblem();
+}
+
+InvalidParameters::InvalidParameters(ParameterProblem problem)
+    : std::invalid_argument("invalid model parameters: " + problem.message),
+      problem_(std::move(problem)) {}
+
+void RequireValidParameters(const ModelParameters& parameters) {
+    ParameterProblem problem = ValidateParameters(parameters);
+    if (!problem.ok()) throw InvalidParameters(std::move(problem));
+}
+
+std::string DescribeParameters(const ModelParameters& parameters) {
+    std::ostringstream s;
+    for (const ParameterInfo& info : kTable)
+        s << (info.option + 2) << " " << FormatParameterValue(GetParameter(parameters, info))
+          << "\n";
+    return s.str();
+}
+
+}  // namespace corvane

@@ -1,0 +1,204 @@
+#include <cmath>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "Detector.h"
+#include "ParameterTable.h"
+#include "SyntheticScene.h"
+#include "UpdateModel.h"
+
+namespace corvane::test {
+namespace {
+
+// A scene, its frames, and parameters whose matrix changes during the first
+// frames (calibration) and then stays, with a leading-frame start.
+class DetectorTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        scene.H = 13;
+        scene.W = 17;
+        scene.squareSize = 4;
+        parameters.mapRows = 2;
+        parameters.mapColumns = 3;
+        parameters.initialFrames = 3;
+        parameters.calibrationFrames = 6;
+        parameters.calibrationRate = 0.5;
+        parameters.medianSize = 3;
+        frames.resize(14);
+        for (std::size_t t = 0; t < frames.size(); ++t)
+            scene.Render(static_cast<std::int32_t>(t), frames[t], nullptr);
+    }
+    std::int64_t N() const { return std::int64_t(scene.H) * scene.W; }
+    FrameImage Frame(std::size_t t) const {
+        return FrameImage{frames[t].data(), std::int64_t(frames[t].size())};
+    }
+    std::vector<const double*> Leading() const {
+        std::vector<const double*> leading;
+        for (const auto& f : frames) leading.push_back(f.data());
+        return leading;
+    }
+    // The masks of frames from..to-1, each N bytes, through `detector`.
+    std::vector<std::vector<std::uint8_t>> Run(Detector& detector, std::size_t from,
+                                               std::size_t to) const {
+        std::vector<std::vector<std::uint8_t>> masks;
+        for (std::size_t t = from; t < to; ++t) {
+            std::vector<std::uint8_t> mask(static_cast<std::size_t>(N()));
+            std::string error;
+            EXPECT_TRUE(detector.Process(Frame(t), mask.data(), nullptr, &error)) << error;
+            masks.push_back(mask);
+        }
+        return masks;
+    }
+
+    SyntheticScene scene;
+    ModelParameters parameters;
+    std::vector<std::vector<double>> frames;
+};
+
+bool SameModel(const OwnedModel& a, const OwnedModel& b) {
+    return a.Mu == b.Mu && a.Sigma2 == b.Sigma2 && a.imMask == b.imMask && a.Pi == b.Pi &&
+           a.NeuroWin == b.NeuroWin && a.Var == b.Var && a.Cov == b.Cov &&
+           a.MaximumVariance == b.MaximumVariance && a.CurrentFrame == b.CurrentFrame &&
+           a.StepSize == b.StepSize && a.MinimumVariance == b.MinimumVariance;
+}
+
+// The detector is the plain loop every host used to write: the model of the
+// leading frames, the matrix of each frame number, the update, the mask.
+TEST_F(DetectorTest, GivesTheMasksOfTheLiteralLoop) {
+    Detector detector(parameters);
+    std::string error;
+    ASSERT_TRUE(detector.Start(Leading(), scene.H, scene.W, &error)) << error;
+    std::vector<double> probability(static_cast<std::size_t>(N()));
+    std::vector<std::uint8_t> mask(static_cast<std::size_t>(N()));
+
+    OwnedModel model = BuildInitialModelFromFrames(
+        parameters, {frames[0].data(), frames[1].data(), frames[2].data()}, scene.H, scene.W);
+    std::vector<std::uint8_t> expected(static_cast<std::size_t>(N()));
+    for (std::size_t t = 0; t < frames.size(); ++t) {
+        const std::vector<double> matrix =
+            NeighborhoodMatrixForFrame(parameters, static_cast<std::int64_t>(t) + 1);
+        ASSERT_TRUE(UpdateModel(model.View(), Frame(t),
+                                NeighborhoodMatrix{matrix.data(), std::int64_t(matrix.size())},
+                                StandardAllocator()));
+        ThresholdMask(parameters, model.imMask.data(), scene.H, scene.W, expected.data());
+
+        ASSERT_TRUE(detector.Process(Frame(t), mask.data(), probability.data(), &error)) << error;
+        ASSERT_EQ(mask, expected) << "frame " << t + 1;
+        ASSERT_EQ(probability, model.imMask) << "frame " << t + 1;
+        ASSERT_TRUE(SameModel(detector.model(), model)) << "frame " << t + 1;
+    }
+    EXPECT_EQ(detector.framesProcessed(), std::int64_t(frames.size()));
+    // Something was found, and not everything.
+    std::size_t found = 0;
+    for (std::uint8_t v : mask) found += v == 255;
+    EXPECT_GT(found, 0u);
+    EXPECT_LT(found, mask.size() / 2);
+}
+
+TEST_F(DetectorTest, ResetGoesBackToTheStart) {
+    Detector detector(parameters);
+    std::string error;
+    ASSERT_TRUE(detector.Start(Leading(), scene.H, scene.W, &error)) << error;
+    const OwnedModel start = detector.model();
+    const auto first = Run(detector, 0, frames.size());
+    detector.Reset();
+    EXPECT_EQ(detector.framesProcessed(), 0);
+    EXPECT_TRUE(SameModel(detector.model(), start));
+    EXPECT_EQ(Run(detector, 0, frames.size()), first);
+}
+
+// An exported model continues in another detector exactly where it stood,
+// calibration schedule included, and Reset goes back to it.
+TEST_F(DetectorTest, AnExportedModelContinuesInAnotherDetector) {
+    Detector whole(parameters);
+    std::string error;
+    ASSERT_TRUE(whole.Start(Leading(), scene.H, scene.W, &error)) << error;
+    Run(whole, 0, 4);
+    OwnedModel exported = whole.model();
+    const auto rest = Run(whole, 4, frames.size());
+
+    // A model with longer fields than it needs, as MATLAB may hand over.
+    exported.Mu.push_back(-1);
+    exported.Pi.push_back(-1);
+    Detector continued(parameters);
+    ASSERT_TRUE(continued.StartFromModel(exported.View(), &error)) << error;
+    EXPECT_EQ(continued.model().Mu.size(), exported.Mu.size() - 1);
+    EXPECT_EQ(Run(continued, 4, frames.size()), rest);
+    EXPECT_TRUE(SameModel(continued.model(), whole.model()));
+    continued.Reset();
+    EXPECT_EQ(continued.model().CurrentFrame, 4);
+    EXPECT_EQ(Run(continued, 4, frames.size()), rest);
+}
+
+TEST_F(DetectorTest, OnlyTheLeadingFramesItAsksForAreUsed) {
+    Detector fromAll(parameters), fromThree(parameters);
+    std::string error;
+    ASSERT_TRUE(fromAll.Start(Leading(), scene.H, scene.W, &error)) << error;
+    ASSERT_TRUE(fromThree.Start({frames[0].data(), frames[1].data(), frames[2].data()}, scene.H,
+                                scene.W, &error));
+    EXPECT_EQ(fromAll.LeadingFrameCount(), 3);
+    EXPECT_TRUE(SameModel(fromAll.model(), fromThree.model()));
+}
+
+TEST_F(DetectorTest, RefusesWhatItCannotSegmentAndWritesNothing) {
+    ModelParameters bad = parameters;
+    bad.initialPrior = 0;
+    EXPECT_THROW(Detector{bad}, InvalidParameters);
+
+    Detector detector(parameters);
+    std::string error;
+    std::vector<std::uint8_t> mask(static_cast<std::size_t>(N()), 7);
+    const std::vector<std::uint8_t> untouched = mask;
+    EXPECT_FALSE(detector.Process(Frame(0), mask.data(), nullptr, &error));
+    EXPECT_NE(error.find("not been started"), std::string::npos) << error;
+    EXPECT_FALSE(detector.Start({}, scene.H, scene.W, &error));
+    EXPECT_FALSE(detector.Start(Leading(), 0, scene.W, &error));
+    EXPECT_FALSE(detector.Start(Leading(), 65536, 65536, &error));
+    EXPECT_FALSE(detector.started());
+
+    ASSERT_TRUE(detector.Start(Leading(), scene.H, scene.W, &error)) << error;
+    const OwnedModel start = detector.model();
+    // A frame of another size, even one with as many values (W x H).
+    std::vector<double> longer = frames[0];
+    longer.resize(longer.size() + 3, 0.0);
+    for (const FrameImage& frame :
+         {FrameImage{longer.data(), std::int64_t(longer.size())},
+          FrameImage{frames[0].data(), 3 * N() - 1}, FrameImage{nullptr, 3 * N()}}) {
+        EXPECT_FALSE(detector.Process(frame, mask.data(), nullptr, &error));
+        EXPECT_NE(error.find("13 x 17"), std::string::npos) << error;
+    }
+    EXPECT_EQ(mask, untouched);
+    EXPECT_TRUE(SameModel(detector.model(), start));
+    EXPECT_EQ(detector.framesProcessed(), 0);
+}
+
+TEST_F(DetectorTest, RefusesAModelItCannotContinue) {
+    Detector source(parameters);
+    std::string error;
+    ASSERT_TRUE(source.Start(Leading(), scene.H, scene.W, &error)) << error;
+    Detector detector(parameters);
+
+    OwnedModel model = source.model();
+    model.NumMapRows = 1;  // 1 x 3 neurons, not the parameters' 2 x 3
+    EXPECT_FALSE(detector.StartFromModel(model.View(), &error));
+    EXPECT_NE(error.find("1 x 3"), std::string::npos) << error;
+
+    model = source.model();
+    model.Sigma2.pop_back();
+    EXPECT_FALSE(detector.StartFromModel(model.View(), &error));
+    EXPECT_NE(error.find("Sigma2"), std::string::npos) << error;
+
+    for (double frame : {-1.0, 2.5, std::nan(""), 1e300}) {
+        model = source.model();
+        model.CurrentFrame = frame;
+        EXPECT_FALSE(detector.StartFromModel(model.View(), &error)) << frame;
+        EXPECT_NE(error.find("CurrentFrame"), std::string::npos) << error;
+    }
+    EXPECT_FALSE(detector.started());
+}
+
+}  // namespace
+}  // namespace corvane::test
