@@ -38,6 +38,7 @@
 #include <tuple>
 #include <vector>
 
+#include "ModelPhases.h"
 #include "ModelSetup.h"
 #include "SyntheticScene.h"
 #include "UpdateModel.h"

@@ -1,5 +1,6 @@
 #include "UpdateModel.h"
 
+#include "ModelPhases.h"
 #include "UpdateModelFused.h"
 
 #include <cstdint>

@@ -21,6 +21,9 @@ case "$profile" in
     # in the tests; octave-dev brings mkoctfile and the MEX headers. octave-cli
     # needs none of octave's Recommends (plotting, Java, docs).
     packages+=(octave octave-dev)
+    # The correctly rounded exp and log are checked against GNU MPFR, and
+    # their tables against the generator (mpmath, Debian's python3).
+    packages+=(libmpfr-dev python3 python3-mpmath)
     # Robustness checks: the libFuzzer targets (clang and its runtime) and the
     # soak test's memory measurements (valgrind's memcheck and massif).
     packages+=(clang libclang-rt-14-dev valgrind)

@@ -1,0 +1,287 @@
+// Milliseconds per frame, side by side in one run on a synthetic 640x480
+// scene (K = 9 or 16), alternating frame by frame:
+//
+//   LogExpSideBySide  the model's log and exp calls alone: one log and one
+//                     exp per neuron, on the arguments the competition gives
+//                     them, in blocks of up to 16 neurons as UpdateModel takes
+//                     them; the C library's one call at a time, and the
+//                     correctly rounded ones on each path (scalar, SSE2, AVX2
+//                     where the CPU has it)
+//   UpdateSideBySide  UpdateModel with the correctly rounded functions and
+//                     with the C library's (UseCLibraryInBlocksForComparison),
+//                     on two copies of the same model
+//
+// Times are CPU time of the benchmark thread; the fastest frame of each.
+//
+//   corvane_math_bench [--small] [benchmark flags...]
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "ModelSetup.h"
+#include "RoundedMath.h"
+#include "SyntheticScene.h"
+#include "UpdateModel.h"
+
+namespace corvane {
+namespace {
+
+double ThreadSeconds() {
+    timespec now;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + 1e-9 * static_cast<double>(now.tv_nsec);
+}
+
+// The fastest frame: on a shared (or virtual) machine, time the thread loses
+// to others can still be counted as its own, so slower frames carry noise
+// that the fastest one does not.
+double Fastest(const std::vector<double>& values) {
+    return values.empty() ? 0 : *std::min_element(values.begin(), values.end());
+}
+
+// The effective variances and exponents of every neuron of a scene's frame
+// after the model has learned a few frames.
+struct Arguments {
+    std::int64_t K = 0;
+    std::vector<double> variance, exponent;
+
+    Arguments(std::int32_t H, std::int32_t W, std::int32_t side) : K(side * side) {
+        SyntheticScene scene;
+        scene.H = H;
+        scene.W = W;
+        scene.squareSize = H / 5 > 1 ? H / 5 : 1;
+        SyntheticScene empty = scene;
+        empty.squareSize = 0;
+        std::vector<double> background, frame;
+        empty.Render(0, background, nullptr);
+        ModelParameters parameters;
+        parameters.mapRows = side;
+        parameters.mapColumns = side;
+        OwnedModel model = BuildInitialModel(parameters, background.data(), H, W);
+        const std::vector<double> matrix = BuildNeighborhoodMatrix(parameters);
+        for (int t = 0; t < 4; ++t) {
+            scene.Render(t, frame, nullptr);
+            UpdateModel(model.View(), FrameImage{frame.data(), static_cast<std::int64_t>(frame.size())},
+                        NeighborhoodMatrix{matrix.data(), static_cast<std::int64_t>(matrix.size())},
+                        StandardAllocator());
+        }
+        scene.Render(4, frame, nullptr);
+        const std::int64_t N = static_cast<std::int64_t>(H) * W;
+        variance.resize(static_cast<std::size_t>(N * K));
+        exponent.resize(variance.size());
+        for (std::int64_t p = 0; p < N; ++p) {
+            for (std::int64_t j = 0; j < K; ++j) {
+                const std::size_t i = static_cast<std::size_t>(p * K + j);
+                double d2 = 0;
+                for (int ch = 0; ch < 3; ++ch) {
+                    const double t = model.Mu[i * 3 + ch] - frame[ch * N + p];
+                    d2 = d2 + t * t;
+                }
+                const double s = model.Sigma2[i] + model.MinimumVariance;
+                variance[i] = s;
+                exponent[i] = (-2.756815599614018 - 1.5 * std::log(s)) - (0.5 * d2) / s;
+            }
+        }
+    }
+};
+
+// One frame's calls, pixel by pixel in blocks of min(K, 16); returns a sum so
+// that nothing is optimised away.
+double LibraryFrame(const Arguments& a) {
+    double sum = 0;
+    const std::size_t count = a.variance.size();
+    const std::size_t block = static_cast<std::size_t>(std::min<std::int64_t>(a.K, 16));
+    double out[16];
+    for (std::size_t i0 = 0; i0 < count; i0 += block) {
+        const std::size_t n = std::min(block, count - i0);
+        for (std::size_t i = 0; i < n; ++i) out[i] = std::log(a.variance[i0 + i]);
+        for (std::size_t i = 0; i < n; ++i) sum = sum + out[i];
+        for (std::size_t i = 0; i < n; ++i) out[i] = std::exp(a.exponent[i0 + i]);
+        for (std::size_t i = 0; i < n; ++i) sum = sum + out[i];
+    }
+    return sum;
+}
+
+double RoundedFrame(const Arguments& a, RoundedMathPath path) {
+    double sum = 0;
+    const std::size_t count = a.variance.size();
+    const std::size_t block = static_cast<std::size_t>(std::min<std::int64_t>(a.K, 16));
+    double out[16];
+    for (std::size_t i0 = 0; i0 < count; i0 += block) {
+        const std::int64_t n = static_cast<std::int64_t>(std::min(block, count - i0));
+        LogCorrectlyRoundedBlockWith(path, a.variance.data() + i0, out, n);
+        for (std::int64_t i = 0; i < n; ++i) sum = sum + out[i];
+        ExpCorrectlyRoundedBlockWith(path, a.exponent.data() + i0, out, n);
+        for (std::int64_t i = 0; i < n; ++i) sum = sum + out[i];
+    }
+    return sum;
+}
+
+struct UpdateRow {
+    int H, W, K;
+    double libraryMs, roundedMs;
+};
+std::vector<UpdateRow>& UpdateRows() {
+    static std::vector<UpdateRow> rows;
+    return rows;
+}
+
+void UpdateSideBySide(benchmark::State& state) {
+    const std::int32_t H = static_cast<std::int32_t>(state.range(0));
+    const std::int32_t W = static_cast<std::int32_t>(state.range(1));
+    const std::int32_t side = static_cast<std::int32_t>(state.range(2));
+    SyntheticScene scene;
+    scene.H = H;
+    scene.W = W;
+    scene.squareSize = H / 5 > 1 ? H / 5 : 1;
+    SyntheticScene empty = scene;
+    empty.squareSize = 0;
+    std::vector<double> background;
+    empty.Render(0, background, nullptr);
+    ModelParameters parameters;
+    parameters.mapRows = side;
+    parameters.mapColumns = side;
+    OwnedModel rounded = BuildInitialModel(parameters, background.data(), H, W);
+    OwnedModel library = rounded;
+    const std::vector<double> matrix = BuildNeighborhoodMatrix(parameters);
+    const NeighborhoodMatrix weights{matrix.data(), static_cast<std::int64_t>(matrix.size())};
+    std::vector<std::vector<double>> frames(8);
+    for (int t = 0; t < 8; ++t) scene.Render(t, frames[t], nullptr);
+    std::vector<double> roundedTimes, libraryTimes;
+    int t = 0;
+    bool libraryFirst = false;
+    for (auto _ : state) {
+        const FrameImage frame{frames[t % 8].data(), static_cast<std::int64_t>(frames[t % 8].size())};
+        double total = 0;
+        for (int turn = 0; turn < 2; ++turn) {
+            const bool useLibrary = (turn == 0) == libraryFirst;
+            UseCLibraryInBlocksForComparison(useLibrary);
+            const double start = ThreadSeconds();
+            const bool ok = UpdateModel((useLibrary ? library : rounded).View(), frame, weights,
+                                        StandardAllocator());
+            const double elapsed = ThreadSeconds() - start;
+            UseCLibraryInBlocksForComparison(false);
+            if (!ok) std::abort();
+            (useLibrary ? libraryTimes : roundedTimes).push_back(elapsed);
+            total += elapsed;
+        }
+        state.SetIterationTime(total);
+        libraryFirst = !libraryFirst;
+        ++t;
+    }
+    UpdateRow row{H, W, side * side, 1000 * Fastest(libraryTimes), 1000 * Fastest(roundedTimes)};
+    state.counters["library_ms"] = row.libraryMs;
+    state.counters["rounded_ms"] = row.roundedMs;
+    state.counters["speedup"] = row.roundedMs > 0 ? row.libraryMs / row.roundedMs : 0.0;
+    // Google Benchmark may run a benchmark more than once while it sizes
+    // the run; the last one counts.
+    if (!UpdateRows().empty() && UpdateRows().back().K == row.K) UpdateRows().pop_back();
+    UpdateRows().push_back(row);
+}
+
+struct Row {
+    int H, W, K;
+    double libraryMs;
+    double roundedMs[4];
+};
+std::vector<Row>& Rows() {
+    static std::vector<Row> rows;
+    return rows;
+}
+
+void LogExpSideBySide(benchmark::State& state) {
+    const Arguments a(static_cast<std::int32_t>(state.range(0)), static_cast<std::int32_t>(state.range(1)),
+                      static_cast<std::int32_t>(state.range(2)));
+    const RoundedMathPath paths[4] = {RoundedMathPath::Scalar, RoundedMathPath::Sse2,
+                                      RoundedMathPath::Avx2, RoundedMathPath::Avx512};
+    std::vector<double> library, rounded[4];
+    double sink = 0;
+    for (auto _ : state) {
+        double start = ThreadSeconds();
+        sink += LibraryFrame(a);
+        library.push_back(ThreadSeconds() - start);
+        double total = library.back();
+        for (int k = 0; k < 4; ++k) {
+            if (!RoundedMathPathAvailable(paths[k])) continue;
+            start = ThreadSeconds();
+            sink += RoundedFrame(a, paths[k]);
+            rounded[k].push_back(ThreadSeconds() - start);
+            total += rounded[k].back();
+        }
+        state.SetIterationTime(total);
+    }
+    benchmark::DoNotOptimize(sink);
+    Row row{static_cast<int>(state.range(0)), static_cast<int>(state.range(1)),
+            static_cast<int>(a.K), 1000 * Fastest(library), {0, 0, 0, 0}};
+    state.counters["library_ms"] = row.libraryMs;
+    const char* names[4] = {"scalar_ms", "sse2_ms", "avx2_ms", "avx512_ms"};
+    for (int k = 0; k < 4; ++k) {
+        row.roundedMs[k] = 1000 * Fastest(rounded[k]);
+        state.counters[names[k]] = row.roundedMs[k];
+    }
+    if (!Rows().empty() && Rows().back().K == row.K) Rows().pop_back();
+    Rows().push_back(row);
+}
+
+}  // namespace
+}  // namespace corvane
+
+int main(int argc, char** argv) {
+    bool small = false;
+    std::vector<char*> args;
+    for (int i = 0; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--small") == 0) {
+            small = true;
+        } else {
+            args.push_back(argv[i]);
+        }
+    }
+    for (int side : {3, 4}) {
+        auto* u = benchmark::RegisterBenchmark("UpdateSideBySide", corvane::UpdateSideBySide)
+                      ->Args({small ? 12 : 480, small ? 16 : 640, side})
+                      ->ArgNames({"H", "W", "side"})
+                      ->Unit(benchmark::kMillisecond)
+                      ->UseManualTime();
+        if (small) {
+            u->Iterations(3);
+        } else {
+            u->MinTime(2.0);
+        }
+        auto* b = benchmark::RegisterBenchmark("LogExpSideBySide", corvane::LogExpSideBySide)
+                      ->Args({small ? 12 : 480, small ? 16 : 640, side})
+                      ->ArgNames({"H", "W", "side"})
+                      ->Unit(benchmark::kMillisecond)
+                      ->UseManualTime();
+        if (small) {
+            b->Iterations(3);
+        } else {
+            b->MinTime(2.0);
+        }
+    }
+    int count = static_cast<int>(args.size());
+    benchmark::Initialize(&count, args.data());
+    benchmark::RunSpecifiedBenchmarks();
+    std::printf("\n| image | K | UpdateModel, C library ms | UpdateModel, correctly rounded ms | speed-up |\n");
+    std::printf("|---|---|---|---|---|\n");
+    for (const auto& r : corvane::UpdateRows()) {
+        std::printf("| %dx%d | %d | %.1f | %.1f | %.2f |\n", r.W, r.H, r.K, r.libraryMs, r.roundedMs,
+                    r.roundedMs > 0 ? r.libraryMs / r.roundedMs : 0.0);
+    }
+    std::printf("\n| image | K | log + exp, C library ms | scalar ms | SSE2 ms | AVX2 ms | AVX-512 ms "
+                "| fastest / C library |\n");
+    std::printf("|---|---|---|---|---|---|---|---|\n");
+    for (const auto& r : corvane::Rows()) {
+        const double fastest = r.roundedMs[3] > 0 ? r.roundedMs[3] : r.roundedMs[2] > 0 ? r.roundedMs[2] : r.roundedMs[1];
+        std::printf("| %dx%d | %d | %.2f | %.2f | %.2f | %.2f | %.2f | %.2f |\n", r.W, r.H, r.K,
+                    r.libraryMs, r.roundedMs[0], r.roundedMs[1], r.roundedMs[2], r.roundedMs[3],
+                    r.libraryMs > 0 ? fastest / r.libraryMs : 0.0);
+    }
+    return 0;
+}

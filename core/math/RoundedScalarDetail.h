@@ -1,0 +1,14 @@
+// The scalar fast paths' unrounded results, for tests that measure their
+// errors against an arbitrary-precision evaluation.
+#pragma once
+
+namespace corvane {
+namespace rounded {
+
+// log(x) ~ h + l for a positive normal x.
+void LogFastPath(double x, double& h, double& l);
+// exp(x) ~ (h + l) * 2^k for |x| < 746.
+void ExpFastPath(double x, double& h, double& l, int& k);
+
+}  // namespace rounded
+}  // namespace corvane
