@@ -1,9 +1,10 @@
 classdef CorvaneDetector < handle
 %CORVANEDETECTOR  Foreground detector that keeps its background model between frames.
 %
-%   det = CorvaneDetector(frames)
-%   det = CorvaneDetector(frames, 'Name', value, ...)
-%   det = CorvaneDetector(frames, params, 'Name', value, ...)
+%   det = CorvaneDetector()
+%   det = CorvaneDetector('Name', value, ...)
+%   det = CorvaneDetector(params, 'Name', value, ...)   params from corvaneParameters
+%   det = CorvaneDetector(frames, ...)
 %   det = CorvaneDetector(model, ...)
 %
 %   mask = det.step(frame)                 % or step(det, frame)
@@ -11,33 +12,38 @@ classdef CorvaneDetector < handle
 %   reset(det)
 %   model = det.Model
 %
-%   A CorvaneDetector segments a video frame by frame, as the corvane command
-%   does, with the same parameters, defaults and results, bit for bit. Its
-%   model lives in C++ memory (in the MEX file CorvaneDetectorMex) and stays
-%   there between frames: a step passes the frame in and the mask out, and
-%   nothing of the model crosses into MATLAB. It is the fast way to segment
-%   a video; the struct call model = Corvane(model, frame, nhood) is the same
-%   update with the model in your hands.
+%   A CorvaneDetector segments a video frame by frame as the corvane command
+%   does, with the same parameters, defaults and results, bit for bit: the
+%   masks of step over a video's frames, from the first, are the masks
+%   corvane segment writes for it. Its model lives in C++ memory (in the MEX
+%   file CorvaneDetectorMex) and stays there between frames: a step passes
+%   the frame in and the mask out, and nothing of the model crosses into
+%   MATLAB. It is the fast way to segment a video; the struct call
+%   model = Corvane(model, frame, nhood) (corvaneStep) is the same update
+%   with the model in your hands.
 %
-%   CorvaneDetector(frames, ...) starts the model from the first
-%   initialFrames frames of FRAMES, an H x W x 3 (x T) array (see
-%   corvaneInitModel); they are not segmented. To get the corvane command's
-%   masks, step through every frame of the video from the first, the leading
-%   ones included.
+%   CorvaneDetector() or CorvaneDetector('Name', value, ...) makes a detector
+%   whose image size comes with the first step. Nothing is read ahead: the
+%   model starts from the first initialFrames frames as they are stepped.
+%
+%   CorvaneDetector(frames, ...) makes one that has already learnt from
+%   FRAMES, an H x W x 3 (x T) array: the first frames of the video, stepped
+%   in order (their masks are not kept). The next step is frame T + 1.
 %
 %   CorvaneDetector(model, ...) continues a model struct as Corvane takes it
-%   (from corvaneInitModel, a Corvane call or another detector's Model): the
+%   (from corvaneStep, a Corvane call or another detector's Model): the
 %   next frame is frame model.CurrentFrame + 1. The map shape comes from the
-%   model unless mapRows and mapColumns are given (they must then agree), and
-%   its MinimumVariance and StepSize are kept.
+%   model unless mapRows and mapColumns are given (they must then agree); its
+%   MinimumVariance and StepSize are kept, and the start is not run again.
 %
 %   Frames are H x W x 3 arrays, channels R, G, B, of class
 %     uint8           colours 0..255, as images and videos are read
 %     single, double  colours 0..255 as well. A floating frame scaled to 0..1
 %                     matches the background everywhere and gives empty
 %                     masks: the detector warns once (Corvane:frameRange).
+%   Every frame must have the size of the first.
 %
-%   Options, as name/value pairs (names in any case) after an optional
+%   Options, as name/value pairs (names in any case), after an optional
 %   parameter struct from corvaneParameters:
 %     every parameter of corvaneParameters, with the same default and the
 %       same allowed values (help corvaneParameters)
@@ -50,14 +56,16 @@ classdef CorvaneDetector < handle
 %     probability  H x W double, the smoothed foreground probability (imMask)
 %
 %   Properties (read only):
-%     ImageSize        [H W]
+%     ImageSize        [H W] ([0 0] before the first frame)
 %     Parameters       every parameter, as corvaneParameters returns them
 %     Threads          the Threads option
-%     FramesProcessed  frames stepped since the start or the last reset
+%     FramesProcessed  frames stepped (or learnt from) since the start or the
+%                      last reset
 %     Model            a copy of the model as it stands, the struct Corvane
-%                      takes (a new copy each time it is read)
+%                      takes ([] before the first frame); a new copy each time
 %
-%   reset(det) goes back to the model the detector started with.
+%   reset(det) starts over: a detector made from a model goes back to that
+%   model; any other forgets every frame, those given when it was made too.
 %   Clearing the last variable that holds the detector, or delete(det),
 %   frees its model.
 %
@@ -65,9 +73,9 @@ classdef CorvaneDetector < handle
 %     Corvane:badParameter    an unknown option, a value out of range, not
 %                             name/value pairs
 %     Corvane:frameClass      a frame neither uint8, single nor double
-%     Corvane:frameChannels   a frame not H x W x 3 (leading frames: not
-%                             H x W x 3 x T)
-%     Corvane:frameSize       a frame of another size than the start's
+%     Corvane:frameChannels   a frame not H x W x 3 (frames given when it is
+%                             made: not H x W x 3 x T)
+%     Corvane:frameSize       a frame of another size than the first
 %     Corvane:frameNotFinite  NaN or infinite values in a frame
 %     Corvane:complex, Corvane:sparse   such a frame
 %     Corvane:missingField, Corvane:notDouble, Corvane:fieldTooShort, ...
@@ -85,23 +93,21 @@ classdef CorvaneDetector < handle
 %
 %   Example:
 %     video = ...;                                   % H x W x 3 x T uint8
-%     det = CorvaneDetector(video(:, :, :, 1:9));
+%     det = CorvaneDetector('Threads', 2);
 %     for t = 1:size(video, 4)
 %       mask = det.step(video(:, :, :, t));          % H x W logical
 %     end
 %     model = det.Model;                             % go on with Corvane
-%     nhood = corvaneNeighborhood(det.Parameters, 'frame', model.CurrentFrame + 1);
-%     model = Corvane(model, double(nextFrame), nhood);
 %
-%   See also Corvane, corvaneParameters, corvaneInitModel, corvaneMask.
+%   See also Corvane, corvaneStep, corvaneParameters, corvaneMask.
 
   properties (SetAccess = private)
-    ImageSize = [0 0]
     Parameters = struct()
     Threads = 0
   end
 
   properties (Dependent, SetAccess = private)
+    ImageSize
     FramesProcessed
     Model
   end
@@ -114,14 +120,9 @@ classdef CorvaneDetector < handle
   end
 
   methods
-    function obj = CorvaneDetector(start, varargin)
-      if nargin < 1
-        error('Corvane:inputCount', ...
-              'CorvaneDetector starts from leading frames or a model struct: CorvaneDetector(frames, ...)');
-      end
-      obj.Id = CorvaneDetectorMex('new', start, varargin{:});
+    function obj = CorvaneDetector(varargin)
+      obj.Id = CorvaneDetectorMex('new', varargin{:});
       info = CorvaneDetectorMex('info', obj.Id);
-      obj.ImageSize = info.ImageSize;
       obj.Parameters = info.Parameters;
       obj.Threads = info.Threads;
     end
@@ -139,8 +140,13 @@ classdef CorvaneDetector < handle
     end
 
     function reset(obj)
-      %RESET  Go back to the model the detector started with.
+      %RESET  Start over: back to the model it was made from, or to no frame at all.
       CorvaneDetectorMex('reset', obj.Id);
+    end
+
+    function value = get.ImageSize(obj)
+      info = CorvaneDetectorMex('info', obj.Id);
+      value = info.ImageSize;
     end
 
     function value = get.FramesProcessed(obj)

@@ -198,6 +198,46 @@ GatewayError CatchAll(const std::exception_ptr& failure) {
     }
 }
 
+// What the first argument after 'new' is: leading frames to learn from, a
+// model to continue, or (text, a parameter struct, [] or nothing) no start
+// yet, the image size then coming with the first step.
+enum class StartKind { None, Frames, Model };
+
+struct StartPlan {
+    StartKind kind = StartKind::None;
+    int firstOption = 1;  // index in prhs of the first option
+};
+
+// Whether struct `s` has any field of a model (exact names): a parameter
+// struct has none, since its names are spelt otherwise (stepSize, not
+// StepSize), so a model with fields missing is still taken for a model.
+bool HasModelField(const mxArray* s) {
+    const int fields = mxGetNumberOfFields(s);
+    for (int k = 0; k < fields; ++k)
+        if (corvane::gateway::ModelFieldIndex(mxGetFieldNameByNumber(s, k)) >= 0) return true;
+    return false;
+}
+
+StartPlan PlanStart(int nrhs, const mxArray* const prhs[]) {
+    StartPlan plan;
+    if (nrhs < 2 || mxIsChar(prhs[1])) return plan;
+    if (mxIsStruct(prhs[1])) {
+        if (HasModelField(prhs[1])) plan = {StartKind::Model, 2};
+        return plan;
+    }
+    plan.firstOption = 2;
+    if (mxGetNumberOfElements(prhs[1]) > 0 || !mxIsNumeric(prhs[1])) plan.kind = StartKind::Frames;
+    return plan;
+}
+
+// Sizes the buffers every frame of an H x W detector passes through.
+void SizeBuffers(DetectorState& state) {
+    const std::size_t pixels =
+        static_cast<std::size_t>(state.detector.rows()) * state.detector.columns();
+    state.frame.resize(3 * pixels);
+    state.mask.resize(pixels);
+}
+
 // Starts `state` from a model struct: the same field checks as Corvane,
 // then the detector's own (map shape, frame count).
 GatewayError StartFromModel(const mxArray* model, corvane::gateway::DetectorSettings& settings,
@@ -245,69 +285,70 @@ GatewayError StartFromModel(const mxArray* model, corvane::gateway::DetectorSett
     std::string reason;
     if (!state->detector.StartFromModel(view, &reason))
         return MakeError("Corvane:badModel", "%s", reason.c_str());
+    SizeBuffers(*state);
     return GatewayError{};
 }
 
-// How many of the leading frames a detector with these parameters uses.
-std::int64_t LeadingFramesUsed(std::int64_t T, const corvane::ModelParameters& parameters) {
-    return T < parameters.initialFrames ? T : static_cast<std::int64_t>(parameters.initialFrames);
+// Starts `state` on H x W images.
+GatewayError StartOn(DetectorState& state, std::int32_t H, std::int32_t W) {
+    std::string reason;
+    if (!state.detector.Start(H, W, &reason))
+        return MakeError("Corvane:frameSize", "%s", reason.c_str());
+    SizeBuffers(state);
+    return GatewayError{};
 }
 
-// Starts `state` from the first frames of an H x W x 3 x T stack.
-GatewayError StartFromFrames(const mxArray* frames, const corvane::gateway::DetectorSettings& settings,
-                             std::unique_ptr<DetectorState>& state) {
+// The bytes of one value of a frame.
+std::size_t PixelBytes(corvane::gateway::PixelClass pixels) {
+    return pixels == corvane::gateway::PixelClass::Uint8    ? 1
+           : pixels == corvane::gateway::PixelClass::Single ? 4
+                                                            : 8;
+}
+
+// Starts `state` on the frames' size and lets it learn from every frame of
+// the H x W x 3 x T stack, in order, as steps would (the masks are not kept).
+GatewayError StartFromFrames(const mxArray* frames, std::unique_ptr<DetectorState>& state) {
     const FrameFacts facts = FrameFactsOf(frames);
     std::int32_t H = 0, W = 0;
     std::int64_t T = 0;
     GatewayError error = corvane::gateway::CheckLeadingFrames(facts, &H, &W, &T);
     if (error.raised()) return error;
-    state.reset(new DetectorState(settings.parameters));
-    const std::int64_t used = LeadingFramesUsed(T, settings.parameters);
-    const std::int64_t frameCount = 3 * static_cast<std::int64_t>(H) * W;
-    const std::size_t bytes = facts.pixels == corvane::gateway::PixelClass::Uint8    ? 1
-                              : facts.pixels == corvane::gateway::PixelClass::Single ? 4
-                                                                                     : 8;
-    std::vector<double> converted;
-    if (facts.pixels != corvane::gateway::PixelClass::Double)
-        converted.resize(static_cast<std::size_t>(used * frameCount));
-    std::vector<const double*> leading;
-    for (std::int64_t t = 0; t < used; ++t) {
-        const void* data = static_cast<const char*>(facts.data) + t * frameCount * bytes;
-        double* out = converted.empty() ? nullptr : converted.data() + t * frameCount;
-        const corvane::gateway::FrameSummary summary =
-            corvane::gateway::ReadFrame(facts.pixels, data, frameCount, out);
-        if (!summary.finite) return corvane::gateway::NotFiniteError();
-        leading.push_back(out != nullptr ? out : static_cast<const double*>(data));
+    error = StartOn(*state, H, W);
+    if (error.raised()) return error;
+    const std::int64_t count = 3 * static_cast<std::int64_t>(H) * W;
+    for (std::int64_t t = 0; t < T; ++t) {
+        const void* data = static_cast<const char*>(facts.data) +
+                           t * count * static_cast<std::int64_t>(PixelBytes(facts.pixels));
+        const bool inPlace = facts.pixels == corvane::gateway::PixelClass::Double;
+        corvane::gateway::ReadFrame(facts.pixels, data, count, inPlace ? nullptr : state->frame.data());
+        const corvane::FrameImage image{
+            inPlace ? static_cast<const double*>(data) : state->frame.data(), count};
+        std::string reason;
+        if (!state->detector.Process(image, state->mask.data(), nullptr, &reason))
+            return MakeError("Corvane:detectorFailed", "%s", reason.c_str());
     }
-    std::string reason;
-    if (!state->detector.Start(leading, H, W, &reason))
-        return MakeError("Corvane:badFrame", "%s", reason.c_str());
     return GatewayError{};
 }
 
 // Everything about a 'new' call that can be said before a detector exists:
-// the options, and whether floating leading frames look scaled to 0..1 (the
-// warning is given before the detector is made, so that a warning turned
-// into an error leaves nothing behind).
-GatewayError Prepare(int nrhs, const mxArray* const prhs[],
+// the options, the leading frames' checks, and whether floating frames look
+// scaled to 0..1 (the warning is given before the detector is made, so that
+// a warning turned into an error leaves nothing behind).
+GatewayError Prepare(int nrhs, const mxArray* const prhs[], const StartPlan& plan,
                      corvane::gateway::DetectorSettings* settings, bool* looksScaledToOne) {
     try {
-        if (nrhs < 2)
-            return MakeError("Corvane:inputCount",
-                             "a CorvaneDetector starts from leading frames or a model struct");
         std::vector<corvane::gateway::OptionPair> pairs;
-        GatewayError error = ReadOptions(nrhs - 2, prhs + 2, &pairs);
+        GatewayError error = ReadOptions(nrhs - plan.firstOption, prhs + plan.firstOption, &pairs);
         if (error.raised()) return error;
         error = corvane::gateway::ApplyOptions(pairs, settings);
-        if (error.raised() || mxIsStruct(prhs[1])) return error;
+        if (error.raised() || plan.kind != StartKind::Frames) return error;
         const FrameFacts facts = FrameFactsOf(prhs[1]);
         std::int32_t H = 0, W = 0;
         std::int64_t T = 0;
         error = corvane::gateway::CheckLeadingFrames(facts, &H, &W, &T);
         if (error.raised() || facts.pixels == corvane::gateway::PixelClass::Uint8) return error;
-        const std::int64_t count = 3 * static_cast<std::int64_t>(H) * W;
         const corvane::gateway::FrameSummary summary = corvane::gateway::ReadFrame(
-            facts.pixels, facts.data, count * LeadingFramesUsed(T, settings->parameters), nullptr);
+            facts.pixels, facts.data, 3 * static_cast<std::int64_t>(H) * W * T, nullptr);
         if (!summary.finite) return corvane::gateway::NotFiniteError();
         *looksScaledToOne = summary.looksScaledToOne;
         return GatewayError{};
@@ -316,24 +357,48 @@ GatewayError Prepare(int nrhs, const mxArray* const prhs[],
     }
 }
 
-GatewayError New(const mxArray* const prhs[],
+GatewayError New(const mxArray* const prhs[], const StartPlan& plan,
                  corvane::gateway::DetectorSettings settings, bool warnedFrameRange,
                  std::uint64_t* id) {
     try {
         std::unique_ptr<DetectorState> state;
-        const GatewayError error = mxIsStruct(prhs[1]) ? StartFromModel(prhs[1], settings, state)
-                                                       : StartFromFrames(prhs[1], settings, state);
+        GatewayError error;
+        if (plan.kind == StartKind::Model) {
+            error = StartFromModel(prhs[1], settings, state);
+        } else {
+            state.reset(new DetectorState(settings.parameters));
+            if (plan.kind == StartKind::Frames) error = StartFromFrames(prhs[1], state);
+        }
         if (error.raised()) return error;
         state->detector.SetThreads(settings.threads);
-        const std::size_t pixels =
-            static_cast<std::size_t>(state->detector.rows()) * state->detector.columns();
-        state->frame.resize(3 * pixels);
-        state->mask.resize(pixels);
         state->warnedFrameRange = warnedFrameRange;
         *id = Registry().Add(std::move(state));
         if (*id == 0)
             return MakeError("Corvane:outOfMemory", "no detector id is left in this session");
         return GatewayError{};
+    } catch (...) {
+        return CatchAll(std::current_exception());
+    }
+}
+
+// Checks a step's frame. A detector not yet started starts on its size,
+// once the frame is known to be one it can take (NaN included), so that a
+// refused first frame leaves it as it was.
+GatewayError CheckStepFrame(DetectorState& state, const FrameFacts& facts) {
+    try {
+        if (state.detector.started())
+            return corvane::gateway::CheckFrame(facts, state.detector.rows(),
+                                                state.detector.columns());
+        std::int32_t H = 0, W = 0;
+        std::int64_t T = 0;
+        GatewayError error = corvane::gateway::CheckLeadingFrames(facts, &H, &W, &T);
+        if (!error.raised() && T != 1) error = corvane::gateway::CheckFrame(facts, H, W);
+        if (error.raised()) return error;
+        if (!corvane::gateway::ReadFrame(facts.pixels, facts.data, 3 * static_cast<std::int64_t>(H) * W,
+                                         nullptr)
+                 .finite)
+            return corvane::gateway::NotFiniteError();
+        return StartOn(state, H, W);
     } catch (...) {
         return CatchAll(std::current_exception());
     }
@@ -393,6 +458,7 @@ mxArray* Scalar(double value) { return mxCreateDoubleScalar(value); }
 // the per-pixel fields H x W, the others 1 x 1; fields in Corvane's order.
 mxArray* ExportModel(const DetectorState& state) {
     const corvane::OwnedModel& m = state.detector.model();
+    if (m.Mu.empty()) return mxCreateDoubleMatrix(0, 0, mxREAL);  // no frame seen yet
     const mwSize H = state.detector.rows(), W = state.detector.columns();
     const mwSize N = H * W;
     const mwSize K = static_cast<mwSize>(m.NumMapRows * m.NumMapColumns);
@@ -479,12 +545,13 @@ extern "C" CORVANE_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs,
     GatewayError error;
     if (std::strcmp(command, "new") == 0) {
         if (nlhs > 1) RequireCounts(nrhs, nrhs, nlhs, 1, command);
+        const StartPlan plan = PlanStart(nrhs, prhs);
         corvane::gateway::DetectorSettings settings;
         bool looksScaledToOne = false;
-        Raise(Prepare(nrhs, prhs, &settings, &looksScaledToOne));
+        Raise(Prepare(nrhs, prhs, plan, &settings, &looksScaledToOne));
         if (looksScaledToOne) Warn(corvane::gateway::ScaledToOneWarning());
         std::uint64_t id = 0;
-        Raise(New(prhs, settings, looksScaledToOne, &id));
+        Raise(New(prhs, plan, settings, looksScaledToOne, &id));
         plhs[0] = mxCreateNumericMatrix(1, 1, mxUINT64_CLASS, mxREAL);
         std::memcpy(mxGetData(plhs[0]), &id, sizeof id);
     } else if (std::strcmp(command, "step") == 0) {
@@ -492,8 +559,7 @@ extern "C" CORVANE_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs,
         DetectorState* state = FindDetector(nrhs, prhs, &error);
         Raise(error);
         const FrameFacts facts = FrameFactsOf(prhs[2]);
-        Raise(corvane::gateway::CheckFrame(facts, state->detector.rows(),
-                                           state->detector.columns()));
+        Raise(CheckStepFrame(*state, facts));
         const double* image = nullptr;
         bool warn = false;
         Raise(ReadStepFrame(*state, facts, &image, &warn));

@@ -88,7 +88,8 @@ FrameSummary ReadFrame(PixelClass pixels, const void* data, std::int64_t count, 
     FrameSummary summary;
     if (pixels == PixelClass::Uint8) {
         const std::uint8_t* values = static_cast<const std::uint8_t*>(data);
-        for (std::int64_t i = 0; i < count; ++i) out[i] = values[i];
+        if (out != nullptr)
+            for (std::int64_t i = 0; i < count; ++i) out[i] = values[i];
         return summary;
     }
     // Floating frames: finite, and whether every value lies in 0..1.

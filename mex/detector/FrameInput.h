@@ -42,7 +42,8 @@ struct FrameSummary {
 };
 
 // Reads `count` values of class `pixels` at `data`. Writes them as doubles
-// to `out` when it is not null (a double frame can be used where it is).
+// to `out` when it is not null (a double frame can be used where it is, and
+// a summary alone needs no copy).
 FrameSummary ReadFrame(PixelClass pixels, const void* data, std::int64_t count, double* out);
 
 // The error for a frame with NaN or infinite values, and the warning for

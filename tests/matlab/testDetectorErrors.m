@@ -64,10 +64,9 @@ expectMention(err, 'learnRate');
 % Starts.
 model = det.Model;
 starts = {
-  'Corvane:inputCount', 'nothing', {};
   'Corvane:frameClass', 'a cell', {{video}};
+  'Corvane:frameClass', 'a logical video', {video > 100};
   'Corvane:frameChannels', 'a grey video', {squeeze(video(:, :, 1, :))};
-  'Corvane:empty', 'no frames', {video(:, :, :, [])};
   'Corvane:frameNotFinite', 'a NaN in a leading frame', {withValue(double(video), NaN)};
   'Corvane:missingField', 'a model without Mu', {rmfield(model, 'Mu')};
   'Corvane:notDouble', 'a model with single Pi', {setfield(model, 'Pi', single(model.Pi))};
@@ -79,6 +78,19 @@ for i = 1:size(starts, 1)
   expectError(@() CorvaneDetector(starts{i, 3}{:}), starts{i, 1}, starts{i, 2});
   count = count + 1;
 end
+
+% A detector made without frames takes its size from its first good frame.
+unstarted = CorvaneDetector();
+expectError(@() unstarted.step(frame(:, :, 1)), 'Corvane:frameChannels', 'a grey first frame');
+expectError(@() unstarted.step(video(:, :, :, 1:2)), 'Corvane:frameChannels', 'a stack as first frame');
+expectError(@() unstarted.step(int8(frame)), 'Corvane:frameClass', 'an int8 first frame');
+expectError(@() unstarted.step(withValue(double(frame), NaN)), 'Corvane:frameNotFinite', 'a NaN in the first frame');
+if ~isequal(unstarted.ImageSize, [0 0]) || unstarted.FramesProcessed ~= 0
+  error('test:changed', 'a refused first frame started the detector');
+end
+unstarted.step(frame(1:5, :, :));
+expectError(@() unstarted.step(frame), 'Corvane:frameSize', 'a frame larger than the first');
+count = count + 6;
 
 % The MEX file itself, called other than by the class.
 expectError(@() CorvaneDetectorMex(), 'Corvane:badCommand', 'no command');

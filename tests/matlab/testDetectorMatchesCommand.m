@@ -24,7 +24,6 @@ for t = 1:T
 end
 options = {'learningRate', 0.05, 'initialFrames', 5};
 commandOptions = '--learning-rate 0.05 --init-frames 5';
-
 out = fullfile(folder, 'out');
 command = sprintf('"%s" segment "%s" "%s" %s', corvane, ...
                   fullfile(folder, 'input', 'in%06d.png'), out, commandOptions);
@@ -34,11 +33,12 @@ if status ~= 0
 end
 
 reference = [];
+names = modelFieldNames();
 for threads = [1 2 3 8]
-  det = CorvaneDetector(video(:, :, :, 1:5), options{:}, 'Threads', threads);
+  det = CorvaneDetector(options{:}, 'Threads', threads);
   expectEqualValue(det.Threads, threads, 'the Threads property');
+  state = [];
   for t = 1:T
-    model = det.Model;
     [mask, probability] = det.step(video(:, :, :, t));
     % The command writes 0 and 255, which Octave may read back as logical.
     written = imread(fullfile(out, sprintf('%06d.png', t)));
@@ -49,12 +49,16 @@ for threads = [1 2 3 8]
       error('test:command', '%d threads, frame %d: the command''s mask differs in %d pixels', ...
             threads, t, nnz(mask ~= written));
     end
-    % The struct call on the same model, with the same thread count.
+    % The toolbox's loop around the struct call, with the same thread count.
     setenv('CORVANE_THREADS', sprintf('%d', threads));
-    nhood = corvaneNeighborhood(det.Parameters, 'frame', model.CurrentFrame + 1);
-    updated = Corvane(model, double(video(:, :, :, t)), nhood);
+    if t == 1
+      [state, expected] = corvaneStep([], double(video(:, :, :, t)), options{:});
+    else
+      [state, expected] = corvaneStep(state, double(video(:, :, :, t)));
+    end
     setenv('CORVANE_THREADS', '');
-    expectBits(probability, updated.imMask, sprintf('%d threads, frame %d, probability', threads, t));
+    expectEqualValue(mask, expected, sprintf('%d threads, frame %d, corvaneStep''s mask', threads, t));
+    expectBits(probability, state.model.imMask, sprintf('%d threads, frame %d, probability', threads, t));
     if isempty(reference)
       reference.masks = false(H, W, T);
       reference.probability = zeros(H, W, T);
@@ -69,6 +73,10 @@ for threads = [1 2 3 8]
     end
   end
   final = det.Model;
+  for i = 1:numel(names)
+    expectBits(final.(names{i}), state.model.(names{i}), ...
+               sprintf('%d threads, field %s against corvaneStep', threads, names{i}));
+  end
   if threads == 1
     reference.model = snapshotBits(final);
   else
