@@ -8,7 +8,9 @@
 namespace corvane {
 namespace {
 
-// Everything one sweep needs, read once per call.
+// Everything one sweep needs, read once per call. Old values are read from
+// the source; the values this frame writes go to the destination, and the
+// sweep reads them back from there.
 struct Sweep {
     std::int64_t H, W, N, K;
     double minimumVariance;
@@ -18,14 +20,21 @@ struct Sweep {
     const double* x1s;
     const double* x2s;
     const double* weights;  // neighbourhood matrix
-    double* mu;
-    double* sigma2;
-    double* mask;
-    double* pi;
-    double* neuroWin;
-    double* var;
-    double* cov;
+    // Source: this frame's starting point.
+    const double* mu;
+    const double* sigma2;
+    const double* pi;
+    const double* var;
+    const double* cov;
     const double* maximumVariance;
+    // Destination.
+    double* newMu;
+    double* newSigma2;  // through the variance floor's round trip, then adapted
+    double* mask;       // smoothed probabilities
+    double* newPi;
+    double* neuroWin;
+    double* newVar;
+    double* newCov;
     double* rawRing;          // raw probabilities, one column of H per ring slot
     double* correlationRing;  // correlations, 4*H per ring slot
 
@@ -48,19 +57,29 @@ kernel::Links RowLinks(kernel::Links interior, std::int64_t r, std::int64_t colu
 }
 
 // Phase 1 for the pixels of one column: winner into NeuroWin, raw foreground
-// probability into the column's ring slot.
-void CompeteColumn(const Sweep& s, std::int64_t column) {
+// probability into the column's ring slot. kInPlace: the destination's Sigma2
+// is the source's (the compiler then knows that reads and writes meet).
+template <bool kInPlace>
+void CompeteRows(const Sweep& s, std::int64_t column) {
     const std::int64_t K = s.K;
+    const double minimumVariance = s.minimumVariance;  // a local, as in AdaptRows
     double* raw = s.RawColumn(column);
     for (std::int64_t r = 0; r < s.H; ++r) {
         const std::int64_t p = column * s.H + r;
-        double* variances = s.sigma2 + p * K;
-        const kernel::PixelScore score =
-            kernel::ScorePixel(s.x0s[p], s.x1s[p], s.x2s[p], s.pi[p], s.mu + p * K * 3,
-                               variances, variances, K, s.minimumVariance);
+        double* variances = s.newSigma2 + p * K;
+        const kernel::PixelScore score = kernel::ScorePixel(
+            s.x0s[p], s.x1s[p], s.x2s[p], s.pi[p], s.mu + p * K * 3,
+            kInPlace ? variances : s.sigma2 + p * K, variances, K, minimumVariance);
         s.neuroWin[p] = static_cast<double>(score.winner);
         raw[r] = score.raw;
     }
+}
+
+void CompeteColumn(const Sweep& s, std::int64_t column) {
+    if (s.sigma2 == s.newSigma2)
+        CompeteRows<true>(s, column);
+    else
+        CompeteRows<false>(s, column);
 }
 
 // Phase 2 for the pixels of one column, into the column's ring slot. Must run
@@ -169,59 +188,76 @@ struct BackwardNeighbours {
 
 // Phase 4 for the pixels of one column, in increasing row order, after the
 // column has been smoothed and every column to its left has adapted.
-void AdaptColumn(const Sweep& s, std::int64_t column) {
+// kInPlace: the destination's Mu is the source's.
+template <bool kInPlace>
+void AdaptRows(const Sweep& s, std::int64_t column) {
     const std::int64_t H = s.H;
     const std::int64_t K = s.K;
-    const double* mask = s.mask;
-    double* pi = s.pi;
+    // Locals: a store through a double* could otherwise be the sweep's own
+    // doubles, and the compiler would read them again after every store.
+    const double c = s.c;
+    const double keep = s.keep;
     const kernel::Links interior = kernel::LinksAt(1, column, H, s.W);
     for (std::int64_t r = 0; r < H; ++r) {
         const std::int64_t p = column * H + r;
-        const double m = mask[p];
-        const kernel::IndicatorUpdate learned = kernel::LearnIndicator(m, pi[p], s.var[p], s.c, s.keep);
-        pi[p] = learned.pi;
-        s.var[p] = learned.var;
+        const double m = s.mask[p];
+        const kernel::IndicatorUpdate learned =
+            kernel::LearnIndicator(m, s.pi[p], s.var[p], c, keep);
+        s.newPi[p] = learned.pi;
+        s.newVar[p] = learned.var;
 
         // Backward neighbours have adapted already: their Pi is this frame's.
-        double* cov = s.cov + p * 4;
-        kernel::AdaptCovariances(cov, cov, RowLinks(interior, r, column, H, s.W),
-                                 kernel::kAllBackwardSlots, learned.e, s.c, s.keep,
-                                 BackwardNeighbours{mask, pi, p, H});
+        kernel::AdaptCovariances(s.cov + p * 4, s.newCov + p * 4,
+                                 RowLinks(interior, r, column, H, s.W), kernel::kAllBackwardSlots,
+                                 learned.e, c, keep, BackwardNeighbours{s.mask, s.newPi, p, H});
 
         // Written by this frame's competition: a whole number in 0..K-1.
         const std::int64_t w = static_cast<std::int32_t>(s.neuroWin[p]);
-        double* means = s.mu + p * K * 3;
-        double* variances = s.sigma2 + p * K;
+        double* means = s.newMu + p * K * 3;
         kernel::AdaptNeurons(s.x0s[p], s.x1s[p], s.x2s[p], m, learned.pi, s.weights + w * K, K,
-                             s.maximumVariance[p], means, means, variances);
+                             s.maximumVariance[p], kInPlace ? means : s.mu + p * K * 3, means,
+                             s.newSigma2 + p * K);
     }
+}
+
+void AdaptColumn(const Sweep& s, std::int64_t column) {
+    if (s.mu == s.newMu)
+        AdaptRows<true>(s, column);
+    else
+        AdaptRows<false>(s, column);
 }
 
 }  // namespace
 
-void UpdateModelOnePass(const BackgroundModel& model, const ModelSizes& sizes,
-                        const FrameImage& frame, const NeighborhoodMatrix& matrix,
-                        double* smoothedMask, double* correlationTable) {
+void UpdateModelOnePass(const BackgroundModel& source, const UpdatedFields& destination,
+                        const ModelSizes& sizes, const FrameImage& frame,
+                        const NeighborhoodMatrix& matrix, double* smoothedMask,
+                        double* correlationTable) {
     Sweep s;
     s.H = sizes.H;
     s.W = sizes.W;
     s.N = sizes.N;
     s.K = sizes.K;
-    s.minimumVariance = model.MinimumVariance.data[0];
-    s.c = model.StepSize.data[0];
+    s.minimumVariance = source.MinimumVariance.data[0];
+    s.c = source.StepSize.data[0];
     s.keep = 1 - s.c;
     s.x0s = frame.data;
     s.x1s = frame.data + s.N;
     s.x2s = frame.data + 2 * s.N;
     s.weights = matrix.data;
-    s.mu = model.Mu.data;
-    s.sigma2 = model.Sigma2.data;
-    s.mask = model.imMask.data;
-    s.pi = model.Pi.data;
-    s.neuroWin = model.NeuroWin.data;
-    s.var = model.Var.data;
-    s.cov = model.Cov.data;
-    s.maximumVariance = model.MaximumVariance.data;
+    s.mu = source.Mu.data;
+    s.sigma2 = source.Sigma2.data;
+    s.pi = source.Pi.data;
+    s.var = source.Var.data;
+    s.cov = source.Cov.data;
+    s.maximumVariance = source.MaximumVariance.data;
+    s.newMu = destination.Mu.data;
+    s.newSigma2 = destination.Sigma2.data;
+    s.mask = destination.imMask.data;
+    s.newPi = destination.Pi.data;
+    s.neuroWin = destination.NeuroWin.data;
+    s.newVar = destination.Var.data;
+    s.newCov = destination.Cov.data;
     s.rawRing = smoothedMask;
     s.correlationRing = correlationTable;
 
