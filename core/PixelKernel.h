@@ -16,6 +16,7 @@
 
 #include "ModelConstants.h"
 #include "NeighborOffsets.h"
+#include "RoundedMath.h"
 
 // Every step is forced inline into its loop: the loops differ in how they
 // address neighbours, and the compiler folds each step into that addressing.
@@ -58,15 +59,9 @@ CORVANE_KERNEL Links LinksAt(std::int64_t r, std::int64_t c, std::int64_t H, std
 // ---------------------------------------------------------------------------
 // Competition
 
-// The largest double whose exp is exactly +0: exp(x) for any x at or below it
-// is +0, and exp of the next double up is the smallest subnormal. The true
-// boundary ln(2^-1075) = -745.13321910194120762... lies strictly between the
-// two, so a correctly rounded exp (and glibc's) returns +0 exactly here and
-// below. The competition skips the call for such arguments.
-constexpr double kLargestExpUnderflow = -0x1.74910d52d3052p+9;
-
 // Neurons scored together: their logarithms are taken first, then their
-// exponentials, so the library calls of one block do not wait on each other.
+// exponentials, each block through the vector paths of the correctly rounded
+// functions.
 constexpr std::int64_t kNeuronBlock = 16;
 
 // The normal densities of `count` (at most kNeuronBlock) neurons:
@@ -74,21 +69,20 @@ constexpr std::int64_t kNeuronBlock = 16;
 // with s = effective[i], the variance raised by the floor, and d2 =
 // distance2[i], the squared colour distance.
 //
-// This block is the only place the update calls log and exp: a faster
-// implementation of the two (vectorised over the block, say) replaces this
-// function and nothing else, and must give the same bits.
+// This block is the only place the update calls log and exp, and it calls
+// the correctly rounded ones (core/math): the same bits on every CPU and
+// every platform. Exponents at or below the underflow bound give exactly +0
+// inside ExpCorrectlyRoundedBlock without further work.
 CORVANE_KERNEL void NeuronBlockDensities(const double* effective, const double* distance2,
                                  double* density, std::int64_t count) {
     double logarithm[kNeuronBlock];
-    for (std::int64_t i = 0; i < count; ++i) logarithm[i] = std::log(effective[i]);
-    // Unrolled, so that the calls of one block form straight-line code.
-#pragma GCC unroll 16
+    LogCorrectlyRoundedBlock(effective, logarithm, count);
+    double exponent[kNeuronBlock];
     for (std::int64_t i = 0; i < count; ++i) {
-        const double exponent =
+        exponent[i] =
             (-GaussianLogNormalizer - 1.5 * logarithm[i]) - (0.5 * distance2[i]) / effective[i];
-        // exp is exactly +0 down there; NaN fails the test and goes to exp.
-        density[i] = exponent <= kLargestExpUnderflow ? 0.0 : std::exp(exponent);
     }
+    ExpCorrectlyRoundedBlock(exponent, density, count);
 }
 
 struct PixelScore {

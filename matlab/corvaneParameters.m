@@ -30,13 +30,17 @@ function [params, info] = corvaneParameters(varargin)
 %   mapColumns                3        1..8 (w)   columns of each pixel's
 %                                                 neuron map (NumMapColumns);
 %                                                 K = mapRows*mapColumns
-%   initialFrames             9        1..1000    leading frames the model
-%                                      (w)        starts from (fewer when fewer
-%                                                 are given): per pixel and
-%                                                 channel their median is the
-%                                                 starting colour, their
-%                                                 robust spread the pixel's
-%                                                 starting variance
+%   initialFrames             9        1..1000    frames of the start: while
+%                                      (w)        frame t <= initialFrames is
+%                                                 segmented, the model is
+%                                                 built anew before it from
+%                                                 frames 1..t (corvaneStep):
+%                                                 per pixel and channel their
+%                                                 median is the starting
+%                                                 colour, their robust spread
+%                                                 the pixel's starting
+%                                                 variance; nothing is read
+%                                                 ahead
 %   initialSpread             10       0..255     the starting neuron means lie
 %                                                 evenly from median - spread
 %                                                 to median + spread, all
@@ -95,6 +99,30 @@ function [params, info] = corvaneParameters(varargin)
 %   medianSize                5        1..31      side of the square median
 %                                      (w, odd)   filter on the binary mask,
 %                                                 pixels; 1 means no filter
+%   priorFloor                0.005    0..1)      between frames the prior Pi
+%                                                 is kept at least this
+%                                                 (corvaneStep): after any
+%                                                 length of quiet an object is
+%                                                 found as after a minute
+%   priorCeiling              0.95     (0..1],    ... and at most this: a pixel
+%                                      at least   covered for a very long time
+%                                      prior-     can still return to
+%                                      Floor      background
+%   flickerStep               0.05     0..1       every pixel's flicker
+%                                                 variance (a running median
+%                                                 of its frame-to-frame
+%                                                 change, squared colour units
+%                                                 per channel) steps up or
+%                                                 down by the ratio
+%                                                 1 + flickerStep per frame;
+%                                                 0 turns flicker off
+%   flickerCapFactor          8        0..1000    a pixel's variance cap is
+%                                                 raised to this times its
+%                                                 flicker variance less
+%                                                 minimumVariance (at most
+%                                                 maximumVarianceLimit):
+%                                                 leaves and shaking edges
+%                                                 keep wide neurons
 %
 %   (w): a whole number. a..b includes both ends; ( or ) excludes that end.
 %
@@ -125,7 +153,11 @@ rows = { ...
   'calibrationFrames',        0,    true,  0, true,  2147483647, true,  false, ''; ...
   'calibrationRate',          1.0,  false, 0, true,  100,        true,  false, ''; ...
   'maskThreshold',            0.25, false, 0, true,  1,          true,  false, ''; ...
-  'medianSize',               5,    true,  1, true,  31,         true,  true,  ''};
+  'medianSize',               5,    true,  1, true,  31,         true,  true,  ''; ...
+  'priorFloor',               0.005, false, 0, true, 1,          false, false, ''; ...
+  'priorCeiling',             0.95, false, 0, false, 1,          true,  false, 'priorFloor'; ...
+  'flickerStep',              0.05, false, 0, true,  1,          true,  false, ''; ...
+  'flickerCapFactor',         8.0,  false, 0, true,  1000,       true,  false, ''};
 info = cell2struct(rows, {'name', 'default', 'whole', 'low', 'lowInclusive', 'high', ...
                            'highInclusive', 'odd', 'atLeast'}, 2);
 names = rows(:, 1);

@@ -21,11 +21,23 @@ end
 root = fileparts(fileparts(mfilename('fullpath')));
 core = fullfile(root, 'core');
 gateway = fullfile(root, 'mex');
+math = fullfile(core, 'math');
 listing = dir(fullfile(core, '*.cpp'));
+% The correctly rounded exp and log: scalar code everywhere, the SSE2 block
+% path on x86 (the AVX2 path needs a per-file compiler flag; the CMake build
+% has it, and both give the same bits).
+mathSources = {'RoundedScalar.cpp', 'RoundedExact.cpp', 'RoundedDispatch.cpp'};
+defines = {};
+arch = computer('arch');
+if ~isempty(regexp(arch, '^(x86_64|i[3-6]86|win64|win32|glnxa64|maci64)', 'once'))
+    mathSources{end + 1} = 'RoundedBlockSse2.cpp';
+    defines = {'-DCORVANE_ROUNDED_SSE2'};
+end
 sources = [cellfun(@(name) fullfile(gateway, name), ...
                    {'CorvaneGateway.cpp', 'GatewayModel.cpp', 'FreshMemory.cpp'}, ...
                    'UniformOutput', false), ...
-           cellfun(@(name) fullfile(core, name), {listing.name}, 'UniformOutput', false)];
+           cellfun(@(name) fullfile(core, name), {listing.name}, 'UniformOutput', false), ...
+           cellfun(@(name) fullfile(math, name), mathSources, 'UniformOutput', false)];
 output = fullfile(outdir, 'Corvane');
 
 if exist('OCTAVE_VERSION', 'builtin')
@@ -34,7 +46,7 @@ if exist('OCTAVE_VERSION', 'builtin')
     saved = getenv('CXXFLAGS');
     setenv('CXXFLAGS', [strtrim(mkoctfile('-p', 'CXXFLAGS')), ' ', flags]);
     cleanup = onCleanup(@() setenv('CXXFLAGS', saved));
-    mex(['-I', core], ['-I', gateway], '-o', output, sources{:});
+    mex(['-I', core], ['-I', math], ['-I', gateway], defines{:}, '-o', output, sources{:});
     mexfile = [output, '.mex'];
 else
     compiler = mex.getCompilerConfigurations('C++', 'Selected');
@@ -48,7 +60,7 @@ else
         % GCC, MinGW-w64 and Clang.
         flags = 'CXXFLAGS=$CXXFLAGS -std=c++17 -ffp-contract=off -fno-fast-math';
     end
-    mex('-R2017b', flags, ['-I', core], ['-I', gateway], '-output', output, sources{:});
+    mex('-R2017b', flags, ['-I', core], ['-I', math], ['-I', gateway], defines{:}, '-output', output, sources{:});
     mexfile = [output, '.', mexext];
 end
 fprintf('built %s\n', mexfile);

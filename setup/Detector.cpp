@@ -28,41 +28,19 @@ Detector::Detector(const ModelParameters& parameters) : parameters_(parameters) 
     RequireValidParameters(parameters_);
 }
 
-bool Detector::Start(const std::vector<const double*>& frames, std::int32_t H, std::int32_t W,
-                     std::string* error) {
-    if (frames.empty()) {
-        *error = "no frame to start from";
+bool Detector::Start(std::int32_t H, std::int32_t W, std::string* error) {
+    const std::int64_t N = static_cast<std::int64_t>(H) * W;
+    if (H < 1 || W < 1 || N > std::numeric_limits<std::int32_t>::max()) {
+        *error = "an image of " + std::to_string(H) + " x " + std::to_string(W) +
+                 " pixels cannot be segmented: it needs 1 to 2^31 - 1 pixels";
         return false;
     }
-    const std::size_t used = std::min<std::size_t>(frames.size(), LeadingFrameCount());
-    const std::vector<const double*> leading(frames.begin(), frames.begin() + used);
-    try {
-        // The model is built from these statistics, and Reset builds it again.
-        const std::int64_t N = static_cast<std::int64_t>(H) * W;
-        if (H < 1 || W < 1 || N > std::numeric_limits<std::int32_t>::max())
-            return StartFromStatistics(FrameStatistics(), H, W, error);
-        return StartFromStatistics(LeadingFrameStatistics(leading, N), H, W, error);
-    } catch (const std::bad_alloc&) {
-        *error = "not enough memory for the leading frames' statistics";
-        return false;
-    }
-}
-
-bool Detector::StartFromStatistics(const FrameStatistics& statistics, std::int32_t H,
-                                   std::int32_t W, std::string* error) {
-    try {
-        OwnedModel model = BuildInitialModelFromStatistics(parameters_, statistics, H, W);
-        startStatistics_ = statistics;
-        startModel_ = OwnedModel();
-        Begin(std::move(model));
-        return true;
-    } catch (const std::bad_alloc&) {
-        *error = "not enough memory for the model of " + std::to_string(H) + " x " +
-                 std::to_string(W) + " pixels";
-    } catch (const std::invalid_argument& e) {
-        *error = e.what();
-    }
-    return false;
+    startModel_ = OwnedModel();
+    fromModel_ = false;
+    H_ = H;
+    W_ = W;
+    Begin(OwnedModel());
+    return true;
 }
 
 bool Detector::StartFromModel(const BackgroundModel& model, std::string* error) {
@@ -111,7 +89,9 @@ bool Detector::StartFromModel(const BackgroundModel& model, std::string* error) 
         copy.StepSize = model.StepSize.data[0];
         copy.CurrentFrame = frame;
         startModel_ = copy;
-        startStatistics_ = FrameStatistics();
+        fromModel_ = true;
+        H_ = check.sizes.H;
+        W_ = check.sizes.W;
         Begin(std::move(copy));
         return true;
     } catch (const std::bad_alloc&) {
@@ -122,8 +102,8 @@ bool Detector::StartFromModel(const BackgroundModel& model, std::string* error) 
 
 void Detector::Begin(OwnedModel model) {
     model_ = std::move(model);
-    H_ = static_cast<std::int32_t>(model_.NumImageRows);
-    W_ = static_cast<std::int32_t>(model_.NumImageColumns);
+    stream_ = StreamState();
+    stream_.startFromFrames = !fromModel_;
     firstFrame_ = static_cast<std::int64_t>(model_.CurrentFrame);
     framesProcessed_ = 0;
     matrixRate_ = -1;
@@ -132,10 +112,7 @@ void Detector::Begin(OwnedModel model) {
 
 void Detector::Reset() {
     if (!started_) return;
-    if (!startModel_.Mu.empty())
-        Begin(startModel_);
-    else
-        Begin(BuildInitialModelFromStatistics(parameters_, startStatistics_, H_, W_));
+    Begin(fromModel_ ? startModel_ : OwnedModel());
 }
 
 const std::vector<double>& Detector::MatrixFor(std::int64_t frameNumber) {
@@ -158,6 +135,13 @@ bool Detector::Process(const FrameImage& frame, std::uint8_t* mask, double* prob
         *error = "the frame holds " + std::to_string(frame.data == nullptr ? 0 : frame.count) +
                  " values; an image of " + std::to_string(H_) + " x " + std::to_string(W_) +
                  " pixels and 3 channels has " + std::to_string(3 * N);
+        return false;
+    }
+    try {
+        PrepareFrame(parameters_, stream_, model_, frame.data, H_, W_);
+    } catch (const std::bad_alloc&) {
+        *error = "not enough memory for the model of " + std::to_string(H_) + " x " +
+                 std::to_string(W_) + " pixels";
         return false;
     }
     const std::vector<double>& matrix = MatrixFor(firstFrame_ + framesProcessed_ + 1);

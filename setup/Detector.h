@@ -1,12 +1,16 @@
 // Background subtraction of one video, frame after frame: the state every host
 // wraps (the corvane command, the MATLAB/Octave detector object, the Python
 // module), so that all of them give the same masks bit for bit. It holds the
-// parameters, the model, the frame number, the neighbourhood matrix of the
-// current frame and the mask post-processing; frames and masks are in the
-// model's layout (column-major, channel planes R, G, B, colours 0..255).
+// parameters, the model, the frame number, what is kept between frames (the
+// start, the prior band and the flicker tracking of FrameStream.h), the
+// neighbourhood matrix of the current frame and the mask post-processing;
+// frames and masks are in the model's layout (column-major, channel planes R,
+// G, B, colours 0..255). Nothing is read ahead: the mask of frame t depends
+// on frames 1..t only, so a host handed one frame at a time gives the masks
+// of the corvane command.
 //
 //   Detector detector(parameters);                 // throws InvalidParameters
-//   detector.Start(leadingFrames, H, W, &error);
+//   detector.Start(H, W, &error);
 //   for (each frame) detector.Process(frame, mask, nullptr, &error);
 #pragma once
 
@@ -15,6 +19,7 @@
 #include <vector>
 
 #include "BackgroundModel.h"
+#include "FrameStream.h"
 #include "ModelSetup.h"
 
 namespace corvane {
@@ -33,25 +38,19 @@ public:
     void SetThreads(int threads) { threads_ = threads < 0 ? 0 : threads; }
     int threads() const { return threads_; }
 
-    // How many leading frames the start uses at most (initialFrames).
-    std::int32_t LeadingFrameCount() const { return parameters_.initialFrames; }
-
-    // Starts the model of an H x W video from its leading frames, each 3*H*W
-    // doubles in the model's layout (at least one; beyond LeadingFrameCount
-    // they are not looked at): BuildInitialModelFromFrames. The frames are not
-    // segmented here; every frame, these included, goes through Process.
-    // False, with the reason in `error` and the detector as it was, for no
-    // frame or an image of no pixels or of more than 2^31 - 1.
-    bool Start(const std::vector<const double*>& frames, std::int32_t H, std::int32_t W,
-               std::string* error);
-    // The same start from the leading frames' statistics (LeadingFrameStatistics),
-    // for hosts that take them a piece of the image at a time.
-    bool StartFromStatistics(const FrameStatistics& statistics, std::int32_t H, std::int32_t W,
-                             std::string* error);
+    // Starts an H x W video. The model is built from the frames as they are
+    // processed: before each of frames 1..initialFrames from the frames so far
+    // (PrepareFrame), so model() is empty until the first frame. False, with
+    // the reason in `error` and the detector as it was, for an image of no
+    // pixels or of more than 2^31 - 1.
+    bool Start(std::int32_t H, std::int32_t W, std::string* error);
     // Continues an existing model, copied: it must pass CheckModel, have this
     // detector's map shape, and count its frames (CurrentFrame) as a whole
     // number from 0; the next frame is frame CurrentFrame + 1 of the
-    // calibration schedule. Its MinimumVariance and StepSize are kept.
+    // calibration schedule. Its MinimumVariance and StepSize are kept. The
+    // start is not run again; the prior band applies from the next frame, and
+    // the flicker tracking starts afresh (its history is not in the model),
+    // with the model's MaximumVariance as the start cap.
     bool StartFromModel(const BackgroundModel& model, std::string* error);
 
     bool started() const { return started_; }
@@ -60,12 +59,13 @@ public:
     // Frames segmented since the start (Reset sets it back to 0).
     std::int64_t framesProcessed() const { return framesProcessed_; }
 
-    // Segments the next frame (3*H*W doubles): updates the model, writes the
+    // Segments the next frame (3*H*W doubles): prepares the model
+    // (PrepareFrame: the start, the prior band, the flicker), updates it, writes the
     // binary mask (H*W bytes, 0 or 255, column-major) to `mask` and, when not
     // null, the smoothed foreground probability (imMask, H*W doubles) to
     // `probability`. False, with the reason in `error` and nothing written,
     // before a start, for a frame of another size, or when the update's
-    // scratch cannot be had.
+    // memory cannot be had.
     bool Process(const FrameImage& frame, std::uint8_t* mask, double* probability,
                  std::string* error);
 
@@ -86,9 +86,10 @@ private:
     bool started_ = false;
     std::int32_t H_ = 0, W_ = 0;
     OwnedModel model_;
-    // What Reset goes back to: the leading frames' statistics (a few doubles
-    // per pixel, rebuilt into the model), or a copy of the model continued.
-    FrameStatistics startStatistics_;
+    // What is kept between frames, and what Reset goes back to: nothing (a
+    // start from the frames), or a copy of the model continued.
+    StreamState stream_;
+    bool fromModel_ = false;
     OwnedModel startModel_;
     // CurrentFrame of the starting model, and frames processed since.
     std::int64_t firstFrame_ = 0;

@@ -31,11 +31,13 @@ struct ModelParameters {
     std::int32_t mapRows = 3;
     std::int32_t mapColumns = 3;
 
-    // The model starts from the first `initialFrames` frames (fewer when the
-    // video is shorter): per pixel and channel their median is the starting
-    // colour, and their robust spread the pixel's starting variance (see
-    // LeadingFrameStatistics). Nine frames outvote an object that covers a
-    // pixel in up to four of them.
+    // The start: while frame t <= initialFrames is segmented, the model is
+    // built anew before it from frames 1..t (PrepareFrame in FrameStream.h):
+    // per pixel and channel their median is the starting colour, and their
+    // robust spread the pixel's starting variance (see LeadingFrameStatistics).
+    // From frame initialFrames on it is the model of a start from nine frames,
+    // which outvote an object that covers a pixel in up to four of them; no
+    // frame is read ahead.
     std::int32_t initialFrames = 9;
     // Spread of the starting neuron means around the starting colour x:
     // neuron j starts at x + o_j in each channel, o_j = spread * (2j/(K-1) - 1)
@@ -87,6 +89,24 @@ struct ModelParameters {
     // Side of the square median filter applied to the binary mask (odd; 1:
     // none): removes specks and fills pinholes.
     std::int32_t medianSize = 5;
+
+    // The band the prior Pi is kept in between frames (KeepPriorInBand in
+    // FrameStream.h): at least priorFloor, so that after any length of quiet
+    // an object of the same colour difference is found as after a minute, and
+    // at most priorCeiling, so that a pixel covered for a very long time can
+    // still return to background.
+    double priorFloor = 0.005;
+    double priorCeiling = 0.95;
+
+    // Flicker (TrackFlicker in FrameStream.h): every pixel keeps a running
+    // median of its frame-to-frame change, the flicker variance, which steps
+    // up or down by the ratio 1 + flickerStep each frame (0: off). Where it
+    // is above the camera noise the background itself keeps changing
+    // (leaves, water, edges of a shaking camera), and the pixel's variance cap
+    // is raised to flickerCapFactor times the excess (flicker variance less
+    // minimumVariance), at most maximumVarianceLimit.
+    double flickerStep = 0.05;
+    double flickerCapFactor = 8.0;
 };
 
 // A model whose arrays live in std::vectors, for hosts without MATLAB.

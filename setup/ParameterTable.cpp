@@ -28,7 +28,7 @@ constexpr ParameterInfo kTable[] = {
      8, true, false, nullptr, "neurons", "columns of each pixel's map of neurons"},
     {"initialFrames", "--init-frames", "initial_frames", "N", kWhole, &P::initialFrames, nullptr, 1,
      true, 1000, true, false, nullptr, "frames",
-     "the model starts from the median and spread of the first N frames"},
+     "while frame t <= N is segmented the model is built from the median and spread of frames 1..t (nothing is read ahead)"},
     {"initialSpread", "--spread", "initial_spread", "D", kReal, nullptr, &P::initialSpread, 0, true,
      255, true, false, nullptr, "colour units",
      "starting neuron means spread evenly over the starting colour +-D"},
@@ -71,6 +71,18 @@ constexpr ParameterInfo kTable[] = {
      "foreground where the smoothed probability exceeds T"},
     {"medianSize", "--median", "median_size", "K", kWhole, &P::medianSize, nullptr, 1, true, 31,
      true, true, nullptr, "pixels", "K x K median filter on the mask, 1 = none"},
+    {"priorFloor", "--prior-floor", "prior_floor", "P", kReal, nullptr, &P::priorFloor, 0, true,
+     1, false, false, nullptr, "probability",
+     "between frames the prior is kept at least P (no blindness after long quiet)"},
+    {"priorCeiling", "--prior-ceiling", "prior_ceiling", "P", kReal, nullptr, &P::priorCeiling, 0,
+     false, 1, true, false, "priorFloor", "probability",
+     "... and at most P (a pixel covered for long can return to background)"},
+    {"flickerStep", "--flicker-step", "flicker_step", "S", kReal, nullptr, &P::flickerStep, 0, true,
+     1, true, false, nullptr, "",
+     "the running median of each pixel's frame-to-frame change moves by the ratio 1 + S per frame; 0 = off"},
+    {"flickerCapFactor", "--flicker-cap", "flicker_cap_factor", "F", kReal, nullptr,
+     &P::flickerCapFactor, 0, true, 1000, true, false, nullptr, "",
+     "a flickering pixel's variance cap is raised to F times its flicker above the noise"},
 };
 constexpr std::size_t kCount = sizeof(kTable) / sizeof(kTable[0]);
 

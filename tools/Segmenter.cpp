@@ -27,9 +27,7 @@ bool ParseMethod(const std::string& text, Method* method) {
 Segmenter::Segmenter(Method method, const ModelParameters& parameters)
     : method_(method), detector_(parameters) {}
 
-std::int32_t Segmenter::InitialFrameCount() const {
-    return method_ == Method::Corvane ? detector_.LeadingFrameCount() : 1;
-}
+std::int32_t Segmenter::InitialFrameCount() const { return 1; }
 
 bool Segmenter::Start(const std::vector<cv::Mat>& frames, std::string* error) {
     if (frames.empty()) {
@@ -46,34 +44,8 @@ bool Segmenter::Start(const std::vector<cv::Mat>& frames, std::string* error) {
         subtractor_ = cv::createBackgroundSubtractorKNN();
         return true;
     }
-    const std::int64_t N = static_cast<std::int64_t>(H_) * W_;
-    FrameStatistics statistics;
-    statistics.median.resize(static_cast<std::size_t>(3 * N));
-    statistics.variance.resize(static_cast<std::size_t>(N));
-    // Slices of up to `slice` pixels, each frame's slice laid out as a small
-    // frame: three planes of `count` values.
-    const std::int64_t slice = 1 << 15;
-    std::vector<std::vector<double>> values(frames.size(), std::vector<double>(3 * slice));
-    std::vector<const double*> pointers;
-    for (const auto& v : values) pointers.push_back(v.data());
-    for (std::int64_t p0 = 0; p0 < N; p0 += slice) {
-        const std::int64_t count = std::min(slice, N - p0);
-        for (std::size_t f = 0; f < frames.size(); ++f)
-            for (std::int64_t i = 0; i < count; ++i) {
-                const std::int64_t p = p0 + i;  // column-major: row p mod H, column p div H
-                const cv::Vec3b& bgr =
-                    frames[f].at<cv::Vec3b>(static_cast<int>(p % H_), static_cast<int>(p / H_));
-                for (int ch = 0; ch < 3; ++ch)
-                    values[f][static_cast<std::size_t>(ch * count + i)] = bgr[2 - ch];  // R, G, B
-            }
-        const FrameStatistics part = LeadingFrameStatistics(pointers, count);
-        for (int ch = 0; ch < 3; ++ch)
-            std::copy(part.median.begin() + ch * count, part.median.begin() + (ch + 1) * count,
-                      statistics.median.begin() + ch * N + p0);
-        std::copy(part.variance.begin(), part.variance.end(), statistics.variance.begin() + p0);
-    }
-    columnMask_.assign(static_cast<std::size_t>(N), 0);
-    return detector_.StartFromStatistics(statistics, H_, W_, error);
+    columnMask_.assign(static_cast<std::size_t>(H_) * W_, 0);
+    return detector_.Start(H_, W_, error);
 }
 
 bool Segmenter::Process(const cv::Mat& bgr, const std::vector<double>& frame, cv::Mat& mask,

@@ -25,14 +25,13 @@ public:
     // Throws InvalidParameters for parameters ValidateParameters rejects.
     Segmenter(Method method, const ModelParameters& parameters);
 
-    // How many leading frames Start wants (Corvane: initialFrames; the OpenCV
-    // subtractors need none).
+    // How many leading frames Start wants: 1 for every method, since none
+    // reads ahead (Corvane's model is built from the frames as they are
+    // segmented, PrepareFrame in FrameStream.h).
     std::int32_t InitialFrameCount() const;
 
-    // Builds the starting model from the leading frames (8-bit BGR, all of one
-    // size; at least one): BuildInitialModelFromStatistics of their
-    // LeadingFrameStatistics, taken a slice of pixels at a time so that the
-    // frames are not held a second time as doubles.
+    // Prepares for a video of the size of the first frame (8-bit BGR; at least
+    // one; only its size is used).
     bool Start(const std::vector<cv::Mat>& frames, std::string* error);
 
     // Segments the next frame, given both as 8-bit BGR and in the model layout.

@@ -17,32 +17,33 @@ namespace {
 template <class L>
 void LogBlockLanes(const double* in, double* out, std::int64_t count) {
     using D = typename L::D;
+    using M = typename L::M;
     constexpr int W = L::kWidth;
     for (std::int64_t i = 0; i < count; i += W) {
-        const std::int64_t lanes = count - i < W ? count - i : W;
-        alignas(32) double padded[W];
-        const double* source = in + i;
-        if (lanes < W) {
-            for (int k = 0; k < W; ++k) padded[k] = k < lanes ? in[i + k] : 1.0;
-            source = padded;
-        }
-        const D x = L::Load(source);
+        const int lanes = count - i < W ? static_cast<int>(count - i) : W;
+        // A short last group loads zeros into its unused lanes.
+        const D x = lanes == W ? L::Load(in + i) : L::LoadFirst(in + i, lanes);
         D h, l;
         LogApprox<L>(x, h, l);
-        typename L::M decided;
+        M decided;
         const D y = RoundIfDecided<L>(h, l, kLogTolerance, decided);
         // Positive normal arguments only (NaN fails both comparisons).
-        const D usable = And(decided, And(LessEqual(D(0x1p-1022), x),
+        const M usable = And(decided, And(LessEqual(D(0x1p-1022), x),
                                           LessEqual(x, D(0x1.fffffffffffffp1023))));
-        const int done = LaneBits(usable);
-        if (lanes == W && done == (1 << W) - 1) {
-            Store(out + i, y);
+        const int valid = (1 << lanes) - 1;
+        const int done = LaneBits(usable) & valid;
+        if (done == valid) {
+            if (lanes == W) {
+                L::Store(out + i, y);
+            } else {
+                L::StoreFirst(out + i, y, lanes);
+            }
             continue;
         }
         alignas(32) double result[W];
-        Store(result, y);
+        L::Store(result, y);
         for (int k = 0; k < lanes; ++k) {
-            out[i + k] = (done >> k) & 1 ? result[k] : LogCorrectlyRounded(source[k]);
+            out[i + k] = (done >> k) & 1 ? result[k] : LogCorrectlyRounded(in[i + k]);
         }
     }
 }
@@ -51,36 +52,36 @@ template <class L>
 void ExpBlockLanes(const double* in, double* out, std::int64_t count) {
     using D = typename L::D;
     using U = typename L::U;
+    using M = typename L::M;
     constexpr int W = L::kWidth;
     for (std::int64_t i = 0; i < count; i += W) {
-        const std::int64_t lanes = count - i < W ? count - i : W;
-        alignas(32) double padded[W];
-        const double* source = in + i;
-        if (lanes < W) {
-            for (int k = 0; k < W; ++k) padded[k] = k < lanes ? in[i + k] : 0.0;
-            source = padded;
-        }
-        const D x = L::Load(source);
+        const int lanes = count - i < W ? static_cast<int>(count - i) : W;
+        const D x = lanes == W ? L::Load(in + i) : L::LoadFirst(in + i, lanes);
         D h, l;
         U bits;
         ExpApprox<L>(x, h, l, bits);
-        typename L::M decided;
+        M decided;
         const D y = RoundIfDecided<L>(h, l, kExpTolerance, decided) * ExpScale<L>(bits);
         // Results that are normal, not near overflow (-1021 <= k <= 1022),
         // or exactly +0; the rest (NaN included) go to the scalar function.
-        const D zero = LessEqual(x, D(kExpLargestZero));
-        const D usable =
+        const M zero = LessEqual(x, D(kExpLargestZero));
+        const M usable =
             Or(zero, And(decided, And(LessEqual(D(-707.0), x), LessEqual(x, D(709.0)))));
         const D result = Select(zero, D(0.0), y);
-        const int done = LaneBits(usable);
-        if (lanes == W && done == (1 << W) - 1) {
-            Store(out + i, result);
+        const int valid = (1 << lanes) - 1;
+        const int done = LaneBits(usable) & valid;
+        if (done == valid) {
+            if (lanes == W) {
+                L::Store(out + i, result);
+            } else {
+                L::StoreFirst(out + i, result, lanes);
+            }
             continue;
         }
         alignas(32) double stored[W];
-        Store(stored, result);
+        L::Store(stored, result);
         for (int k = 0; k < lanes; ++k) {
-            out[i + k] = (done >> k) & 1 ? stored[k] : ExpCorrectlyRounded(source[k]);
+            out[i + k] = (done >> k) & 1 ? stored[k] : ExpCorrectlyRounded(in[i + k]);
         }
     }
 }

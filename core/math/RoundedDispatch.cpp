@@ -1,6 +1,9 @@
 // Chooses the block path once, from what the CPU reports.
+#include <cmath>
+
 #include "RoundedBlockPaths.h"
 #include "RoundedMath.h"
+#include "RoundedTables.inc"
 
 namespace corvane {
 
@@ -9,6 +12,7 @@ namespace {
 RoundedMathPath Detect() {
 #if defined(CORVANE_ROUNDED_AVX2)
     __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx512f")) return RoundedMathPath::Avx512;
     if (__builtin_cpu_supports("avx2")) return RoundedMathPath::Avx2;
 #endif
 #if defined(CORVANE_ROUNDED_SSE2)
@@ -20,7 +24,11 @@ RoundedMathPath Detect() {
 
 const RoundedMathPath fastest = Detect();
 
+bool cLibraryForComparison = false;
+
 }  // namespace
+
+void UseCLibraryInBlocksForComparison(bool on) { cLibraryForComparison = on; }
 
 RoundedMathPath RoundedMathFastestPath() { return fastest; }
 
@@ -33,7 +41,9 @@ bool RoundedMathPathAvailable(RoundedMathPath path) {
 #else
             return false;
 #endif
-        case RoundedMathPath::Avx2: return fastest == RoundedMathPath::Avx2;
+        case RoundedMathPath::Avx2:
+            return fastest == RoundedMathPath::Avx2 || fastest == RoundedMathPath::Avx512;
+        case RoundedMathPath::Avx512: return fastest == RoundedMathPath::Avx512;
     }
     return false;
 }
@@ -42,8 +52,11 @@ void ExpCorrectlyRoundedBlockWith(RoundedMathPath path, const double* in, double
                                   std::int64_t count) {
     switch (path) {
 #if defined(CORVANE_ROUNDED_AVX2)
+        case RoundedMathPath::Avx512:
+            if (fastest == RoundedMathPath::Avx512) return rounded::ExpBlockAvx512(in, out, count);
+            break;
         case RoundedMathPath::Avx2:
-            if (fastest == RoundedMathPath::Avx2) return rounded::ExpBlockAvx2(in, out, count);
+            if (RoundedMathPathAvailable(path)) return rounded::ExpBlockAvx2(in, out, count);
             break;
 #endif
 #if defined(CORVANE_ROUNDED_SSE2)
@@ -58,8 +71,11 @@ void LogCorrectlyRoundedBlockWith(RoundedMathPath path, const double* in, double
                                   std::int64_t count) {
     switch (path) {
 #if defined(CORVANE_ROUNDED_AVX2)
+        case RoundedMathPath::Avx512:
+            if (fastest == RoundedMathPath::Avx512) return rounded::LogBlockAvx512(in, out, count);
+            break;
         case RoundedMathPath::Avx2:
-            if (fastest == RoundedMathPath::Avx2) return rounded::LogBlockAvx2(in, out, count);
+            if (RoundedMathPathAvailable(path)) return rounded::LogBlockAvx2(in, out, count);
             break;
 #endif
 #if defined(CORVANE_ROUNDED_SSE2)
@@ -71,10 +87,19 @@ void LogCorrectlyRoundedBlockWith(RoundedMathPath path, const double* in, double
 }
 
 void ExpCorrectlyRoundedBlock(const double* in, double* out, std::int64_t count) {
+    if (cLibraryForComparison) {
+        for (std::int64_t i = 0; i < count; ++i)
+            out[i] = in[i] <= rounded::kExpLargestZero ? 0.0 : std::exp(in[i]);
+        return;
+    }
     ExpCorrectlyRoundedBlockWith(fastest, in, out, count);
 }
 
 void LogCorrectlyRoundedBlock(const double* in, double* out, std::int64_t count) {
+    if (cLibraryForComparison) {
+        for (std::int64_t i = 0; i < count; ++i) out[i] = std::log(in[i]);
+        return;
+    }
     LogCorrectlyRoundedBlockWith(fastest, in, out, count);
 }
 

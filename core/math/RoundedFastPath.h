@@ -93,10 +93,11 @@ inline typename L::D RoundIfDecided(typename L::D h, typename L::D l, double tol
 //  - truncation: the terms from z^10 on sum to less than 2^-75.3 |z|;
 //  - z^2 = squareHead + squareTail to within 2^-53 |squareTail| < 2^-78 |z|^2,
 //    and z - squareHead/2 is exact (FastTwoSum, |z| > squareHead/2);
-//  - cubic: |q| <= 0.34, its Horner sum errs by under 2^-54 (last addition
-//    2^-55, the rest damped by |z| < 2^-8), 2^-52.4 relative; square, its
-//    product with z and with q round by 2^-53 each: 2^-51 of |cubic| <=
-//    0.34 * 2^-16 |z|, i.e. 2^-68.6 |z|;
+//  - cubic: |q| <= 0.34; its three roundings near 1/3 (q01, the sum with
+//    zz * q23, the last sum) are 2^-55 each, the coefficients' own below
+//    2^-55, the rest damped by |z| < 2^-8: 2^-51.6 relative; square, its
+//    product with z and with q round by 2^-53 each: 2^-50.7 of |cubic| <=
+//    0.34 * 2^-16 |z|, i.e. 2^-68.3 |z|;
 //  - low's two roundings, on values below 2^-16.5 |z|: 2^-69.5 |z|;
 //  - the table term's head + tail is within 2^-95 of it (where |R| > 0.002),
 //    ln 2's head + tail within 2^-97, times |e + carry| <= 1075: 2^-86 (where
@@ -104,7 +105,7 @@ inline typename L::D RoundIfDecided(typename L::D h, typename L::D l, double tol
 //    exact (|s| > |a| unless s = 0);
 //  - w's three roundings act on values below 2^-52 |R| + |low|: 2^-104 |R|
 //    + 2^-69.5 |z|.
-// Total below 2^-67.4 |R|; the measured largest error is about 2^-73.
+// Total below 2^-67.2 |R|; the measured largest error is about 2^-75.
 template <class L>
 inline void LogApprox(typename L::D x, typename L::D& h, typename L::D& l) {
     using D = typename L::D;
@@ -134,13 +135,13 @@ inline void LogApprox(typename L::D x, typename L::D& h, typename L::D& l) {
     const D squareTail = ((zHi + zHi) + zLo) * zLo;
     const D square = squareHead + squareTail;
 
-    D q = D(0x1.c71c71c71c71cp-4);              //  1/9
-    q = D(-0x1p-3) + z * q;                      // -1/8
-    q = D(0x1.2492492492492p-3) + z * q;        //  1/7
-    q = D(-0x1.5555555555555p-3) + z * q;       // -1/6
-    q = D(0x1.999999999999ap-3) + z * q;        //  1/5
-    q = D(-0x1p-2) + z * q;                      // -1/4
-    q = D(0x1.5555555555555p-2) + z * q;        //  1/3
+    // q = 1/3 - z/4 + z^2/5 - z^3/6 + z^4/7 - z^5/8 + z^6/9, in Estrin's
+    // order (pairs, then powers of z^2) for a short dependency chain.
+    const D zz = z * z;
+    const D q01 = D(0x1.5555555555555p-2) + z * D(-0x1p-2);        // 1/3 - z/4
+    const D q23 = D(0x1.999999999999ap-3) + z * D(-0x1.5555555555555p-3);  // 1/5 - z/6
+    const D q45 = D(0x1.2492492492492p-3) + z * D(-0x1p-3);        // 1/7 - z/8
+    const D q = (q01 + zz * q23) + (zz * zz) * (q45 + zz * D(0x1.c71c71c71c71cp-4));  // + z^6/9
     const D cubic = (square * z) * q;
 
     // log1p(z) = a + low: z - squareHead/2 exactly, then the small terms.
@@ -172,15 +173,17 @@ inline void LogApprox(typename L::D x, typename L::D& h, typename L::D& l) {
 //  - r: n * tail rounds by 2^-53 of |n * tail| < 2^-25.7 and tail is within
 //    2^-97 of ln2/256 - head, times |n| < 2^18.1: r is off by < 2^-78.8;
 //  - truncation: |r|^7/5040 < 2^-78.6;
-//  - q < 2^-20.06; p's last addition rounds by 2^-54 (p ~ 1/2), the four
-//    other operations by 2^-53 each: 2^-50.6 of q, i.e. 2^-70.7;
+//  - q < 2^-20.06; p ~ 1/2 is within 2^-52 of its value (its two additions
+//    near 1/2 round by 2^-54 each, the rest is damped by |r| < 2^-9.5), the
+//    four operations forming q round by 2^-53 each: 2^-50.4 of q, i.e.
+//    2^-70.5;
 //  - whole is within 2^-53 of 2^(j/256) and whole * q rounds by 2^-73:
 //    2^-72 together;
 //  - head + tail is within 2^-79 of 2^(j/256); head * rHi and head * rLo
 //    are exact, FastTwoSum(head, .) too;
 //  - low's first three additions act on values below 2^-25: 3 * 2^-79;
 //    the last one on a value below 2^-18.9: 2^-72.
-// Total below 2^-69.5; the measured largest error is about 2^-71.
+// Total below 2^-69.4; the measured largest error is about 2^-71.
 template <class L>
 inline void ExpApprox(typename L::D x, typename L::D& h, typename L::D& l, typename L::U& bits) {
     using D = typename L::D;
@@ -194,11 +197,11 @@ inline void ExpApprox(typename L::D x, typename L::D& h, typename L::D& l, typen
     D rh, rl;
     TwoSum(reduced, -(n * D(kExpStepTail)), rh, rl);
 
-    D p = D(0x1.6c16c16c16c17p-10);              // 1/720
-    p = D(0x1.1111111111111p-7) + rh * p;         // 1/120
-    p = D(0x1.5555555555555p-5) + rh * p;         // 1/24
-    p = D(0x1.5555555555555p-3) + rh * p;         // 1/6
-    p = D(0.5) + rh * p;                          // 1/2
+    // p = 1/2 + r/6 + r^2/24 + r^3/120 + r^4/720, in Estrin's order.
+    const D rr = rh * rh;
+    const D p = (D(0.5) + rh * D(0x1.5555555555555p-3)) +
+                rr * ((D(0x1.5555555555555p-5) + rh * D(0x1.1111111111111p-7)) +
+                      rr * D(0x1.6c16c16c16c17p-10));
     const D q = rl + rh * (rl + rh * p);
 
     D head, tail, whole;

@@ -51,6 +51,18 @@ struct Avx2Lanes {
     using U = Avx2U;
     using M = Avx2D;
     static D Load(const double* p) { return D(_mm256_loadu_pd(p)); }
+    static void Store(double* p, D x) { _mm256_storeu_pd(p, x.v); }
+    // The first `lanes` (1 to 3) elements; the other lanes read as 0 and are
+    // neither read nor written in memory.
+    static __m256i FirstLanes(int lanes) {
+        return _mm256_cmpgt_epi64(_mm256_set1_epi64x(lanes), _mm256_set_epi64x(3, 2, 1, 0));
+    }
+    static D LoadFirst(const double* p, int lanes) {
+        return D(_mm256_maskload_pd(p, FirstLanes(lanes)));
+    }
+    static void StoreFirst(double* p, D x, int lanes) {
+        _mm256_maskstore_pd(p, FirstLanes(lanes), x.v);
+    }
     static constexpr int kWidth = 4;
 };
 
@@ -89,7 +101,6 @@ inline void GatherExpRow(Avx2U index, Avx2D& head, Avx2D& tail, Avx2D& whole) {
               &kExpRows[j[3]].head, head.v, tail.v, whole.v, unused);
 }
 
-inline void Store(double* p, Avx2D x) { _mm256_storeu_pd(p, x.v); }
 inline Avx2D LessEqual(Avx2D a, Avx2D b) { return Avx2D(_mm256_cmp_pd(a.v, b.v, _CMP_LE_OQ)); }
 inline Avx2D And(Avx2D a, Avx2D b) { return Avx2D(_mm256_and_pd(a.v, b.v)); }
 inline Avx2D Or(Avx2D a, Avx2D b) { return Avx2D(_mm256_or_pd(a.v, b.v)); }

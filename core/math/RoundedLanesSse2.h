@@ -52,6 +52,10 @@ struct Sse2Lanes {
     using U = Sse2U;
     using M = Sse2D;
     static D Load(const double* p) { return D(_mm_loadu_pd(p)); }
+    static void Store(double* p, D x) { _mm_storeu_pd(p, x.v); }
+    // The first `lanes` (here 1) elements; the other lane reads as 0.
+    static D LoadFirst(const double* p, int) { return D(_mm_load_sd(p)); }
+    static void StoreFirst(double* p, D x, int) { _mm_store_sd(p, x.v); }
     static constexpr int kWidth = 2;
 };
 
@@ -88,7 +92,6 @@ inline void GatherExpRow(Sse2U index, Sse2D& head, Sse2D& tail, Sse2D& whole) {
     whole = Sse2D(_mm_unpacklo_pd(a23, b23));
 }
 
-inline void Store(double* p, Sse2D x) { _mm_storeu_pd(p, x.v); }
 // Lane masks (all ones or all zeros) and their combinations.
 inline Sse2D LessEqual(Sse2D a, Sse2D b) { return Sse2D(_mm_cmple_pd(a.v, b.v)); }
 inline Sse2D And(Sse2D a, Sse2D b) { return Sse2D(_mm_and_pd(a.v, b.v)); }

@@ -25,12 +25,19 @@ void ExpCorrectlyRoundedBlock(const double* in, double* out, std::int64_t count)
 void LogCorrectlyRoundedBlock(const double* in, double* out, std::int64_t count);
 
 // The vector paths, for tests and benchmarks that compare them.
-enum class RoundedMathPath { Scalar, Sse2, Avx2 };
+enum class RoundedMathPath { Scalar, Sse2, Avx2, Avx512 };
 bool RoundedMathPathAvailable(RoundedMathPath path);
 RoundedMathPath RoundedMathFastestPath();
 void ExpCorrectlyRoundedBlockWith(RoundedMathPath path, const double* in, double* out,
                                   std::int64_t count);
 void LogCorrectlyRoundedBlockWith(RoundedMathPath path, const double* in, double* out,
                                   std::int64_t count);
+
+// For benchmarks that measure what the correctly rounded functions gain:
+// while on, the two block functions above call the C library's exp and log,
+// one value at a time, as the update did before (exp skipped at and below
+// the underflow threshold). Those are not correctly rounded, so results then
+// differ in the last bits. Not for use outside benchmarks; not thread-safe.
+void UseCLibraryInBlocksForComparison(bool on);
 
 }  // namespace corvane

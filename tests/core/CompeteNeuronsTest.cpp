@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "ModelConstants.h"
+#include "RoundedMath.h"
 #include "TestModel.h"
 
 namespace corvane::test {
@@ -22,7 +23,7 @@ TEST(CompeteNeurons, OneNeuronOnTheColourGivesTheUnitDensity) {
     t.frame = {10, 20, 30};
     t.owned.Pi[0] = 0.5;
     CompeteNeurons(t.View(), t.Sizes(), t.Frame());
-    const double g = std::exp(-2.756815599614018);
+    const double g = ExpCorrectlyRounded(-2.756815599614018);
     const double f = 0.5 * 6.030862941101084e-8;
     EXPECT_EQ(t.owned.imMask[0], f / (g * 0.5 + f));
     EXPECT_LT(t.owned.imMask[0], 1e-6);
@@ -95,8 +96,8 @@ TEST(CompeteNeurons, VarianceFloorIsAddedForScoringAndRemovedAfter) {
     EXPECT_EQ(t.owned.Sigma2[0], 0.0);
     EXPECT_EQ(t.owned.Sigma2[1], (0.1 + 4.0) - 4.0);
     EXPECT_NE(t.owned.Sigma2[1], 0.1);
-    const double g0 = std::exp(-2.756815599614018 - 1.5 * std::log(4.0));
-    const double g1 = std::exp(-2.756815599614018 - 1.5 * std::log(0.1 + 4.0));
+    const double g0 = ExpCorrectlyRounded(-2.756815599614018 - 1.5 * LogCorrectlyRounded(4.0));
+    const double g1 = ExpCorrectlyRounded(-2.756815599614018 - 1.5 * LogCorrectlyRounded(0.1 + 4.0));
     const double f = 0.5 * UniformForegroundDensity;
     EXPECT_EQ(t.owned.imMask[0], f / ((g0 + g1) / 2 * 0.5 + f));
 }

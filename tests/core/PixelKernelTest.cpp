@@ -11,6 +11,7 @@
 
 #include "NeighborOffsets.h"
 #include "PixelKernel.h"
+#include "RoundedMath.h"
 
 namespace corvane::test {
 namespace {
@@ -42,7 +43,7 @@ kernel::PixelScore LiteralScore(double x0, double x1, double x2, double prior,
                           (means[j * 3 + 1] - x1) * (means[j * 3 + 1] - x1) +
                           (means[j * 3 + 2] - x2) * (means[j * 3 + 2] - x2);
         variances[j] = s - minimumVariance;
-        const double g = std::exp((-2.756815599614018 - 1.5 * std::log(s)) - (0.5 * d2) / s);
+        const double g = ExpCorrectlyRounded((-2.756815599614018 - 1.5 * LogCorrectlyRounded(s)) - (0.5 * d2) / s);
         sum = sum + g;
         if (g > best) {
             best = g;

@@ -55,7 +55,8 @@ void Check(bool isExp, const std::vector<double>& args, Tally& tally, std::size_
             }
         }
     }
-    for (corvane::RoundedMathPath path : {corvane::RoundedMathPath::Sse2, corvane::RoundedMathPath::Avx2}) {
+    for (corvane::RoundedMathPath path : {corvane::RoundedMathPath::Sse2, corvane::RoundedMathPath::Avx2,
+                                          corvane::RoundedMathPath::Avx512}) {
         if (!corvane::RoundedMathPathAvailable(path)) continue;
         for (std::size_t i = 0; i < args.size(); i += 9) {  // the model's block of 9 neurons
             const std::int64_t n = static_cast<std::int64_t>(std::min<std::size_t>(9, args.size() - i));

@@ -50,7 +50,8 @@ std::string CheckAll(const std::vector<double>& args, bool isExp) {
         }
     }
     for (RoundedMathPath path :
-         {RoundedMathPath::Scalar, RoundedMathPath::Sse2, RoundedMathPath::Avx2}) {
+         {RoundedMathPath::Scalar, RoundedMathPath::Sse2, RoundedMathPath::Avx2,
+          RoundedMathPath::Avx512}) {
         if (!RoundedMathPathAvailable(path)) continue;
         std::vector<double> out(args.size(), -1.0);
         // Blocks of the model's sizes, up to 16, so every tail length occurs.
@@ -146,7 +147,8 @@ TEST(RoundedMath, SpecialValuesAreTheCLibrarys) {
                                           std::nextafter(largestZero, 0.0), 3.5, -3.5, 710.0,
                                           -708.0, -745.0, 709.5};
     for (bool isExp : {true, false}) {
-        for (RoundedMathPath path : {RoundedMathPath::Sse2, RoundedMathPath::Avx2}) {
+        for (RoundedMathPath path :
+             {RoundedMathPath::Sse2, RoundedMathPath::Avx2, RoundedMathPath::Avx512}) {
             if (!RoundedMathPathAvailable(path)) continue;
             std::vector<double> out(specials.size());
             (isExp ? ExpCorrectlyRoundedBlockWith : LogCorrectlyRoundedBlockWith)(
@@ -320,7 +322,8 @@ TEST(RoundedMath, RandomArgumentsMatchMpfr) {
 // The block functions take in == out, and write nothing past count.
 TEST(RoundedMath, BlocksWorkInPlaceAndStayInBounds) {
     for (RoundedMathPath path :
-         {RoundedMathPath::Scalar, RoundedMathPath::Sse2, RoundedMathPath::Avx2}) {
+         {RoundedMathPath::Scalar, RoundedMathPath::Sse2, RoundedMathPath::Avx2,
+          RoundedMathPath::Avx512}) {
         if (!RoundedMathPathAvailable(path)) continue;
         for (std::int64_t n = 0; n <= 17; ++n) {
             std::vector<double> values(n + 2, 7.0), expected(n);

@@ -39,6 +39,7 @@
 #include <utility>
 #include <vector>
 
+#include "FrameStream.h"
 #include "ModelSetup.h"
 #include "ParameterTable.h"
 #include "SyntheticScene.h"
@@ -243,6 +244,57 @@ bool WriteSetupCase(const std::string& path, const ModelParameters& parameters, 
     return out.ok();
 }
 
+// A video segmented frame by frame as the corvane command does it
+// (PrepareFrame, the frame's matrix, UpdateModel, ThresholdMask): the
+// parameters, "H", "W", "T", "frames", and after each frame t the mask as
+// "mask<t>" (0 or 255 per pixel) and the model as "after<t>_<Field>". The
+// frames: a square crossing a noisy background, with a band of pixels that
+// flicker between two colours and a shaking edge.
+bool WriteStreamCase(const std::string& path, const ModelParameters& parameters, int H, int W,
+                     int T, Random& rng) {
+    const std::size_t N = std::size_t(H) * W;
+    std::vector<double> frames(3 * N * std::size_t(T));
+    for (int t = 0; t < T; ++t) {
+        double* frame = frames.data() + 3 * N * t;
+        const int shake = int(rng.Uniform(0, 3));
+        for (std::size_t p = 0; p < N; ++p) {
+            const int r = int(p % std::size_t(H)), c = int(p / std::size_t(H));
+            for (int ch = 0; ch < 3; ++ch) {
+                double v = 90 + 20 * ch + rng.Uniform(-4, 4);
+                if (r == 1) v = rng.Uniform(0, 1) < 0.5 ? 30 + 10 * ch : 200 - 20 * ch;  // flicker
+                if (c >= W - 3 + shake - 1) v = 230;                                   // shaking edge
+                if (r >= 3 && r < 6 && c >= t && c < t + 3) v = 20 + 50 * ch;          // the square
+                frame[ch * N + p] = v;
+            }
+        }
+    }
+    RecordFile out(path);
+    for (const corvane::ParameterInfo& info : corvane::ParameterTable())
+        out.Put(std::string("param_") + info.name, corvane::GetParameter(parameters, info));
+    out.Put("H", double(H));
+    out.Put("W", double(W));
+    out.Put("T", double(T));
+    out.Put("frames", frames);
+    corvane::StreamState state;
+    OwnedModel model;
+    std::vector<std::uint8_t> bytes(N);
+    for (int t = 1; t <= T; ++t) {
+        const double* frame = frames.data() + 3 * N * (t - 1);
+        corvane::PrepareFrame(parameters, state, model, frame, H, W);
+        const std::vector<double> matrix = corvane::NeighborhoodMatrixForFrame(parameters, t);
+        if (!corvane::UpdateModel(model.View(),
+                                  corvane::FrameImage{frame, static_cast<std::int64_t>(3 * N)},
+                                  corvane::NeighborhoodMatrix{matrix.data(),
+                                                              static_cast<std::int64_t>(matrix.size())},
+                                  corvane::StandardAllocator()))
+            return false;
+        corvane::ThresholdMask(parameters, model.imMask.data(), H, W, bytes.data());
+        out.Put("mask" + std::to_string(t), std::vector<double>(bytes.begin(), bytes.end()));
+        out.PutModel("after" + std::to_string(t) + "_", model.View());
+    }
+    return out.ok();
+}
+
 // The values next to `value`: below and above (the neighbouring doubles, or
 // the neighbouring whole numbers).
 std::vector<double> Around(const corvane::ParameterInfo& info, double value) {
@@ -425,5 +477,22 @@ int main(int argc, char** argv) {
     ok = WriteSetupCase(folder + "/setup_single.bin", single, false, 3, 3, 3, false, rng) && ok;
     ok = WriteSetupCase(folder + "/setup_wide.bin", wide, false, 2, 2, 2, false, rng) && ok;
     ok = WriteSetupCase(folder + "/setup_even.bin", even, false, 17, 23, 10, true, rng) && ok;
+
+    // Streams: the defaults past the start; a short start with a band that
+    // binds at both ends and fast flicker tracking; flicker tracking off.
+    ModelParameters banded = changed;
+    banded.initialFrames = 3;
+    banded.stepSize = 0.3;
+    banded.initialPrior = 0.5;
+    banded.priorFloor = 0.04;
+    banded.priorCeiling = 0.3;
+    banded.flickerStep = 0.4;
+    banded.flickerCapFactor = 20;
+    ModelParameters steady;
+    steady.flickerStep = 0;
+    steady.initialFrames = 2;
+    ok = WriteStreamCase(folder + "/stream_defaults.bin", ModelParameters(), 9, 12, 14, rng) && ok;
+    ok = WriteStreamCase(folder + "/stream_banded.bin", banded, 8, 10, 9, rng) && ok;
+    ok = WriteStreamCase(folder + "/stream_steady.bin", steady, 7, 9, 5, rng) && ok;
     return ok ? 0 : 1;
 }

@@ -4,9 +4,11 @@
 //
 //   corvane_make_wine_cases OUTPUT
 //
-// Two kinds of case:
+// Every value of every case must come back bit for bit: the core computes
+// exp and log itself, correctly rounded, on every platform. Two kinds of case:
 //  - exact: built so that no value the update stores depends on the last bits
-//    of exp or log. The prior is 0 or 1 everywhere, so the raw foreground
+//    of exp or log (these cases predate the core's own exp and log, and
+//    still isolate the plain IEEE arithmetic). The prior is 0 or 1 everywhere, so the raw foreground
 //    probability is 0 / (mean + 0) = 0 or f / (0 + f) = 1 whatever the
 //    densities are; with StepSize 0 the prior stays 0 or 1 frame after frame.
 //    The densities then only choose the winner, and the neurons are set far
@@ -14,8 +16,7 @@
 //    correlations through sqrt, adaptation) is IEEE arithmetic that must give
 //    the same bits on every x86 target built with SSE2 and no contraction.
 //  - video: a synthetic scene over many frames, where every stored value
-//    passes through exp and log (Windows' C runtime may round those
-//    differently in the last bit); the driver compares within a tolerance.
+//    passes through exp and log.
 #include <cstdint>
 #include <cstdio>
 #include <vector>
@@ -159,7 +160,7 @@ bool MakeVideoCase(Case& c, std::int32_t H, std::int32_t W, std::uint32_t frameC
     corvane::OwnedModel m = corvane::BuildInitialModel(parameters, frame.data(), H, W);
     std::vector<std::vector<double>> frames(frameCount);
     for (std::uint32_t t = 0; t < frameCount; ++t) scene.Render(static_cast<std::int32_t>(t), frames[t], nullptr);
-    c.exact = false;
+    c.exact = true;
     return Finish(c, m, frames, corvane::BuildNeighborhoodMatrix(parameters));
 }
 

@@ -1,0 +1,106 @@
+// Eight lanes in AVX-512 registers: the instance of RoundedFastPath.h for the
+// AVX-512 block path. Only for a source file compiled with -mavx512f. GCC
+// enables FMA along with AVX-512F; -ffp-contract=off (every target) keeps it
+// from fusing anything, so every operation is the IEEE operation of the
+// scalar lane.
+#pragma once
+
+#include <immintrin.h>
+
+#include <cstdint>
+
+#include "RoundedTables.inc"
+
+namespace corvane {
+namespace rounded {
+namespace {
+
+struct Avx512D {
+    __m512d v;
+    Avx512D() = default;
+    explicit Avx512D(double c) : v(_mm512_set1_pd(c)) {}
+    explicit Avx512D(__m512d x) : v(x) {}
+};
+struct Avx512U {
+    __m512i v;
+    Avx512U() = default;
+    explicit Avx512U(std::uint64_t c) : v(_mm512_set1_epi64(static_cast<long long>(c))) {}
+    explicit Avx512U(__m512i x) : v(x) {}
+};
+struct Avx512M {
+    __mmask8 k;
+};
+
+inline Avx512D operator+(Avx512D a, Avx512D b) { return Avx512D(_mm512_add_pd(a.v, b.v)); }
+inline Avx512D operator-(Avx512D a, Avx512D b) { return Avx512D(_mm512_sub_pd(a.v, b.v)); }
+inline Avx512D operator*(Avx512D a, Avx512D b) { return Avx512D(_mm512_mul_pd(a.v, b.v)); }
+inline Avx512D operator-(Avx512D a) {
+    return Avx512D(_mm512_castsi512_pd(
+        _mm512_xor_si512(_mm512_castpd_si512(a.v), _mm512_set1_epi64(static_cast<long long>(0x8000000000000000ULL)))));
+}
+inline Avx512U operator&(Avx512U a, Avx512U b) { return Avx512U(_mm512_and_si512(a.v, b.v)); }
+inline Avx512U operator|(Avx512U a, Avx512U b) { return Avx512U(_mm512_or_si512(a.v, b.v)); }
+inline Avx512U operator+(Avx512U a, Avx512U b) { return Avx512U(_mm512_add_epi64(a.v, b.v)); }
+
+inline Avx512U AsBits(Avx512D x) { return Avx512U(_mm512_castpd_si512(x.v)); }
+inline Avx512D AsDouble(Avx512U u) { return Avx512D(_mm512_castsi512_pd(u.v)); }
+template <int n>
+inline Avx512U ShiftRight(Avx512U u) {
+    return Avx512U(_mm512_srli_epi64(u.v, n));
+}
+template <int n>
+inline Avx512U ShiftLeft(Avx512U u) {
+    return Avx512U(_mm512_slli_epi64(u.v, n));
+}
+inline Avx512M Equal(Avx512D a, Avx512D b) { return {_mm512_cmp_pd_mask(a.v, b.v, _CMP_EQ_OQ)}; }
+
+struct Avx512Lanes {
+    using D = Avx512D;
+    using U = Avx512U;
+    using M = Avx512M;
+    static D Load(const double* p) { return D(_mm512_loadu_pd(p)); }
+    static void Store(double* p, D x) { _mm512_storeu_pd(p, x.v); }
+    // The first `lanes` (1 to 7) elements; the other lanes read as 0 and are
+    // neither read nor written in memory.
+    static D LoadFirst(const double* p, int lanes) {
+        return D(_mm512_maskz_loadu_pd(static_cast<__mmask8>((1u << lanes) - 1), p));
+    }
+    static void StoreFirst(double* p, D x, int lanes) {
+        _mm512_mask_storeu_pd(p, static_cast<__mmask8>((1u << lanes) - 1), x.v);
+    }
+    static constexpr int kWidth = 8;
+};
+
+// Column `field` of the table rows `row` (rows of four doubles).
+inline __m512d GatherColumn(const double* table, Avx512U row, int field) {
+    const __m512i index = _mm512_add_epi64(_mm512_slli_epi64(row.v, 2), _mm512_set1_epi64(field));
+    return _mm512_i64gather_pd(index, table, 8);
+}
+
+inline void GatherLogRow(Avx512U row, Avx512D& reciprocal, Avx512D& carry, Avx512D& head,
+                         Avx512D& tail) {
+    const double* table = &kLogRows[0].reciprocal;
+    reciprocal = Avx512D(GatherColumn(table, row, 0));
+    carry = Avx512D(GatherColumn(table, row, 1));
+    head = Avx512D(GatherColumn(table, row, 2));
+    tail = Avx512D(GatherColumn(table, row, 3));
+}
+
+inline void GatherExpRow(Avx512U row, Avx512D& head, Avx512D& tail, Avx512D& whole) {
+    const double* table = &kExpRows[0].head;
+    head = Avx512D(GatherColumn(table, row, 0));
+    tail = Avx512D(GatherColumn(table, row, 1));
+    whole = Avx512D(GatherColumn(table, row, 2));
+}
+
+inline Avx512M LessEqual(Avx512D a, Avx512D b) { return {_mm512_cmp_pd_mask(a.v, b.v, _CMP_LE_OQ)}; }
+inline Avx512M And(Avx512M a, Avx512M b) { return {static_cast<__mmask8>(a.k & b.k)}; }
+inline Avx512M Or(Avx512M a, Avx512M b) { return {static_cast<__mmask8>(a.k | b.k)}; }
+inline Avx512D Select(Avx512M mask, Avx512D a, Avx512D b) {
+    return Avx512D(_mm512_mask_blend_pd(mask.k, b.v, a.v));
+}
+inline int LaneBits(Avx512M mask) { return mask.k; }
+
+}  // namespace
+}  // namespace rounded
+}  // namespace corvane

@@ -1,0 +1,196 @@
+// What a host does between frames: the prior band keeps a long quiet scene
+// able to see an object, the flicker variance follows the background's own
+// change but not passing objects and raises the cap only there, and the start
+// reads nothing ahead.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+#include "FrameStream.h"
+#include "ModelSetup.h"
+#include "UpdateModel.h"
+
+namespace corvane {
+namespace {
+
+// A cheap, portable noise source: splitmix64, four bytes summed to an
+// approximately normal value of unit spread.
+struct Noise {
+    std::uint64_t state;
+    double Next() {
+        std::uint64_t z = (state += 0x9E3779B97F4A7C15ULL);
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+        z ^= z >> 31;
+        return (double((z & 0xFF) + ((z >> 8) & 0xFF) + ((z >> 16) & 0xFF) + ((z >> 24) & 0xFF)) -
+                510.0) / 147.8;
+    }
+};
+
+// Runs `quiet` frames of a still H x W wall (colour 100, 110, 120) with sensor
+// noise of 2.5 per channel, then one frame with a 6 x 6 square 40 colour units
+// brighter (23 per channel) in the middle; returns the fraction of the
+// square's pixels in the mask of that frame and counts the mask's pixels
+// more than one pixel away from it (the smoothing blurs the square's rim).
+double FoundAfterQuiet(const ModelParameters& parameters, std::int64_t quiet,
+                       std::int64_t* falsePixels) {
+    const std::int32_t H = 16, W = 20;
+    const std::int64_t N = std::int64_t(H) * W;
+    Noise noise{7};
+    StreamState state;
+    OwnedModel model;
+    std::vector<double> frame(3 * N);
+    std::vector<std::uint8_t> mask(N);
+    for (std::int64_t t = 1; t <= quiet + 1; ++t) {
+        for (std::int64_t p = 0; p < N; ++p) {
+            const std::int64_t r = p % H, c = p / H;
+            const bool object = t == quiet + 1 && r >= 5 && r < 11 && c >= 7 && c < 13;
+            for (int ch = 0; ch < 3; ++ch)
+                frame[ch * N + p] = std::round(100 + 10 * ch + (object ? 23 : 0) + 2.5 * noise.Next());
+        }
+        PrepareFrame(parameters, state, model, frame.data(), H, W);
+        const std::vector<double> matrix = NeighborhoodMatrixForFrame(parameters, t);
+        EXPECT_TRUE(UpdateModel(model.View(), FrameImage{frame.data(), 3 * N},
+                                NeighborhoodMatrix{matrix.data(), std::int64_t(matrix.size())},
+                                StandardAllocator()));
+    }
+    ThresholdMask(parameters, model.imMask.data(), H, W, mask.data());
+    std::int64_t found = 0;
+    *falsePixels = 0;
+    for (std::int64_t p = 0; p < N; ++p) {
+        const std::int64_t r = p % H, c = p / H;
+        const bool object = r >= 5 && r < 11 && c >= 7 && c < 13;
+        if (object && mask[p]) ++found;
+        const bool near = r >= 4 && r < 12 && c >= 6 && c < 14;
+        if (!near && mask[p]) ++*falsePixels;
+    }
+    return double(found) / 36.0;
+}
+
+// After ten thousand quiet frames (about six minutes at 30 fps) an object is
+// found as after a few hundred. Without the band the prior shrinks until the same object is
+// invisible: the test would fail with priorFloor = 0.
+TEST(PriorBandTest, AnObjectIsFoundAfterALongQuietAsAfterAShortOne) {
+    const ModelParameters parameters;
+    std::int64_t falseShort = 0, falseLong = 0, falseUnbanded = 0;
+    const double afterShort = FoundAfterQuiet(parameters, 300, &falseShort);
+    const double afterLong = FoundAfterQuiet(parameters, 10000, &falseLong);
+    EXPECT_GE(afterShort, 0.9);
+    EXPECT_GE(afterLong, 0.9) << "the object is still seen after 10,000 quiet frames";
+    EXPECT_EQ(falseShort, 0);
+    EXPECT_EQ(falseLong, 0) << "and the noise is still background";
+
+    ModelParameters unbanded = parameters;
+    unbanded.priorFloor = 0;
+    EXPECT_LT(FoundAfterQuiet(unbanded, 10000, &falseUnbanded), 0.5)
+        << "without a floor the prior shrinks until the object is lost";
+}
+
+TEST(PriorBandTest, PriorsOutsideTheBandAreMovedToItsEdgesAndNaNIsLeft) {
+    ModelParameters parameters;
+    parameters.priorFloor = 0.01;
+    parameters.priorCeiling = 0.9;
+    OwnedModel model;
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    model.Pi = {0.0, 1e-300, 0.01, 0.5, 0.9, 1.0, nan, -1.0};
+    KeepPriorInBand(parameters, model);
+    EXPECT_EQ(model.Pi[0], 0.01);
+    EXPECT_EQ(model.Pi[1], 0.01);
+    EXPECT_EQ(model.Pi[2], 0.01);
+    EXPECT_EQ(model.Pi[3], 0.5);
+    EXPECT_EQ(model.Pi[4], 0.9);
+    EXPECT_EQ(model.Pi[5], 0.9) << "a prior of 1 would make the pixel foreground for good";
+    EXPECT_TRUE(std::isnan(model.Pi[6]));
+    EXPECT_EQ(model.Pi[7], 0.01);
+}
+
+// One pixel: the flicker variance after a run of frame-to-frame changes, each
+// given as the squared change per channel.
+struct FlickerPixel {
+    ModelParameters parameters;
+    OwnedModel model;
+    std::vector<double> flicker{10.0}, startCap{100.0};
+    std::vector<double> previous{0, 0, 0}, frame{0, 0, 0};
+
+    FlickerPixel() {
+        model.Sigma2 = {10, 950};
+        model.MaximumVariance = {100};
+    }
+    void Change(double squared) {
+        const double d = std::sqrt(squared);
+        for (int ch = 0; ch < 3; ++ch) frame[ch] = previous[ch] + (frame[0] >= 128 ? -d : d);
+        TrackFlicker(parameters, frame.data(), previous.data(), startCap, flicker, model);
+        previous = frame;
+    }
+};
+
+TEST(FlickerTest, FollowsTheBackgroundsOwnChangeNotPassingObjects) {
+    // A steady pixel with camera noise: small changes (well within
+    // minimumVariance); then a car passes for 20 frames (large changes at its
+    // edges and on its body) and the pixel is steady again.
+    FlickerPixel steady;
+    for (int t = 0; t < 400; ++t) steady.Change(t % 3 == 0 ? 16.0 : 4.0);
+    EXPECT_GE(steady.flicker[0], 4.0 / 1.06) << "the median of the changes";
+    EXPECT_LE(steady.flicker[0], 4.0 * 1.06);
+    EXPECT_EQ(steady.model.MaximumVariance[0], 100.0) << "camera noise keeps the start cap";
+    const double before = steady.flicker[0];
+    for (int t = 0; t < 20; ++t) steady.Change(3000.0);
+    for (int t = 0; t < 60; ++t) steady.Change(t % 3 == 0 ? 16.0 : 4.0);
+    EXPECT_LE(steady.flicker[0], 1.2 * before) << "a passing car leaves the flicker as it was";
+    EXPECT_EQ(steady.model.MaximumVariance[0], 100.0);
+
+    // Leaves: large changes in most frames. The flicker variance climbs to
+    // them and the cap rises with it, up to the limit.
+    FlickerPixel leaves;
+    leaves.parameters.flickerCapFactor = 0.5;
+    for (int t = 0; t < 300; ++t) leaves.Change(t % 3 == 0 ? 9.0 : 1200.0);
+    EXPECT_GT(leaves.flicker[0], 1200.0 / 1.06);
+    EXPECT_LT(leaves.flicker[0], 1200.0 * 1.06);
+    EXPECT_EQ(leaves.model.MaximumVariance[0],
+              0.5 * (leaves.flicker[0] - leaves.parameters.minimumVariance));
+    leaves.parameters.flickerCapFactor = 8;
+    leaves.Change(1200.0);
+    EXPECT_EQ(leaves.model.MaximumVariance[0], leaves.parameters.maximumVarianceLimit);
+    EXPECT_EQ(leaves.model.Sigma2[0], 10.0) << "the variances themselves are the update's";
+}
+
+TEST(FlickerTest, NaNChangesCountAsNoRise) {
+    FlickerPixel pixel;
+    pixel.frame = {std::numeric_limits<double>::quiet_NaN(), 0, 0};
+    TrackFlicker(pixel.parameters, pixel.frame.data(), pixel.previous.data(), pixel.startCap,
+                 pixel.flicker, pixel.model);
+    EXPECT_EQ(pixel.flicker[0], 10.0 / 1.05);
+    EXPECT_EQ(pixel.model.MaximumVariance[0], 100.0);
+}
+
+// The start takes the frames as they come: after frame t <= initialFrames the
+// frames kept are exactly 1..t, and none after the start.
+TEST(StreamStartTest, KeepsTheFramesOfTheStartAndNoMore) {
+    ModelParameters parameters;
+    parameters.initialFrames = 3;
+    const std::int32_t H = 2, W = 3;
+    StreamState state;
+    OwnedModel model;
+    std::vector<double> frame(3 * H * W);
+    for (int t = 1; t <= 5; ++t) {
+        for (std::size_t i = 0; i < frame.size(); ++i) frame[i] = 10.0 * t + double(i);
+        EXPECT_EQ(PrepareFrame(parameters, state, model, frame.data(), H, W), t);
+        EXPECT_EQ(state.leadingFrames.size(), t < 3 ? std::size_t(t) : 0u) << "frame " << t;
+        if (t <= 3) {
+            EXPECT_EQ(model.CurrentFrame, t - 1);
+            // Neurons around the median of frames 1..t, channel 0 of pixel 0:
+            // 10 * median(1..t).
+            const double median = t == 2 ? 15.0 : 10.0 * ((t + 1) / 2);
+            const std::int64_t K = 9;
+            EXPECT_EQ(model.Mu[(0 * K + (K - 1) / 2) * 3 + 0], median) << "frame " << t;
+        }
+        model.CurrentFrame += 1;  // as the update would
+    }
+    EXPECT_EQ(state.frameNumber, 5);
+}
+
+}  // namespace
+}  // namespace corvane

@@ -1,0 +1,291 @@
+// corvane-quality: runs Corvane, OpenCV's MOG2 and KNN side by side on the
+// highway sequence, its generated proxies and the long quiet scene, and prints
+// one table (sequence, method, precision, recall, F-measure, milliseconds per
+// frame) with a grouped bar chart of the F-measures.
+//
+//   corvane-quality --highway DIR [--quick] [--only a,b] [--chart F.png]
+//                   [--csv F.csv] [--sheets DIR] [--variant NAME:key=value,...]
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iomanip>
+#include <iostream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <opencv2/imgcodecs.hpp>
+
+#include "FrameSource.h"
+#include "ParameterTable.h"
+#include "Pictures.h"
+#include "QualityChart.h"
+#include "Scoring.h"
+#include "Segmenter.h"
+#include "Sequences.h"
+
+namespace fs = std::filesystem;
+using namespace corvane;
+using namespace corvane::tools;
+using namespace corvane::tools::quality;
+
+namespace {
+
+struct Contender {
+    std::string label;
+    Method method = Method::Corvane;
+    ModelParameters parameters;
+};
+
+// key=value settings of a Corvane variant: each key is a command option
+// without its dashes (threshold=0.3, flicker-cap=4), checked by the parameter
+// table as the command checks it.
+bool SetVariantParameter(ModelParameters& p, const std::string& key, const std::string& text,
+                         std::string* error) {
+    const ParameterInfo* info = FindParameterByOption("--" + key);
+    char* end = nullptr;
+    const double v = std::strtod(text.c_str(), &end);
+    if (info == nullptr || text.empty() || end != text.c_str() + text.size()) {
+        *error = "unknown option or not a number: " + key + "=" + text;
+        return false;
+    }
+    const ParameterProblem problem = SetParameter(p, *info, v);
+    if (!problem.ok()) *error = problem.message;
+    return problem.ok();
+}
+
+bool ParseVariant(const std::string& text, Contender* contender, std::string* error) {
+    const std::size_t colon = text.find(':');
+    contender->label = text.substr(0, colon);
+    contender->method = Method::Corvane;
+    if (colon == std::string::npos) return true;
+    std::stringstream settings(text.substr(colon + 1));
+    std::string pair;
+    while (std::getline(settings, pair, ',')) {
+        const std::size_t eq = pair.find('=');
+        if (eq == std::string::npos) {
+            *error = "cannot use \"" + pair + "\" in --variant " + text;
+            return false;
+        }
+        if (!SetVariantParameter(contender->parameters, pair.substr(0, eq), pair.substr(eq + 1),
+                                 error))
+            return false;
+    }
+    const ParameterProblem problem = ValidateParameters(contender->parameters);
+    if (!problem.ok()) *error = problem.message;
+    return problem.ok();
+}
+
+struct Result {
+    std::string sequence, method;
+    ConfusionCounts counts;
+    double seconds = 0;
+    std::int64_t frames = 0;
+};
+
+std::string Fixed(double v, int decimals) {
+    if (!std::isfinite(v)) return "n/a";
+    std::ostringstream s;
+    s << std::fixed << std::setprecision(decimals) << v;
+    return s.str();
+}
+
+// Runs every contender on one sequence, all on the same frames in one pass.
+bool RunSequence(const Sequence& sequence, const std::vector<Contender>& contenders,
+                 const std::string& sheets, std::vector<Result>& results, std::string* error) {
+    std::vector<Segmenter> segmenters;
+    std::vector<Result> own(contenders.size());
+    for (std::size_t i = 0; i < contenders.size(); ++i) {
+        segmenters.emplace_back(contenders[i].method, contenders[i].parameters);
+        own[i].sequence = sequence.name;
+        own[i].method = contenders[i].label;
+    }
+    // The leading frames every method may start from.
+    std::int32_t leading = 1;
+    for (const auto& s : segmenters) leading = std::max(leading, s.InitialFrameCount());
+    leading = static_cast<std::int32_t>(std::min<std::int64_t>(leading, sequence.frames));
+    std::vector<cv::Mat> buffer, bufferLabels;
+    cv::Mat bgr, labels;
+    for (std::int64_t t = 1; t <= leading; ++t) {
+        if (!sequence.frame(t, bgr, labels, error)) return false;
+        buffer.push_back(bgr.clone());
+        bufferLabels.push_back(labels.clone());
+    }
+    for (auto& s : segmenters) {
+        const std::vector<cv::Mat> start(buffer.begin(), buffer.begin() + s.InitialFrameCount());
+        if (!s.Start(start, error)) return false;
+    }
+    std::vector<std::int64_t> sheetFrames;
+    for (int k = 1; k <= 4; ++k)
+        sheetFrames.push_back(sequence.firstScored +
+                              (sequence.lastScored - sequence.firstScored) * k / 4);
+    std::vector<std::vector<SheetRow>> sheetRows(contenders.size());
+    std::vector<double> frame;
+    cv::Mat mask, probability;
+    const cv::Mat noRoi;
+    for (std::int64_t t = 1; t <= sequence.frames; ++t) {
+        if (t <= leading) {
+            bgr = buffer[static_cast<std::size_t>(t - 1)];
+            labels = bufferLabels[static_cast<std::size_t>(t - 1)];
+        } else if (!sequence.frame(t, bgr, labels, error)) {
+            return false;
+        }
+        ToModelFrame(bgr, frame);
+        const bool scored = t >= sequence.firstScored && t <= sequence.lastScored;
+        const bool sheet = !sheets.empty() &&
+                           std::find(sheetFrames.begin(), sheetFrames.end(), t) != sheetFrames.end();
+        for (std::size_t i = 0; i < segmenters.size(); ++i) {
+            const auto start = std::chrono::steady_clock::now();
+            if (!segmenters[i].Process(bgr, frame, mask, sheet ? &probability : nullptr, error))
+                return false;
+            own[i].seconds +=
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            ++own[i].frames;
+            if (scored && !CountFrame(mask, labels, noRoi, own[i].counts, error)) return false;
+            if (sheet)
+                sheetRows[i].push_back(SheetRow{static_cast<long>(t), bgr.clone(),
+                                                probability.clone(), mask.clone()});
+        }
+    }
+    if (!sheets.empty()) {
+        fs::create_directories(sheets);
+        for (std::size_t i = 0; i < contenders.size(); ++i) {
+            const std::string title = contenders[i].label + " on " + sequence.name;
+            const std::string path =
+                (fs::path(sheets) / (sequence.name + "-" + contenders[i].label + ".png")).string();
+            cv::imwrite(path, ContactSheet(sheetRows[i], title));
+        }
+    }
+    results.insert(results.end(), own.begin(), own.end());
+    return true;
+}
+
+std::vector<std::string> SplitCommas(const std::string& text) {
+    std::vector<std::string> parts;
+    std::stringstream s(text);
+    std::string part;
+    while (std::getline(s, part, ',')) parts.push_back(part);
+    return parts;
+}
+
+int Usage() {
+    std::cerr << "usage: corvane-quality --highway DIR [--quick] [--only NAME,...] [--chart F.png]\n"
+                 "                       [--csv F.csv] [--sheets DIR] [--variant NAME[:key=value,...]]...\n"
+                 "                       [--no-baselines]\n";
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    SequenceOptions options;
+    std::string chartPath, csvPath, sheets, only;
+    std::vector<Contender> contenders;
+    bool baselines = true;
+    std::vector<std::string> args(argv + 1, argv + argc);
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        const bool hasValue = i + 1 < args.size();
+        if (a == "--quick") {
+            options.quick = true;
+        } else if (a == "--no-baselines") {
+            baselines = false;
+        } else if (a == "--highway" && hasValue) {
+            options.highway = args[++i];
+        } else if (a == "--chart" && hasValue) {
+            chartPath = args[++i];
+        } else if (a == "--csv" && hasValue) {
+            csvPath = args[++i];
+        } else if (a == "--sheets" && hasValue) {
+            sheets = args[++i];
+        } else if (a == "--only" && hasValue) {
+            only = args[++i];
+        } else if (a == "--variant" && hasValue) {
+            Contender c;
+            std::string error;
+            if (!ParseVariant(args[++i], &c, &error)) {
+                std::cerr << "corvane-quality: " << error << "\n";
+                return 2;
+            }
+            contenders.push_back(c);
+        } else {
+            return Usage();
+        }
+    }
+    if (contenders.empty()) contenders.push_back(Contender{"corvane", Method::Corvane, {}});
+    if (baselines) {
+        contenders.push_back(Contender{"mog2", Method::Mog2, {}});
+        contenders.push_back(Contender{"knn", Method::Knn, {}});
+    }
+    std::string skipped;
+    std::vector<Sequence> sequences = AllSequences(options, &skipped);
+    if (!skipped.empty()) std::cerr << "corvane-quality: " << skipped << "\n";
+    if (!only.empty()) {
+        const std::vector<std::string> wanted = SplitCommas(only);
+        std::vector<Sequence> kept;
+        for (const auto& s : sequences)
+            if (std::find(wanted.begin(), wanted.end(), s.name) != wanted.end()) kept.push_back(s);
+        sequences = kept;
+    }
+    if (sequences.empty()) {
+        std::cerr << "corvane-quality: no sequence to run\n";
+        return 1;
+    }
+
+    std::vector<Result> results;
+    std::cout << std::left << std::setw(16) << "sequence" << std::setw(14) << "method"
+              << std::right << std::setw(10) << "precision" << std::setw(8) << "recall"
+              << std::setw(8) << "F" << std::setw(10) << "ms/frame" << "\n";
+    for (const auto& sequence : sequences) {
+        std::string error;
+        const std::size_t before = results.size();
+        if (!RunSequence(sequence, contenders, sheets, results, &error)) {
+            std::cerr << "corvane-quality: " << sequence.name << ": " << error << "\n";
+            return 1;
+        }
+        for (std::size_t i = before; i < results.size(); ++i) {
+            const Scores s = ScoresOf(results[i].counts);
+            std::cout << std::left << std::setw(16) << results[i].sequence << std::setw(14)
+                      << results[i].method << std::right << std::setw(10) << Fixed(s.precision, 3)
+                      << std::setw(8) << Fixed(s.recall, 3) << std::setw(8) << Fixed(s.f, 3)
+                      << std::setw(10)
+                      << Fixed(1000.0 * results[i].seconds / static_cast<double>(results[i].frames), 3)
+                      << "\n"
+                      << std::flush;
+        }
+    }
+    if (!csvPath.empty()) {
+        std::ofstream csv(csvPath);
+        csv << "sequence,method,frames,tp,fp,fn,tn,precision,recall,f_measure,ms_per_frame\n";
+        for (const auto& r : results) {
+            const Scores s = ScoresOf(r.counts);
+            csv << r.sequence << "," << r.method << "," << r.counts.frames << "," << r.counts.tp
+                << "," << r.counts.fp << "," << r.counts.fn << "," << r.counts.tn << ","
+                << Fixed(s.precision, 6) << "," << Fixed(s.recall, 6) << "," << Fixed(s.f, 6)
+                << "," << Fixed(1000.0 * r.seconds / static_cast<double>(r.frames), 4) << "\n";
+        }
+        if (!csv.flush()) {
+            std::cerr << "corvane-quality: cannot write \"" << csvPath << "\"\n";
+            return 1;
+        }
+    }
+    if (!chartPath.empty()) {
+        std::vector<std::string> groups, series;
+        for (const auto& s : sequences) groups.push_back(s.name);
+        for (const auto& c : contenders) series.push_back(c.label);
+        std::vector<std::vector<double>> values(groups.size(), std::vector<double>(series.size()));
+        for (std::size_t g = 0; g < groups.size(); ++g)
+            for (std::size_t k = 0; k < series.size(); ++k)
+                values[g][k] = ScoresOf(results[g * series.size() + k].counts).f;
+        if (!cv::imwrite(chartPath, GroupedBarChart(groups, series, values,
+                                                    "F-measure per sequence, one run"))) {
+            std::cerr << "corvane-quality: cannot write \"" << chartPath << "\"\n";
+            return 1;
+        }
+        std::cout << "chart: " << chartPath << "\n";
+    }
+    return 0;
+}
