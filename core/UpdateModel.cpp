@@ -2,6 +2,7 @@
 
 #include "ModelPhases.h"
 #include "UpdateModelFused.h"
+#include "WorkerThreads.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -80,20 +81,22 @@ bool UpdateModelReference(const BackgroundModel& model, const FrameImage& frame,
 
 bool UpdateModelInto(const BackgroundModel& source, const UpdatedFields& destination,
                      const FrameImage& frame, const NeighborhoodMatrix& matrix,
-                     const HostAllocator& host) {
+                     const HostAllocator& host, int threads) {
+    if (threads < 1) threads = HardwareThreads();
     // The same scratch as the four-pass update, obtained and released in the
     // same order; the one-pass sweep uses the two arrays as rings of columns
     // and does not need the offsets record.
     return RunUpdate(CheckModelInto(source, destination, frame, matrix), source, destination,
                      host, [&](const ModelSizes& sizes, Scratch& scratch) {
                          UpdateModelOnePass(source, destination, sizes, frame, matrix,
-                                            scratch.smoothedMask, scratch.correlationTable);
+                                            scratch.smoothedMask, scratch.correlationTable,
+                                            threads);
                      });
 }
 
 bool UpdateModel(const BackgroundModel& model, const FrameImage& frame,
-                 const NeighborhoodMatrix& matrix, const HostAllocator& host) {
-    return UpdateModelInto(model, UpdatedFieldsOf(model), frame, matrix, host);
+                 const NeighborhoodMatrix& matrix, const HostAllocator& host, int threads) {
+    return UpdateModelInto(model, UpdatedFieldsOf(model), frame, matrix, host, threads);
 }
 
 }  // namespace corvane
