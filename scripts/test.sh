@@ -2,8 +2,11 @@
 # Builds Corvane and runs the whole test suite twice: in a release build and
 # in an AddressSanitizer + UndefinedBehaviorSanitizer build; then runs the
 # two libFuzzer targets for a minute each (CORVANE_FUZZ_SECONDS overrides,
-# 0 skips). Installs the Debian packages it needs first. Ends with one line
-# that sums up every suite: "N passed, N failed".
+# 0 skips). Installs the Debian packages it needs first. Ends with the tests
+# that were skipped, each with its reason, and one line that sums up every
+# suite: "test.sh: N passed, N failed, N skipped". A test skips itself only
+# where a tool it needs is missing (or, for the 32-bit Windows MEX file, where
+# the kernel cannot run 32-bit programs); after the installer, nothing else is.
 set -uo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -12,6 +15,8 @@ jobs="$(nproc)"
 status=0
 passed=0
 failed=0
+skipped=0
+skipped_list=()
 
 run_suite() {  # name, extra cmake arguments...
   local name="$1"; shift
@@ -27,19 +32,20 @@ run_suite() {  # name, extra cmake arguments...
   fi
   ctest --test-dir "$dir" --output-on-failure --no-tests=error -j "$jobs" 2>&1 | tee "$log"
   [[ ${PIPESTATUS[0]} -eq 0 ]] || status=1
-  # "100% tests passed, 0 tests failed out of 40"
-  local summary
-  summary="$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)"
-  if [[ -z "$summary" ]]; then
+  local counts
+  if ! counts="$("$root/scripts/ctest-counts.sh" "$log" "$dir/Testing/Temporary/LastTest.log")"; then
     status=1
     failed=$((failed + 1))
     return
   fi
-  local bad total
-  bad="$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/' <<<"$summary")"
-  total="$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\2/' <<<"$summary")"
-  passed=$((passed + total - bad))
+  local good bad skips line
+  read -r good bad skips <<<"$(head -n 1 <<<"$counts")"
+  passed=$((passed + good))
   failed=$((failed + bad))
+  skipped=$((skipped + skips))
+  while IFS= read -r line; do
+    skipped_list+=("$name: $line")
+  done < <(tail -n +2 <<<"$counts")
 }
 
 # BUILD_TESTING explicitly: scripts/demo.sh configures build/release without
@@ -48,7 +54,13 @@ run_suite release -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON
 run_suite sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_SANITIZE=ON -DBUILD_TESTING=ON
 
 fuzz_seconds="${CORVANE_FUZZ_SECONDS:-60}"
-if [[ "$fuzz_seconds" != 0 ]]; then
+if [[ "$fuzz_seconds" == 0 ]]; then
+  skipped=$((skipped + 1))
+  skipped_list+=("fuzz runs: CORVANE_FUZZ_SECONDS=0")
+elif ! command -v clang++ >/dev/null; then
+  skipped=$((skipped + 1))
+  skipped_list+=("fuzz runs: clang++ (Debian's clang) not found")
+else
   echo "=== fuzz runs (${fuzz_seconds} s per target) ==="
   mkdir -p "$root/build"
   log="$root/build/fuzz.log"
@@ -64,5 +76,9 @@ if [[ "$fuzz_seconds" != 0 ]]; then
 fi
 
 echo
-echo "test.sh: ${passed} passed, ${failed} failed"
+if ((skipped > 0)); then
+  echo "Skipped:"
+  printf '  %s\n' "${skipped_list[@]}"
+fi
+echo "test.sh: ${passed} passed, ${failed} failed, ${skipped} skipped"
 exit "$status"

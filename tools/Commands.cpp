@@ -47,8 +47,9 @@ std::string HelpText() {
          "  The results are written into OUTDIR.incomplete-PID and renamed to OUTDIR only\n"
          "  when every frame is done, so OUTDIR never holds a partial run. A failed or\n"
          "  interrupted (Ctrl-C) run removes that folder; a run killed outright leaves\n"
-         "  only it. An existing OUTDIR is replaced only if it is empty or holds an\n"
-         "  earlier corvane run.\n"
+         "  only it, and the next run into OUTDIR removes it. An existing OUTDIR is\n"
+         "  replaced, in one step, only if it is empty or holds an earlier corvane run\n"
+         "  and nothing else; only the files a run writes are deleted.\n"
          "  Frames enter the model as doubles 0..255, channels red, green, blue.\n"
          "\n"
          "  --method M            corvane (default), mog2 or knn: OpenCV's subtractors at\n"
@@ -405,6 +406,7 @@ int Segment(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         err << "corvane: " << error << "\n";
         return 1;
     }
+    if (!folder.Notice().empty()) err << "corvane: warning: " << folder.Notice() << "\n";
     out << "corvane: " << frameNumber << " masks (" << W << "x" << H << ", "
         << MethodName(method) << ") in " << outdir << "\n";
     if (sheetRows > 0) out << "corvane: contact sheet " << (fs::path(outdir) / "contact-sheet.png").string() << "\n";

@@ -1,40 +1,86 @@
 // An output folder that only appears once it is complete. Files go into a
-// sibling working folder "OUTDIR.incomplete-PID"; Commit moves it to OUTDIR
-// in one rename. A run that stops halfway leaves only the working folder,
-// whose name says it is unfinished, and never a half-filled OUTDIR.
+// sibling working folder "OUTDIR.incomplete-PID", marked with the owning
+// process (kWorkingMarker); Commit puts it in OUTDIR's place in one step, so
+// OUTDIR holds either the earlier output or the new one at every moment, and
+// a run that stops halfway leaves only the working folder, never a
+// half-filled OUTDIR.
 //
-// An existing OUTDIR is replaced only when it is empty or was written by an
-// earlier run (it holds the run record, kRunRecord); any other folder is left
-// alone and Begin fails.
+// An existing OUTDIR is replaced only while it is empty or holds an earlier
+// run's output and nothing else (see RunFiles.h): checked at Begin and again
+// right before the swap, and the earlier output is then removed file by file,
+// the run's own files only.
+//
+// Begin also clears away what killed runs left next to OUTDIR: working
+// folders whose process is gone, and an earlier output that a crash left
+// moved aside (it is put back when OUTDIR is missing).
 #pragma once
 
+#include <filesystem>
 #include <string>
+#include <vector>
+
+#include "RunFiles.h"
 
 namespace corvane::tools {
 
-constexpr const char* kRunRecord = "corvane-run.txt";
+// The moves that put a finished folder in place, each returning 0 or an errno
+// value: swap two folders, move without replacing anything, move. The
+// system's are renameat2(2) with RENAME_EXCHANGE and RENAME_NOREPLACE (called
+// through syscall(2), which every glibc has) and rename(2). Tests put in
+// moves that fail.
+struct FolderMoves {
+    int (*exchange)(const char* a, const char* b);
+    int (*moveNoReplace)(const char* from, const char* to);
+    int (*move)(const char* from, const char* to);
+};
+
+FolderMoves SystemFolderMoves();
 
 class OutputFolder {
 public:
-    OutputFolder() = default;
+    explicit OutputFolder(FolderMoves moves = SystemFolderMoves());
     OutputFolder(const OutputFolder&) = delete;
     OutputFolder& operator=(const OutputFolder&) = delete;
     // Removes the working folder if the run was not committed.
     ~OutputFolder();
 
-    // Checks OUTDIR and creates the working folder (and OUTDIR's parents).
+    // Checks OUTDIR, clears killed runs' leftovers beside it and creates the
+    // working folder (and OUTDIR's parents).
     bool Begin(const std::string& outdir, std::string* error);
     // The folder to write into until Commit.
     const std::string& WorkingPath() const { return working_; }
-    // Moves the working folder to OUTDIR, replacing an earlier run's output.
+    // Puts the working folder in OUTDIR's place and removes the earlier
+    // output. On failure the finished results stay in the working folder,
+    // which the message names and which is then never cleared as abandoned.
     bool Commit(std::string* error);
-    // Removes the working folder and everything in it.
+    // After a successful Commit: what was left behind that the user should
+    // hear of (an earlier output that could not be removed in full); empty
+    // when nothing was.
+    const std::string& Notice() const { return notice_; }
+    // Removes the working folder (the run's files in it).
     void Abandon();
 
 private:
+    bool Fail(const std::string& message, std::string* error);
+    bool ReplaceInTwoSteps(std::string* error);
+    void Placed(const std::filesystem::path& earlier);
+
+    FolderMoves moves_;
+    ProcessIdentity self_;
     std::string outdir_;
     std::string working_;
+    std::string notice_;
     bool active_ = false;
 };
+
+// Clears what killed runs left next to `target`: a folder named
+// TARGET.incomplete-PID or TARGET.old-PID whose process `PID` is gone, that
+// holds nothing but a run's files and says it is a run's (working marker or
+// run record). An .old folder (an earlier output moved aside) is moved back
+// to TARGET when TARGET is missing; everything else is removed. Folders of a
+// live process, of another host, kept results and anything holding other
+// files are left alone. Returns one line per folder cleared.
+std::vector<std::string> ClearAbandonedFolders(const std::filesystem::path& target,
+                                               const ProcessIdentity& self, const FolderMoves& moves);
 
 }  // namespace corvane::tools
