@@ -1,31 +1,37 @@
 // Milliseconds per frame of the model update on synthetic scenes of H x W
 // pixels with a side x side map (K = side^2 neurons per pixel):
 //
-//   Reference           the four-pass update (UpdateModelReference)
+//   SideBySide          on four copies of one model, frame by frame in turn
+//                       (the order rotating), so all see the same machine
+//                       load: the four-pass reference (UpdateModelReference,
+//                       one thread), UpdateModel on one thread and on every
+//                       hardware thread, and UpdateModelInto on every
+//                       hardware thread (the out-of-place update a MATLAB
+//                       struct call runs, into a second model in turn).
+//                       Reports the median wall time per frame of each, and
+//                       the time the log and exp calls alone take, on one
+//                       thread (the floor under any single-threaded update)
+//   Reference           the four-pass update alone
 //   ReferencePhases     the same, with each phase timed on its own
-//   Project             UpdateModel, the one-pass update
-//   DuplicateAndUpdate  what a MATLAB caller pays per frame: a deep copy of
-//                       every field of the model, then UpdateModel on it
-//   SideBySide          reference and project alternating frame by frame on two
-//                       copies of the same model, so both see the same machine
-//                       load; reports the median per frame of each and the
-//                       ratio reference / project; each frame also times
-//                       the log and exp calls alone (the floor under any
-//                       update that keeps the C library's results)
+//   Project             UpdateModel on one thread alone
+//   StartAndJoinThreads what starting and joining the update's threads costs
+//                       per call, with nothing to do
 //
-// Times are CPU time of the benchmark thread (the "CPU" column, and every
-// counter): the machine may be shared, and wall time would also count the
-// time other processes hold the core. Every iteration is the next frame of a
-// scene with a moving square, on a model that has already learned a few
-// frames. A table of the side-by-side and duplicate figures is printed at the
-// end.
+// SideBySide measures wall time, since the threads' work is what it compares;
+// the machine may be shared, so read its ratios, taken within one run, rather
+// than its absolute times. The single-threaded benchmarks report CPU time of
+// the benchmark thread (the "CPU" column, and every counter), which does not
+// count the time other processes hold the core. Every iteration is the next
+// frame of a scene with a moving square, on a model that has already learned
+// a few frames. A table of the side-by-side figures is printed at the end.
 //
 //   corvane_bench [--small] [--perturb-reference] [benchmark flags...]
 // --small runs tiny images only (a smoke run for the test suite). The program
-// exits with status 1 when the two updates disagree on any scene.
+// exits with status 1 when the updates disagree on any scene.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -40,8 +46,10 @@
 
 #include "ModelPhases.h"
 #include "ModelSetup.h"
+#include "RoundedMath.h"
 #include "SyntheticScene.h"
 #include "UpdateModel.h"
+#include "WorkerThreads.h"
 
 namespace corvane {
 namespace {
@@ -53,6 +61,12 @@ double ThreadSeconds() {
     timespec now;
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
     return static_cast<double>(now.tv_sec) + 1e-9 * static_cast<double>(now.tv_nsec);
+}
+
+// Wall-clock time, in seconds.
+double WallSeconds() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 constexpr int kFrames = 8;        // distinct frames cycled through
@@ -95,7 +109,7 @@ struct Scene {
     void Advance() { next = (next + 1) % kFrames; }
 
     void Update(OwnedModel& target) {
-        if (!UpdateModel(target.View(), Frame(), Matrix(), StandardAllocator())) std::abort();
+        if (!UpdateModel(target.View(), Frame(), Matrix(), StandardAllocator(), 1)) std::abort();
         Advance();
     }
     void UpdateReference(OwnedModel& target) {
@@ -163,23 +177,23 @@ void ReferencePhases(benchmark::State& state) {
 }
 
 struct Summary {
-    double referenceMs = 0, projectMs = 0, duplicateMs = 0, duplicateAndUpdateMs = 0;
-    double libraryMs = 0;
+    double referenceMs = 0, oneThreadMs = 0, allThreadsMs = 0, intoMs = 0, logExpMs = 0;
+    int threads = 0;
 };
 std::map<std::tuple<int, int, int>, Summary>& Summaries() {
     static std::map<std::tuple<int, int, int>, Summary> summaries;
     return summaries;
 }
 
-// The C library calls every update must make and nothing else: one log and
+// The log and exp calls every update must make and nothing else: one log and
 // one exp per neuron, on the arguments the scene's competition gives them, in
-// the same blocks of independent calls as UpdateModel. No update can be
-// faster than this while it keeps the library's results.
-struct LibraryCalls {
+// the same blocks and through the same correctly rounded block functions as
+// the update. No single-threaded update can be faster than this.
+struct LogExpCalls {
     std::vector<double> variance, exponent;
     double sink = 0;
 
-    explicit LibraryCalls(const Scene& scene) {
+    explicit LogExpCalls(const Scene& scene) {
         const std::int64_t N = static_cast<std::int64_t>(scene.H) * scene.W;
         const std::int64_t count = N * scene.K;
         variance.resize(static_cast<std::size_t>(count));
@@ -197,50 +211,37 @@ struct LibraryCalls {
                 }
                 const double s = scene.model.Sigma2[i] + floor;
                 variance[i] = s;
-                exponent[i] = (-2.756815599614018 - 1.5 * std::log(s)) - (0.5 * d2) / s;
+                exponent[i] = (-2.756815599614018 - 1.5 * LogCorrectlyRounded(s)) - (0.5 * d2) / s;
             }
         }
     }
 
     void Run() {
-        const std::size_t count = variance.size();
+        const std::int64_t count = static_cast<std::int64_t>(variance.size());
         double sum = 0;
-        for (std::size_t i0 = 0; i0 < count; i0 += 16) {
-            const std::size_t n = std::min<std::size_t>(16, count - i0);
+        for (std::int64_t i0 = 0; i0 < count; i0 += 16) {
+            const std::int64_t n = std::min<std::int64_t>(16, count - i0);
             double block[16];
-            for (std::size_t i = 0; i < n; ++i) block[i] = std::log(variance[i0 + i]);
-            for (std::size_t i = 0; i < n; ++i) sum = sum + block[i];
-            for (std::size_t i = 0; i < n; ++i) block[i] = std::exp(exponent[i0 + i]);
-            for (std::size_t i = 0; i < n; ++i) sum = sum + block[i];
+            LogCorrectlyRoundedBlock(variance.data() + i0, block, n);
+            for (std::int64_t i = 0; i < n; ++i) sum = sum + block[i];
+            ExpCorrectlyRoundedBlock(exponent.data() + i0, block, n);
+            for (std::int64_t i = 0; i < n; ++i) sum = sum + block[i];
         }
         sink = sink + sum;
         benchmark::DoNotOptimize(sink);
     }
 };
 
-// A MATLAB caller's frame: the gateway duplicates the model, the update runs
-// on the copy, and the copy replaces the caller's model.
-void DuplicateAndUpdate(benchmark::State& state) {
-    Scene scene(Height(state), Width(state), Side(state));
-    double copying = 0, total = 0;
+// Starting and joining one thread per hardware thread, with nothing to do:
+// what every update on several threads pays twice on top of its work.
+void StartAndJoinThreads(benchmark::State& state) {
+    const int threads = HardwareThreads();
     for (auto _ : state) {
-        const double t0 = ThreadSeconds();
-        auto copy = std::make_unique<OwnedModel>(scene.model);
-        const double t1 = ThreadSeconds();
-        scene.Update(*copy);
-        const double t2 = ThreadSeconds();
-        scene.model = std::move(*copy);
-        copy.reset();
-        const double t3 = ThreadSeconds();
-        copying += (t1 - t0) + (t3 - t2);
-        total += t3 - t0;
-        state.SetIterationTime(t3 - t0);
+        const double start = WallSeconds();
+        RunTasks(threads, [](void*, int) {}, nullptr);
+        state.SetIterationTime(WallSeconds() - start);
     }
-    const double perFrame = 1000.0 / static_cast<double>(state.iterations());
-    state.counters["duplicate_ms"] = copying * perFrame;
-    Summary& summary = Summaries()[{scene.H, scene.W, scene.K}];
-    summary.duplicateMs = copying * perFrame;
-    summary.duplicateAndUpdateMs = total * perFrame;
+    state.counters["threads"] = threads;
 }
 
 // Disagreements between the two updates found by SideBySide; any fails the
@@ -258,55 +259,75 @@ double Median(std::vector<double> values) {
     return n % 2 == 1 ? values[n / 2] : 0.5 * (values[n / 2 - 1] + values[n / 2]);
 }
 
-// Reference and project on two copies of one model, alternating which runs
-// first; both copies stay bit-identical, so both do the same work. Reports the
-// median per frame of each (robust against another process taking the
-// machine for a moment) and their ratio.
+// The four updates on four copies of one model, frame by frame in turn, the
+// order rotating every frame; all copies stay bit-identical, so all do the
+// same work. Reports the median per frame of each (robust against another
+// process taking the machine for a moment).
 void SideBySide(benchmark::State& state) {
     Scene scene(Height(state), Width(state), Side(state));
-    OwnedModel other = scene.model;
-    LibraryCalls library(scene);
-    std::vector<double> reference, project, libraryOnly;
-    bool referenceFirst = true;
+    const int threads = HardwareThreads();
+    OwnedModel reference = scene.model, oneThread = scene.model, allThreads = scene.model;
+    OwnedModel into[2] = {scene.model, scene.model};
+    int intoSource = 0;
+    LogExpCalls logExp(scene);
+    std::vector<double> times[4], logExpTimes;
+    int first = 0;
     for (auto _ : state) {
         const FrameImage frame = scene.Frame();
         const NeighborhoodMatrix matrix = scene.Matrix();
         const HostAllocator host = StandardAllocator();
-        double times[2];
-        for (int turn = 0; turn < 2; ++turn) {
-            const bool runReference = (turn == 0) == referenceFirst;
-            const double start = ThreadSeconds();
-            const bool ok = runReference
-                                ? UpdateModelReference(other.View(), frame, matrix, host)
-                                : UpdateModel(scene.model.View(), frame, matrix, host);
-            times[runReference ? 0 : 1] = ThreadSeconds() - start;
+        double total = 0;
+        for (int turn = 0; turn < 4; ++turn) {
+            const int which = (first + turn) % 4;
+            const double start = WallSeconds();
+            bool ok = false;
+            switch (which) {
+                case 0: ok = UpdateModelReference(reference.View(), frame, matrix, host); break;
+                case 1: ok = UpdateModel(oneThread.View(), frame, matrix, host, 1); break;
+                case 2: ok = UpdateModel(allThreads.View(), frame, matrix, host, threads); break;
+                default:
+                    ok = UpdateModelInto(into[intoSource].View(),
+                                         UpdatedFieldsOf(into[1 - intoSource].View()), frame,
+                                         matrix, host, threads);
+                    intoSource = 1 - intoSource;
+                    break;
+            }
+            const double elapsed = WallSeconds() - start;
             if (!ok) std::abort();
+            times[which].push_back(elapsed);
+            total += elapsed;
         }
-        reference.push_back(times[0]);
-        project.push_back(times[1]);
         const double start = ThreadSeconds();
-        library.Run();
-        libraryOnly.push_back(ThreadSeconds() - start);
-        state.SetIterationTime(times[0] + times[1]);
-        referenceFirst = !referenceFirst;
+        logExp.Run();
+        logExpTimes.push_back(ThreadSeconds() - start);
+        state.SetIterationTime(total);
+        first = (first + 1) % 4;
         scene.Advance();
     }
-    if (DisagreementCheck::perturb && !other.Mu.empty()) other.Mu[0] += 1.0;
-    if (other.Mu != scene.model.Mu || other.imMask != scene.model.imMask) {
-        state.SkipWithError("the two updates disagree");
-        ++DisagreementCheck::found;  // and the program exits with status 1
+    if (DisagreementCheck::perturb && !reference.Mu.empty()) reference.Mu[0] += 1.0;
+    const OwnedModel& intoResult = into[intoSource];
+    const OwnedModel* results[] = {&oneThread, &allThreads, &intoResult};
+    for (const OwnedModel* other : results) {
+        if (other->Mu != reference.Mu || other->imMask != reference.imMask ||
+            other->Cov != reference.Cov) {
+            state.SkipWithError("the updates disagree");
+            ++DisagreementCheck::found;  // and the program exits with status 1
+            break;
+        }
     }
-    const double referenceMs = 1000.0 * Median(reference);
-    const double projectMs = 1000.0 * Median(project);
-    const double libraryMs = 1000.0 * Median(libraryOnly);
-    state.counters["log_exp_ms"] = libraryMs;
-    state.counters["reference_ms"] = referenceMs;
-    state.counters["project_ms"] = projectMs;
-    state.counters["ratio"] = projectMs > 0 ? referenceMs / projectMs : 0.0;
     Summary& summary = Summaries()[{scene.H, scene.W, scene.K}];
-    summary.referenceMs = referenceMs;
-    summary.projectMs = projectMs;
-    summary.libraryMs = libraryMs;
+    summary.referenceMs = 1000.0 * Median(times[0]);
+    summary.oneThreadMs = 1000.0 * Median(times[1]);
+    summary.allThreadsMs = 1000.0 * Median(times[2]);
+    summary.intoMs = 1000.0 * Median(times[3]);
+    summary.logExpMs = 1000.0 * Median(logExpTimes);
+    summary.threads = threads;
+    state.counters["reference_ms"] = summary.referenceMs;
+    state.counters["one_thread_ms"] = summary.oneThreadMs;
+    state.counters["all_threads_ms"] = summary.allThreadsMs;
+    state.counters["into_ms"] = summary.intoMs;
+    state.counters["log_exp_ms"] = summary.logExpMs;
+    state.counters["threads"] = threads;
 }
 
 void Register(bool small) {
@@ -320,8 +341,7 @@ void Register(bool small) {
     } benchmarks[] = {{"SideBySide", SideBySide, true},
                       {"Reference", Reference, false},
                       {"ReferencePhases", ReferencePhases, true},
-                      {"Project", Project, false},
-                      {"DuplicateAndUpdate", DuplicateAndUpdate, true}};
+                      {"Project", Project, false}};
     for (const auto& b : benchmarks) {
         for (const auto& [H, W] : sizes) {
             for (int side : {3, 4}) {
@@ -332,24 +352,31 @@ void Register(bool small) {
                 if (small)
                     registered->Iterations(3);
                 else if (b.function == SideBySide)
-                    registered->MinTime(2.0);  // enough frames for a steady median
+                    registered->MinTime(4.0);  // enough frames for a steady median
                 if (b.manualTime) registered->UseManualTime();
             }
         }
     }
+    auto* threads = benchmark::RegisterBenchmark("StartAndJoinThreads", StartAndJoinThreads)
+                        ->Unit(benchmark::kMicrosecond)
+                        ->UseManualTime();
+    if (small) threads->Iterations(3);
 }
 
 void PrintSummary() {
     if (Summaries().empty()) return;
-    std::printf("\n| image | K | reference ms | project ms | ratio | duplicate + update ms "
-                "| log + exp alone ms | reference / log + exp |\n");
-    std::printf("|---|---|---|---|---|---|---|---|\n");
+    const int threads = Summaries().begin()->second.threads;
+    std::printf("\n| image | K | reference ms | UpdateModel, 1 thread ms | UpdateModel, %d threads ms "
+                "| %d threads / 1 thread | out of place, %d threads ms | reference / 1 thread "
+                "| log + exp alone ms |\n",
+                threads, threads, threads);
+    std::printf("|---|---|---|---|---|---|---|---|---|\n");
     for (const auto& [key, s] : Summaries()) {
         const auto& [H, W, K] = key;
-        std::printf("| %dx%d | %d | %.1f | %.1f | %.2f | %.1f | %.1f | %.2f |\n", W, H, K,
-                    s.referenceMs, s.projectMs,
-                    s.projectMs > 0 ? s.referenceMs / s.projectMs : 0.0, s.duplicateAndUpdateMs,
-                    s.libraryMs, s.libraryMs > 0 ? s.referenceMs / s.libraryMs : 0.0);
+        std::printf("| %dx%d | %d | %.1f | %.1f | %.1f | %.2f | %.1f | %.2f | %.1f |\n", W, H, K,
+                    s.referenceMs, s.oneThreadMs, s.allThreadsMs,
+                    s.oneThreadMs > 0 ? s.allThreadsMs / s.oneThreadMs : 0.0, s.intoMs,
+                    s.oneThreadMs > 0 ? s.referenceMs / s.oneThreadMs : 0.0, s.logExpMs);
     }
 }
 
@@ -375,7 +402,7 @@ int main(int argc, char** argv) {
     benchmark::Shutdown();
     corvane::PrintSummary();
     if (corvane::DisagreementCheck::found > 0) {
-        std::fprintf(stderr, "corvane_bench: the reference and UpdateModel disagreed in %d run(s)\n",
+        std::fprintf(stderr, "corvane_bench: the updates disagreed in %d run(s)\n",
                      corvane::DisagreementCheck::found);
         return 1;
     }

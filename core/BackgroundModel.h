@@ -51,6 +51,31 @@ struct BackgroundModel {
     DoubleView CurrentFrame;
 };
 
+// The fields an update writes, as views of their own: an update may read one
+// model (the source) and write its result into these arrays, leaving the
+// source as it was. The rest of a model (MaximumVariance, MinimumVariance,
+// StepSize and the four size fields) is never changed by an update; a host
+// that wants a whole updated model takes those from the source as they are.
+// Each view needs the element count of its field in the table above;
+// elements beyond that are not touched.
+struct UpdatedFields {
+    DoubleView Mu;
+    DoubleView Sigma2;
+    DoubleView imMask;
+    DoubleView Pi;
+    DoubleView NeuroWin;
+    DoubleView Var;
+    DoubleView Cov;
+    DoubleView CurrentFrame;
+};
+
+// The written fields of `model` itself: updating into them is updating the
+// model in place.
+inline UpdatedFields UpdatedFieldsOf(const BackgroundModel& model) {
+    return UpdatedFields{model.Mu,  model.Sigma2, model.imMask, model.Pi,
+                         model.NeuroWin, model.Var, model.Cov, model.CurrentFrame};
+}
+
 // The frame: three channel planes of N doubles, channel ch of pixel p at
 // ch*N + p (an H x W x 3 column-major array). Colours are in 0..255.
 struct FrameImage {

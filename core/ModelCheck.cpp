@@ -76,6 +76,8 @@ const char* ModelProblemName(ModelProblem problem) {
         case ModelProblem::FrameTooShort: return "frameTooShort";
         case ModelProblem::MatrixTooShort: return "matrixTooShort";
         case ModelProblem::ScratchTooLarge: return "scratchTooLarge";
+        case ModelProblem::DestinationTooShort: return "destinationTooShort";
+        case ModelProblem::DestinationOverlaps: return "destinationOverlaps";
     }
     return "unknown";
 }
@@ -201,6 +203,125 @@ ModelCheck CheckModel(const BackgroundModel& model, const FrameImage& frame,
     passed.sizes = sizes;
     std::snprintf(passed.message, sizeof passed.message, "ok");
     return passed;
+}
+
+namespace {
+
+// A run of `count` doubles at `data`, for overlap tests.
+struct Span {
+    const double* data;
+    std::uint64_t count;
+};
+
+// Whether two runs share any byte. Compared as integers: the runs come from
+// unrelated allocations.
+bool Overlap(const Span& a, const Span& b) {
+    if (a.data == nullptr || b.data == nullptr || a.count == 0 || b.count == 0) return false;
+    const std::uintptr_t a0 = reinterpret_cast<std::uintptr_t>(a.data);
+    const std::uintptr_t b0 = reinterpret_cast<std::uintptr_t>(b.data);
+    const std::uintptr_t a1 = a0 + static_cast<std::uintptr_t>(a.count) * sizeof(double);
+    const std::uintptr_t b1 = b0 + static_cast<std::uintptr_t>(b.count) * sizeof(double);
+    return a0 < b1 && b0 < a1;
+}
+
+}  // namespace
+
+ModelCheck CheckModelInto(const BackgroundModel& source, const UpdatedFields& destination,
+                          const FrameImage& frame, const NeighborhoodMatrix& matrix) {
+    ModelCheck check = CheckModel(source, frame, matrix);
+    if (!check.ok()) return check;
+    const std::uint64_t n = static_cast<std::uint64_t>(check.sizes.N);
+    const std::uint64_t k = static_cast<std::uint64_t>(check.sizes.K);
+
+    // What the update writes of each destination field, and the source field
+    // it replaces.
+    const struct {
+        const DoubleView* field;
+        const DoubleView* source;
+        const char* name;
+        std::uint64_t needs;
+        const char* formula;
+    } written[] = {
+        {&destination.Mu, &source.Mu, "Mu", 3 * k * n, "3*K*N"},
+        {&destination.Sigma2, &source.Sigma2, "Sigma2", k * n, "K*N"},
+        {&destination.imMask, &source.imMask, "imMask", n, "N"},
+        {&destination.Pi, &source.Pi, "Pi", n, "N"},
+        {&destination.NeuroWin, &source.NeuroWin, "NeuroWin", n, "N"},
+        {&destination.Var, &source.Var, "Var", n, "N"},
+        {&destination.Cov, &source.Cov, "Cov", 4 * n, "4*N"},
+        {&destination.CurrentFrame, &source.CurrentFrame, "CurrentFrame", 1, "1"},
+    };
+    for (const auto& field : written) {
+        const std::uint64_t has = ElementsOf(*field.field);
+        if (has < field.needs) {
+            ModelCheck failure = Fail(ModelProblem::DestinationTooShort, field.name);
+            failure.has = has;
+            failure.needs = field.needs;
+            std::snprintf(failure.message, sizeof failure.message,
+                          "destination field \"%s\" holds %llu elements but needs %s = %llu",
+                          field.name, static_cast<unsigned long long>(has), field.formula,
+                          static_cast<unsigned long long>(field.needs));
+            return failure;
+        }
+    }
+
+    // Everything the update reads, by the elements it reads.
+    const struct {
+        const DoubleView* field;
+        const char* name;
+        std::uint64_t reads;
+    } read[] = {
+        {&source.Mu, "Mu", 3 * k * n},
+        {&source.Sigma2, "Sigma2", k * n},
+        {&source.imMask, "imMask", n},
+        {&source.Pi, "Pi", n},
+        {&source.NeuroWin, "NeuroWin", n},
+        {&source.Var, "Var", n},
+        {&source.Cov, "Cov", 4 * n},
+        {&source.MaximumVariance, "MaximumVariance", n},
+        {&source.NumMapRows, "NumMapRows", 1},
+        {&source.NumMapColumns, "NumMapColumns", 1},
+        {&source.NumImageRows, "NumImageRows", 1},
+        {&source.NumImageColumns, "NumImageColumns", 1},
+        {&source.MinimumVariance, "MinimumVariance", 1},
+        {&source.StepSize, "StepSize", 1},
+        {&source.CurrentFrame, "CurrentFrame", 1},
+    };
+    const Span frameSpan{frame.data, 3 * n};
+    const Span matrixSpan{matrix.data, k * k};
+    const std::size_t writtenCount = sizeof written / sizeof written[0];
+    for (std::size_t i = 0; i < writtenCount; ++i) {
+        const Span here{written[i].field->data, written[i].needs};
+        // The source field's own array: that field is updated in place.
+        if (here.data == written[i].source->data) continue;
+        const char* other = nullptr;
+        const char* whose = "";
+        for (const auto& field : read) {
+            if (Overlap(here, Span{field.field->data, field.reads})) {
+                other = field.name;
+                whose = "the source's field";
+                break;
+            }
+        }
+        if (other == nullptr && Overlap(here, frameSpan)) other = "frame";
+        if (other == nullptr && Overlap(here, matrixSpan)) other = "neighbourhood matrix";
+        for (std::size_t j = 0; j < writtenCount && other == nullptr; ++j) {
+            if (j != i && Overlap(here, Span{written[j].field->data, written[j].needs})) {
+                other = written[j].name;
+                whose = "destination field";
+            }
+        }
+        if (other != nullptr) {
+            ModelCheck failure = Fail(ModelProblem::DestinationOverlaps, written[i].name);
+            std::snprintf(failure.message, sizeof failure.message,
+                          "destination field \"%s\" shares memory with %s%s%s%s; it must be "
+                          "the source field itself or memory of its own",
+                          written[i].name, whose, *whose ? " \"" : "the ", other,
+                          *whose ? "\"" : "");
+            return failure;
+        }
+    }
+    return check;
 }
 
 }  // namespace corvane

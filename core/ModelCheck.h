@@ -19,6 +19,8 @@ enum class ModelProblem {
     FrameTooShort,    // the frame holds fewer than 3*N elements
     MatrixTooShort,   // the neighbourhood matrix holds fewer than K*K elements
     ScratchTooLarge,  // the per-call scratch does not fit the address space
+    DestinationTooShort,  // a destination field holds fewer elements than the sizes need
+    DestinationOverlaps,  // a destination field shares memory it must not
 };
 
 // Short camel-case name of a problem, used after "Corvane:" in error
@@ -44,5 +46,14 @@ bool TruncateSize(double value, std::int32_t* out);
 
 ModelCheck CheckModel(const BackgroundModel& model, const FrameImage& frame,
                       const NeighborhoodMatrix& matrix);
+
+// Whether `source` can be updated into `destination` (UpdateModelInto):
+// CheckModel of the source, then every destination field must hold the
+// elements its field needs, and the part of it the update writes must either
+// be exactly the source field's own array (that field is updated in place) or
+// share no memory with any field of the source, the frame, the matrix or
+// another destination field. Mixing the two field by field is allowed.
+ModelCheck CheckModelInto(const BackgroundModel& source, const UpdatedFields& destination,
+                          const FrameImage& frame, const NeighborhoodMatrix& matrix);
 
 }  // namespace corvane

@@ -2,6 +2,7 @@
 
 #include "ModelPhases.h"
 #include "UpdateModelFused.h"
+#include "WorkerThreads.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -47,18 +48,17 @@ bool ObtainScratch(const HostAllocator& host, const ModelSizes& sizes, Scratch& 
     return true;
 }
 
-// Checks the inputs, obtains the scratch, counts the frame, runs `sweep` over
-// the sizes and scratch, and releases the scratch. The scratch is obtained
-// before the frame is counted, so that a host out of memory leaves the model
-// exactly as it was.
+// Given the verdict on the inputs, obtains the scratch, counts the frame,
+// runs `sweep` over the sizes and scratch, and releases the scratch. The
+// scratch is obtained before the frame is counted, so that a host out of
+// memory leaves the destination exactly as it was.
 template <typename Sweep>
-bool RunUpdate(const BackgroundModel& model, const FrameImage& frame,
-               const NeighborhoodMatrix& matrix, const HostAllocator& host, Sweep sweep) {
-    const ModelCheck check = CheckModel(model, frame, matrix);
+bool RunUpdate(const ModelCheck& check, const BackgroundModel& source,
+               const UpdatedFields& destination, const HostAllocator& host, Sweep sweep) {
     if (!check.ok() || host.allocate == nullptr || host.release == nullptr) return false;
     Scratch scratch;
     if (!ObtainScratch(host, check.sizes, scratch)) return false;
-    model.CurrentFrame.data[0] = model.CurrentFrame.data[0] + 1.0;
+    destination.CurrentFrame.data[0] = source.CurrentFrame.data[0] + 1.0;
     sweep(check.sizes, scratch);
     ReleaseScratch(host, scratch);
     return true;
@@ -68,23 +68,35 @@ bool RunUpdate(const BackgroundModel& model, const FrameImage& frame,
 
 bool UpdateModelReference(const BackgroundModel& model, const FrameImage& frame,
                           const NeighborhoodMatrix& matrix, const HostAllocator& host) {
-    return RunUpdate(model, frame, matrix, host, [&](const ModelSizes& sizes, Scratch& scratch) {
-        CompeteNeurons(model, sizes, frame);
-        CorrelateNeighbors(model, sizes, *scratch.offsets, scratch.correlationTable);
-        SmoothMask(model, sizes, *scratch.offsets, scratch.correlationTable, scratch.smoothedMask);
-        AdaptModel(model, sizes, *scratch.offsets, frame, matrix);
-    });
+    return RunUpdate(CheckModel(model, frame, matrix), model, UpdatedFieldsOf(model), host,
+                     [&](const ModelSizes& sizes, Scratch& scratch) {
+                         CompeteNeurons(model, sizes, frame);
+                         CorrelateNeighbors(model, sizes, *scratch.offsets,
+                                            scratch.correlationTable);
+                         SmoothMask(model, sizes, *scratch.offsets, scratch.correlationTable,
+                                    scratch.smoothedMask);
+                         AdaptModel(model, sizes, *scratch.offsets, frame, matrix);
+                     });
 }
 
-bool UpdateModel(const BackgroundModel& model, const FrameImage& frame,
-                 const NeighborhoodMatrix& matrix, const HostAllocator& host) {
+bool UpdateModelInto(const BackgroundModel& source, const UpdatedFields& destination,
+                     const FrameImage& frame, const NeighborhoodMatrix& matrix,
+                     const HostAllocator& host, int threads) {
+    if (threads < 1) threads = HardwareThreads();
     // The same scratch as the four-pass update, obtained and released in the
     // same order; the one-pass sweep uses the two arrays as rings of columns
     // and does not need the offsets record.
-    return RunUpdate(model, frame, matrix, host, [&](const ModelSizes& sizes, Scratch& scratch) {
-        UpdateModelOnePass(model, sizes, frame, matrix, scratch.smoothedMask,
-                           scratch.correlationTable);
-    });
+    return RunUpdate(CheckModelInto(source, destination, frame, matrix), source, destination,
+                     host, [&](const ModelSizes& sizes, Scratch& scratch) {
+                         UpdateModelOnePass(source, destination, sizes, frame, matrix,
+                                            scratch.smoothedMask, scratch.correlationTable,
+                                            threads);
+                     });
+}
+
+bool UpdateModel(const BackgroundModel& model, const FrameImage& frame,
+                 const NeighborhoodMatrix& matrix, const HostAllocator& host, int threads) {
+    return UpdateModelInto(model, UpdatedFieldsOf(model), frame, matrix, host, threads);
 }
 
 }  // namespace corvane

@@ -4,11 +4,14 @@
 #include <cstdint>
 
 #include "PixelKernel.h"
+#include "WorkerThreads.h"
 
 namespace corvane {
 namespace {
 
-// Everything one sweep needs, read once per call.
+// Everything one sweep needs, read once per call. Old values are read from
+// the source; the values this frame writes go to the destination, and the
+// sweep reads them back from there.
 struct Sweep {
     std::int64_t H, W, N, K;
     double minimumVariance;
@@ -18,27 +21,60 @@ struct Sweep {
     const double* x1s;
     const double* x2s;
     const double* weights;  // neighbourhood matrix
-    double* mu;
-    double* sigma2;
-    double* mask;
-    double* pi;
-    double* neuroWin;
-    double* var;
-    double* cov;
+    // Source: this frame's starting point.
+    const double* mu;
+    const double* sigma2;
+    const double* pi;
+    const double* var;
+    const double* cov;
     const double* maximumVariance;
-    double* rawRing;          // raw probabilities, one column of H per ring slot
-    double* correlationRing;  // correlations, 4*H per ring slot
+    // Destination.
+    double* newMu;
+    double* newSigma2;  // through the variance floor's round trip, then adapted
+    double* mask;       // smoothed probabilities
+    double* newPi;
+    double* neuroWin;
+    double* newVar;
+    double* newCov;
+    double* rawScratch;          // raw probabilities, H per column slot (N in all)
+    double* correlationScratch;  // correlations, 4*H per column slot (4*N in all)
+};
 
-    // Ring slots: three columns of raw probabilities (c - 1, c, c + 1) and two
-    // of correlations (c, c + 1). Narrower images index the blocks directly;
-    // they have at most that many columns, and N is at least columns * H.
-    double* RawColumn(std::int64_t column) const {
-        return rawRing + (W >= 3 ? column % 3 : column) * H;
+// The columns first .. last, swept by one thread from left to right.
+//
+// The scratch has room for every column at its own place (slot = column),
+// and that is where the columns that other bands read live: the raw
+// probabilities of a band's first and last columns and the correlations of
+// its first column. The band's other columns are needed only while its sweep
+// passes them: three columns of raw probabilities (c - 1, c, c + 1) and two
+// of correlations (c, c + 1) at a time, so in a band of at least five
+// columns they take turns in the slots of the band's second to fourth
+// columns, which stay in cache; narrower bands use their own slots.
+struct Band {
+    std::int64_t first;
+    std::int64_t last;
+
+    bool Rings() const { return last - first + 1 >= 5; }
+    std::int64_t RawSlot(std::int64_t column) const {
+        if (!Rings() || column <= first || column >= last) return column;
+        return first + 1 + (column - first - 1) % 3;
     }
-    double* CorrelationColumn(std::int64_t column) const {
-        return correlationRing + (W >= 2 ? column % 2 : column) * 4 * H;
+    std::int64_t CorrelationSlot(std::int64_t column) const {
+        if (!Rings() || column <= first || column > last) return column;
+        return first + 1 + (column - first - 1) % 2;
+    }
+    double* RawColumn(const Sweep& s, std::int64_t column) const {
+        return s.rawScratch + RawSlot(column) * s.H;
+    }
+    double* CorrelationColumn(const Sweep& s, std::int64_t column) const {
+        return s.correlationScratch + CorrelationSlot(column) * 4 * s.H;
     }
 };
+
+// Band b of `bands` over W columns: as equal as whole columns allow.
+Band BandOf(std::int64_t W, int bands, int b) {
+    return Band{W * b / bands, W * (b + 1) / bands - 1};
+}
 
 // The links of row r of a column whose interior rows (neither first nor
 // last) have the links `interior`.
@@ -48,27 +84,37 @@ kernel::Links RowLinks(kernel::Links interior, std::int64_t r, std::int64_t colu
 }
 
 // Phase 1 for the pixels of one column: winner into NeuroWin, raw foreground
-// probability into the column's ring slot.
-void CompeteColumn(const Sweep& s, std::int64_t column) {
+// probability into the column's ring slot. kInPlace: the destination's Sigma2
+// is the source's (the compiler then knows that reads and writes meet).
+template <bool kInPlace>
+void CompeteRows(const Sweep& s, const Band& band, std::int64_t column) {
     const std::int64_t K = s.K;
-    double* raw = s.RawColumn(column);
+    const double minimumVariance = s.minimumVariance;  // a local, as in AdaptRows
+    double* raw = band.RawColumn(s, column);
     for (std::int64_t r = 0; r < s.H; ++r) {
         const std::int64_t p = column * s.H + r;
-        double* variances = s.sigma2 + p * K;
-        const kernel::PixelScore score =
-            kernel::ScorePixel(s.x0s[p], s.x1s[p], s.x2s[p], s.pi[p], s.mu + p * K * 3,
-                               variances, variances, K, s.minimumVariance);
+        double* variances = s.newSigma2 + p * K;
+        const kernel::PixelScore score = kernel::ScorePixel(
+            s.x0s[p], s.x1s[p], s.x2s[p], s.pi[p], s.mu + p * K * 3,
+            kInPlace ? variances : s.sigma2 + p * K, variances, K, minimumVariance);
         s.neuroWin[p] = static_cast<double>(score.winner);
         raw[r] = score.raw;
     }
 }
 
+void CompeteColumn(const Sweep& s, const Band& band, std::int64_t column) {
+    if (s.sigma2 == s.newSigma2)
+        CompeteRows<true>(s, band, column);
+    else
+        CompeteRows<false>(s, band, column);
+}
+
 // Phase 2 for the pixels of one column, into the column's ring slot. Must run
 // before the column itself and the column to its left adapt: it reads their
 // old Var and this column's old Cov.
-void CorrelateColumn(const Sweep& s, std::int64_t column) {
+void CorrelateColumn(const Sweep& s, const Band& band, std::int64_t column) {
     const std::int64_t H = s.H;
-    double* table = s.CorrelationColumn(column);
+    double* table = band.CorrelationColumn(s, column);
     const double* var = s.var;
     const std::int64_t first = column * H;
     // The spreads of this column (above) and of the column to the left (rows
@@ -128,15 +174,15 @@ struct ColumnNeighbours {
 // Phase 3 for the pixels of one column: the correlation-weighted 3x3 sum of
 // raw probabilities, straight into imMask. Needs the raw probabilities of
 // the columns either side and the correlations of this column and the next.
-void SmoothColumn(const Sweep& s, std::int64_t column) {
+void SmoothColumn(const Sweep& s, const Band& band, std::int64_t column) {
     const std::int64_t H = s.H;
     const bool hasLeft = column > 0;
     const bool hasRight = column + 1 < s.W;
-    ColumnNeighbours neighbours{hasLeft ? s.RawColumn(column - 1) : nullptr,
-                                s.RawColumn(column),
-                                hasRight ? s.RawColumn(column + 1) : nullptr,
-                                s.CorrelationColumn(column),
-                                hasRight ? s.CorrelationColumn(column + 1) : nullptr,
+    ColumnNeighbours neighbours{hasLeft ? band.RawColumn(s, column - 1) : nullptr,
+                                band.RawColumn(s, column),
+                                hasRight ? band.RawColumn(s, column + 1) : nullptr,
+                                band.CorrelationColumn(s, column),
+                                hasRight ? band.CorrelationColumn(s, column + 1) : nullptr,
                                 0};
     double* mask = s.mask + column * H;
     const kernel::Links interior = kernel::LinksAt(1, column, H, s.W);
@@ -169,75 +215,154 @@ struct BackwardNeighbours {
 
 // Phase 4 for the pixels of one column, in increasing row order, after the
 // column has been smoothed and every column to its left has adapted.
-void AdaptColumn(const Sweep& s, std::int64_t column) {
+// kInPlace: the destination's Mu is the source's. Covariance slots not in
+// `slots` are left for JoinBandEdge.
+template <bool kInPlace>
+void AdaptRows(const Sweep& s, std::int64_t column, kernel::Links slots) {
     const std::int64_t H = s.H;
     const std::int64_t K = s.K;
-    const double* mask = s.mask;
-    double* pi = s.pi;
+    // Locals: a store through a double* could otherwise be the sweep's own
+    // doubles, and the compiler would read them again after every store.
+    const double c = s.c;
+    const double keep = s.keep;
     const kernel::Links interior = kernel::LinksAt(1, column, H, s.W);
     for (std::int64_t r = 0; r < H; ++r) {
         const std::int64_t p = column * H + r;
-        const double m = mask[p];
-        const kernel::IndicatorUpdate learned = kernel::LearnIndicator(m, pi[p], s.var[p], s.c, s.keep);
-        pi[p] = learned.pi;
-        s.var[p] = learned.var;
+        const double m = s.mask[p];
+        const kernel::IndicatorUpdate learned =
+            kernel::LearnIndicator(m, s.pi[p], s.var[p], c, keep);
+        s.newPi[p] = learned.pi;
+        s.newVar[p] = learned.var;
 
         // Backward neighbours have adapted already: their Pi is this frame's.
-        double* cov = s.cov + p * 4;
-        kernel::AdaptCovariances(cov, cov, RowLinks(interior, r, column, H, s.W),
-                                 kernel::kAllBackwardSlots, learned.e, s.c, s.keep,
-                                 BackwardNeighbours{mask, pi, p, H});
+        kernel::AdaptCovariances(s.cov + p * 4, s.newCov + p * 4,
+                                 RowLinks(interior, r, column, H, s.W), slots, learned.e, c, keep,
+                                 BackwardNeighbours{s.mask, s.newPi, p, H});
 
         // Written by this frame's competition: a whole number in 0..K-1.
         const std::int64_t w = static_cast<std::int32_t>(s.neuroWin[p]);
-        double* means = s.mu + p * K * 3;
-        double* variances = s.sigma2 + p * K;
+        double* means = s.newMu + p * K * 3;
         kernel::AdaptNeurons(s.x0s[p], s.x1s[p], s.x2s[p], m, learned.pi, s.weights + w * K, K,
-                             s.maximumVariance[p], means, means, variances);
+                             s.maximumVariance[p], kInPlace ? means : s.mu + p * K * 3, means,
+                             s.newSigma2 + p * K);
+    }
+}
+
+void AdaptColumn(const Sweep& s, std::int64_t column, kernel::Links slots) {
+    if (s.mu == s.newMu)
+        AdaptRows<true>(s, column, slots);
+    else
+        AdaptRows<false>(s, column, slots);
+}
+
+// The covariances of a band's first column with the column to its left
+// (slots 1 to 3: above-left, left, below-left), once the band to the left
+// has adapted that column: they read its smoothed probabilities and this
+// frame's priors. Evaluated exactly as the sweep would have, with the pixel's
+// evidence e = m - Pi taken again from the stored smoothed probability and
+// new prior.
+void JoinBandEdge(const Sweep& s, std::int64_t column) {
+    const std::int64_t H = s.H;
+    const kernel::Links interior = kernel::LinksAt(1, column, H, s.W);
+    const kernel::Links leftSlots = 0xE;
+    for (std::int64_t r = 0; r < H; ++r) {
+        const std::int64_t p = column * H + r;
+        const double e = s.mask[p] - s.newPi[p];
+        kernel::AdaptCovariances(s.cov + p * 4, s.newCov + p * 4,
+                                 RowLinks(interior, r, column, H, s.W), leftSlots, e, s.c, s.keep,
+                                 BackwardNeighbours{s.mask, s.newPi, p, H});
+    }
+}
+
+// The sweep split into bands of columns, one per thread.
+struct BandedSweep {
+    Sweep s;
+    int bands;
+};
+
+// Stage 1 of band b: what its neighbouring bands read of it, computed before
+// any band adapts a column (competition and correlation read only the
+// source): the raw probabilities of its first and last columns and the
+// correlations of its first column, which read the old Var of the column to
+// its left.
+void StartBand(void* context, int b) {
+    const BandedSweep& sweep = *static_cast<const BandedSweep*>(context);
+    const Sweep& s = sweep.s;
+    const Band band = BandOf(s.W, sweep.bands, b);
+    CompeteColumn(s, band, band.first);
+    CorrelateColumn(s, band, band.first);
+    if (band.last != band.first) CompeteColumn(s, band, band.last);
+}
+
+// Stage 2 of band b: the band's columns from left to right. Column c + 1 is
+// scored and correlated before column c is smoothed (which needs its raw
+// probabilities and correlations) and adapted (which changes the Var that
+// column c + 1's correlations read); the first and last columns were scored,
+// and the first correlated, in stage 1. The first column's covariances with
+// the column to its left wait for JoinBandEdge: that column is the band to
+// the left's, and it may not have adapted yet.
+void SweepBand(void* context, int b) {
+    const BandedSweep& sweep = *static_cast<const BandedSweep*>(context);
+    const Sweep& s = sweep.s;
+    const Band band = BandOf(s.W, sweep.bands, b);
+    for (std::int64_t column = band.first; column <= band.last; ++column) {
+        if (column + 1 <= band.last) {
+            if (column + 1 != band.last) CompeteColumn(s, band, column + 1);
+            CorrelateColumn(s, band, column + 1);
+        }
+        SmoothColumn(s, band, column);
+        const bool waits = column == band.first && column > 0;
+        AdaptColumn(s, column, waits ? 0x1 : kernel::kAllBackwardSlots);
     }
 }
 
 }  // namespace
 
-void UpdateModelOnePass(const BackgroundModel& model, const ModelSizes& sizes,
-                        const FrameImage& frame, const NeighborhoodMatrix& matrix,
-                        double* smoothedMask, double* correlationTable) {
-    Sweep s;
+void UpdateModelOnePass(const BackgroundModel& source, const UpdatedFields& destination,
+                        const ModelSizes& sizes, const FrameImage& frame,
+                        const NeighborhoodMatrix& matrix, double* smoothedMask,
+                        double* correlationTable, int threads) {
+    BandedSweep sweep;
+    Sweep& s = sweep.s;
     s.H = sizes.H;
     s.W = sizes.W;
     s.N = sizes.N;
     s.K = sizes.K;
-    s.minimumVariance = model.MinimumVariance.data[0];
-    s.c = model.StepSize.data[0];
+    s.minimumVariance = source.MinimumVariance.data[0];
+    s.c = source.StepSize.data[0];
     s.keep = 1 - s.c;
     s.x0s = frame.data;
     s.x1s = frame.data + s.N;
     s.x2s = frame.data + 2 * s.N;
     s.weights = matrix.data;
-    s.mu = model.Mu.data;
-    s.sigma2 = model.Sigma2.data;
-    s.mask = model.imMask.data;
-    s.pi = model.Pi.data;
-    s.neuroWin = model.NeuroWin.data;
-    s.var = model.Var.data;
-    s.cov = model.Cov.data;
-    s.maximumVariance = model.MaximumVariance.data;
-    s.rawRing = smoothedMask;
-    s.correlationRing = correlationTable;
+    s.mu = source.Mu.data;
+    s.sigma2 = source.Sigma2.data;
+    s.pi = source.Pi.data;
+    s.var = source.Var.data;
+    s.cov = source.Cov.data;
+    s.maximumVariance = source.MaximumVariance.data;
+    s.newMu = destination.Mu.data;
+    s.newSigma2 = destination.Sigma2.data;
+    s.mask = destination.imMask.data;
+    s.newPi = destination.Pi.data;
+    s.neuroWin = destination.NeuroWin.data;
+    s.newVar = destination.Var.data;
+    s.newCov = destination.Cov.data;
+    s.rawScratch = smoothedMask;
+    s.correlationScratch = correlationTable;
 
-    // Column c + 1 is scored and correlated before column c is smoothed (which
-    // needs its raw probabilities and correlations) and adapted (which changes
-    // the Var that column c + 1's correlations read).
-    CompeteColumn(s, 0);
-    CorrelateColumn(s, 0);
-    for (std::int64_t column = 0; column < s.W; ++column) {
-        if (column + 1 < s.W) {
-            CompeteColumn(s, column + 1);
-            CorrelateColumn(s, column + 1);
-        }
-        SmoothColumn(s, column);
-        AdaptColumn(s, column);
-    }
+    // One band per thread, at least one column each.
+    int bands = threads < 1 ? 1 : threads;
+    if (bands > kMaxTasks) bands = kMaxTasks;
+    if (bands > s.W) bands = static_cast<int>(s.W);
+    sweep.bands = bands;
+
+    // Each stage ends when all its threads have: a band's stage 2 reads what
+    // its neighbours wrote in stage 1, and JoinBandEdge what they wrote in
+    // stage 2.
+    RunTasks(bands, &StartBand, &sweep);
+    RunTasks(bands, &SweepBand, &sweep);
+    for (int b = 1; b < bands; ++b) JoinBandEdge(s, BandOf(s.W, bands, b).first);
 }
 
 }  // namespace corvane

@@ -14,8 +14,9 @@
 //  - when it rejects, UpdateModel and UpdateModelReference return false,
 //    obtain no scratch and leave every array bit for bit as it was;
 //  - when it accepts, both return true, release every scratch block they
-//    obtained, produce bit-identical models, and leave the elements beyond
-//    what the sizes need untouched.
+//    obtained, produce bit-identical models (UpdateModel on 1 to 4 threads,
+//    as the input says), and leave the elements beyond what the sizes need
+//    untouched.
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -241,9 +242,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     corvane::NeighborhoodMatrix referenceMatrix;
     Bind(reference, &referenceModel, &referenceFrame, &referenceMatrix);
 
+    // The update on 1 to 4 threads (bands of columns), against the four-pass
+    // reference on one.
+    const int threads = in.ConsumeIntegralInRange<int>(1, 4);
     gLiveBlocks = 0;
     gAllocations = 0;
-    const bool updated = corvane::UpdateModel(model, frame, matrix, CountingAllocator());
+    const bool updated = corvane::UpdateModel(model, frame, matrix, CountingAllocator(), threads);
     const int allocations = gAllocations;
     if (gLiveBlocks != 0) std::abort();
     const bool referenceUpdated = corvane::UpdateModelReference(referenceModel, referenceFrame,

@@ -7,11 +7,11 @@ function results = corvaneDemo(varargin)
 %   Renders a square of a distinct colour moving over a fixed, textured,
 %   noisy background; the square enters after the leading frames, as in a
 %   video that starts on an empty scene. The whole loop is the corvane
-%   command's: corvaneInitModel builds the model from the first initialFrames
-%   frames, then every frame, those included, is segmented in order from
-%   frame 1 with Corvane, the neighbourhood matrix of that frame
-%   (corvaneNeighborhood with 'frame', t: the calibration schedule) and the
-%   mask of corvaneMask (threshold, then median filter). The masks are
+%   command's: every frame goes through corvaneStep, which builds the model
+%   from the frames so far during the first initialFrames frames, keeps the
+%   prior in its band and tracks flicker between frames, calls Corvane with
+%   the neighbourhood matrix of that frame (the calibration schedule) and
+%   makes the mask with corvaneMask (threshold, then median filter). The masks are
 %   compared with where the square really is. Every few frames it writes an
 %   image: the frame, imMask in grey and the mask, side by side (PNG through
 %   imwrite where available, otherwise binary PPM). Runs headless.
@@ -34,7 +34,7 @@ function results = corvaneDemo(varargin)
 %   logical), probability (its imMask), truth (its true square), and files
 %   (the images written).
 %
-%   See also Corvane, corvaneInitModel, corvaneNeighborhood, corvaneMask.
+%   See also corvaneStep, Corvane, corvaneInitModel, corvaneNeighborhood, corvaneMask.
 
 opts = struct('frames', 300, 'rows', 60, 'columns', 80, 'square', 12, ...
               'noise', 4, 'every', 50, ...
@@ -57,13 +57,7 @@ params = corvaneParameters(modelArgs{:});
 H = opts.rows;
 W = opts.columns;
 [background, noiseBank] = makeScene(H, W);
-enter = params.initialFrames;   % the square enters after the leading frames
-leadCount = max(min(params.initialFrames, opts.frames), 1);
-leading = zeros(H, W, 3, leadCount);
-for t = 1:leadCount
-  leading(:, :, :, t) = renderFrame(t - 1, enter, background, noiseBank, opts);
-end
-model = corvaneInitModel(leading, params);
+enter = params.initialFrames;   % the square enters after the frames of the start
 
 warmUp = floor(opts.frames / 5);
 tp = 0; fp = 0; fn = 0;
@@ -71,20 +65,17 @@ files = {};
 if ~isempty(opts.outputDir) && opts.every > 0 && ~exist(opts.outputDir, 'dir')
   mkdir(opts.outputDir);
 end
-nhood = [];
-rate = NaN;
+state = [];
 found = false(H, W);
 truth = false(H, W);
 for t = 1:opts.frames
   [frame, truth] = renderFrame(t - 1, enter, background, noiseBank, opts);
-  % The matrix of frame t; it changes only while calibration lowers its rate.
-  [frameMatrix, frameRate] = corvaneNeighborhood(params, 'frame', t);
-  if ~isequal(frameRate, rate)
-    nhood = frameMatrix;
-    rate = frameRate;
+  if t == 1
+    [state, found] = corvaneStep(state, frame, params);
+  else
+    [state, found] = corvaneStep(state, frame);
   end
-  model = Corvane(model, frame, nhood);
-  found = corvaneMask(model.imMask, params);
+  model = state.model;
   if t > warmUp
     tp = tp + sum(found(:) & truth(:));
     fp = fp + sum(found(:) & ~truth(:));

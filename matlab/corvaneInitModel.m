@@ -11,11 +11,12 @@ function model = corvaneInitModel(frames, varargin)
 %           F = min(initialFrames, T) frames are used; the rest are ignored.
 %           They must be finite.
 %
-%   The model is not updated with any frame here: CurrentFrame is 0, and the
-%   leading frames are meant to be segmented too, in order from frame 1, as
-%   the corvane command does (see the example). (Earlier versions built the
-%   model from the first frame and updated it with the others; that is gone,
-%   and the C++ setup never did it.)
+%   The model is not updated with any frame here: CurrentFrame is 0.
+%   corvaneStep, which segments a video as the corvane command does, calls
+%   this before each of frames 1..initialFrames with the frames so far, so
+%   that nothing is read ahead; use corvaneStep rather than a loop of your
+%   own, which would also miss the prior band and the flicker tracking the
+%   command applies between frames.
 %
 %   How the model starts, per pixel p and channel:
 %     med  the median of the F values (for even F the mean of the two middle
@@ -50,14 +51,12 @@ function model = corvaneInitModel(frames, varargin)
 %   a single frame, BuildInitialModel).
 %
 %   Example
-%     params = corvaneParameters();
-%     model = corvaneInitModel(video(:, :, :, 1:params.initialFrames), params);
+%     state = [];
 %     for t = 1:size(video, 4)
-%       model = Corvane(model, double(video(:, :, :, t)), corvaneNeighborhood(params, 'frame', t));
-%       foreground = corvaneMask(model.imMask, params);
+%       [state, foreground] = corvaneStep(state, video(:, :, :, t));
 %     end
 %
-%   See also corvaneParameters, corvaneNeighborhood, corvaneMask, Corvane.
+%   See also corvaneStep, corvaneParameters, corvaneNeighborhood, corvaneMask, Corvane.
 
 params = corvaneParameters(varargin{:});
 if ~isnumeric(frames) || ~isreal(frames) || issparse(frames)

@@ -23,6 +23,15 @@ core = fullfile(root, 'core');
 gateway = fullfile(root, 'mex');
 math = fullfile(core, 'math');
 listing = dir(fullfile(core, '*.cpp'));
+% The update's worker threads: the Win32 API on Windows, pthreads elsewhere.
+if ispc
+    notHere = 'WorkerThreadsPosix.cpp';
+    libraries = {};
+else
+    notHere = 'WorkerThreadsWindows.cpp';
+    libraries = {'-lpthread'};
+end
+listing = listing(~strcmp({listing.name}, notHere));
 % The correctly rounded exp and log: scalar code everywhere, the SSE2 block
 % path on x86 (the AVX2 path needs a per-file compiler flag; the CMake build
 % has it, and both give the same bits).
@@ -46,7 +55,8 @@ if exist('OCTAVE_VERSION', 'builtin')
     saved = getenv('CXXFLAGS');
     setenv('CXXFLAGS', [strtrim(mkoctfile('-p', 'CXXFLAGS')), ' ', flags]);
     cleanup = onCleanup(@() setenv('CXXFLAGS', saved));
-    mex(['-I', core], ['-I', math], ['-I', gateway], defines{:}, '-o', output, sources{:});
+    mex(['-I', core], ['-I', math], ['-I', gateway], defines{:}, '-o', output, sources{:}, ...
+        libraries{:});
     mexfile = [output, '.mex'];
 else
     compiler = mex.getCompilerConfigurations('C++', 'Selected');
@@ -60,7 +70,8 @@ else
         % GCC, MinGW-w64 and Clang.
         flags = 'CXXFLAGS=$CXXFLAGS -std=c++17 -ffp-contract=off -fno-fast-math';
     end
-    mex('-R2017b', flags, ['-I', core], ['-I', math], ['-I', gateway], defines{:}, '-output', output, sources{:});
+    mex('-R2017b', flags, ['-I', core], ['-I', math], ['-I', gateway], defines{:}, '-output', output, ...
+        sources{:}, libraries{:});
     mexfile = [output, '.', mexext];
 end
 fprintf('built %s\n', mexfile);

@@ -10,9 +10,11 @@
 #
 # --quick cuts the highway sequences to 900 frames and leaves out the
 # 100,000-frame quiet run (for comparing settings; the tables in the docs come
-# from a full run). The highway folder is ../shared/data/cdnet/baseline/highway
-# beside the checkout, or $CORVANE_HIGHWAY. A full run takes about half an
-# hour of one core.
+# from a full run). Sequences run side by side, one per core; times are CPU
+# time per frame, each method timed on the same thread as the others on its
+# sequence. The highway folder is ../shared/data/cdnet/baseline/highway
+# beside the checkout, or $CORVANE_HIGHWAY. A full run takes about ten
+# minutes of CPU (nine sequences, 1,700 to 100,079 frames each).
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -24,7 +26,7 @@ cmake --build "$root/build/release" -j "$(nproc)" --target corvane-quality
 out="$root/build/quality"
 mkdir -p "$out"
 "$root/build/release/tools/quality/corvane-quality" --highway "$highway" \
-  --chart "$out/f-measure.png" --csv "$out/scores.csv" --sheets "$out/sheets" "$@" \
+  --jobs "$(nproc)" --chart "$out/f-measure.png" --csv "$out/scores.csv" --sheets "$out/sheets" "$@" \
   | tee "$out/table.txt"
 echo
 echo "Table:  $out/table.txt"

@@ -46,6 +46,12 @@ typedef enum {
 
 typedef enum { mxREAL = 0, mxCOMPLEX = 1 } mxComplexity;
 
+#ifdef __cplusplus
+typedef bool mxLogical;
+#else
+typedef unsigned char mxLogical;
+#endif
+
 mxArray* mxDuplicateArray(const mxArray* array);
 mxArray* mxGetField_700(const mxArray* array, int index, const char* name);
 #define mxGetField mxGetField_700
@@ -75,6 +81,27 @@ bool mxIsSparse(const mxArray* array);
 void* mxMalloc(size_t bytes);
 void mxFree(void* block);
 void mexErrMsgIdAndTxt(const char* identifier, const char* format, ...);
+
+/* Used by the detector object's MEX file as well. */
+bool mxIsChar(const mxArray* array);
+bool mxIsNumeric(const mxArray* array);
+bool mxIsLogical(const mxArray* array);
+mxClassID mxGetClassID(const mxArray* array);
+void* mxGetData(const mxArray* array);
+mxLogical* mxGetLogicals(const mxArray* array);
+double mxGetScalar(const mxArray* array);
+int mxGetString_700(const mxArray* array, char* text, int room);
+#define mxGetString mxGetString_700
+mxArray* mxCreateDoubleScalar(double value);
+mxArray* mxCreateDoubleMatrix_700(int rows, int columns, mxComplexity complexity);
+#define mxCreateDoubleMatrix mxCreateDoubleMatrix_700
+mxArray* mxCreateNumericMatrix_700(int rows, int columns, mxClassID classId,
+                                   mxComplexity complexity);
+#define mxCreateNumericMatrix mxCreateNumericMatrix_700
+mxArray* mxCreateLogicalMatrix_700(int rows, int columns);
+#define mxCreateLogicalMatrix mxCreateLogicalMatrix_700
+void mexWarnMsgIdAndTxt(const char* identifier, const char* format, ...);
+int mexAtExit(void (*function)(void));
 
 /* The entry point MATLAB calls. */
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]);

@@ -1,11 +1,17 @@
 // corvane-quality: runs Corvane, OpenCV's MOG2 and KNN side by side on the
 // highway sequence, its generated proxies and the long quiet scene, and prints
-// one table (sequence, method, precision, recall, F-measure, milliseconds per
-// frame) with a grouped bar chart of the F-measures.
+// one table (sequence, method, precision, recall, F-measure, milliseconds of
+// CPU per frame) with a grouped bar chart of the F-measures. --jobs N runs N
+// sequences at a time.
 //
 //   corvane-quality --highway DIR [--quick] [--only a,b] [--chart F.png]
-//                   [--csv F.csv] [--sheets DIR] [--variant NAME:key=value,...]
+//                   [--csv F.csv] [--sheets DIR] [--variant NAME:key=value,...] [--jobs N]
+#include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <ctime>
+#include <mutex>
+#include <thread>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -79,6 +85,14 @@ bool ParseVariant(const std::string& text, Contender* contender, std::string* er
     return problem.ok();
 }
 
+// CPU time of the calling thread: the machine may be shared, and other
+// threads of this run work at the same time.
+double ThreadSeconds() {
+    timespec now;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + 1e-9 * static_cast<double>(now.tv_nsec);
+}
+
 struct Result {
     std::string sequence, method;
     ConfusionCounts counts;
@@ -138,11 +152,10 @@ bool RunSequence(const Sequence& sequence, const std::vector<Contender>& contend
         const bool sheet = !sheets.empty() &&
                            std::find(sheetFrames.begin(), sheetFrames.end(), t) != sheetFrames.end();
         for (std::size_t i = 0; i < segmenters.size(); ++i) {
-            const auto start = std::chrono::steady_clock::now();
+            const double start = ThreadSeconds();
             if (!segmenters[i].Process(bgr, frame, mask, sheet ? &probability : nullptr, error))
                 return false;
-            own[i].seconds +=
-                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            own[i].seconds += ThreadSeconds() - start;
             ++own[i].frames;
             if (scored && !CountFrame(mask, labels, noRoi, own[i].counts, error)) return false;
             if (sheet)
@@ -151,7 +164,8 @@ bool RunSequence(const Sequence& sequence, const std::vector<Contender>& contend
         }
     }
     if (!sheets.empty()) {
-        fs::create_directories(sheets);
+        std::error_code ignored;
+        fs::create_directories(sheets, ignored);
         for (std::size_t i = 0; i < contenders.size(); ++i) {
             const std::string title = contenders[i].label + " on " + sequence.name;
             const std::string path =
@@ -161,6 +175,21 @@ bool RunSequence(const Sequence& sequence, const std::vector<Contender>& contend
     }
     results.insert(results.end(), own.begin(), own.end());
     return true;
+}
+
+void PrintHeader(std::ostream& out) {
+    out << std::left << std::setw(16) << "sequence" << std::setw(14) << "method" << std::right
+        << std::setw(10) << "precision" << std::setw(8) << "recall" << std::setw(8) << "F"
+        << std::setw(10) << "ms/frame" << "\n";
+}
+
+void PrintRow(std::ostream& out, const Result& r) {
+    const Scores s = ScoresOf(r.counts);
+    out << std::left << std::setw(16) << r.sequence << std::setw(14) << r.method << std::right
+        << std::setw(10) << Fixed(s.precision, 3) << std::setw(8) << Fixed(s.recall, 3)
+        << std::setw(8) << Fixed(s.f, 3) << std::setw(10)
+        << Fixed(1000.0 * r.seconds / static_cast<double>(r.frames), 3) << "\n"
+        << std::flush;
 }
 
 std::vector<std::string> SplitCommas(const std::string& text) {
@@ -174,7 +203,7 @@ std::vector<std::string> SplitCommas(const std::string& text) {
 int Usage() {
     std::cerr << "usage: corvane-quality --highway DIR [--quick] [--only NAME,...] [--chart F.png]\n"
                  "                       [--csv F.csv] [--sheets DIR] [--variant NAME[:key=value,...]]...\n"
-                 "                       [--no-baselines]\n";
+                 "                       [--no-baselines] [--jobs N]\n";
     return 2;
 }
 
@@ -185,6 +214,7 @@ int main(int argc, char** argv) {
     std::string chartPath, csvPath, sheets, only;
     std::vector<Contender> contenders;
     bool baselines = true;
+    int jobs = 1;
     std::vector<std::string> args(argv + 1, argv + argc);
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
@@ -195,6 +225,8 @@ int main(int argc, char** argv) {
             baselines = false;
         } else if (a == "--highway" && hasValue) {
             options.highway = args[++i];
+        } else if (a == "--jobs" && hasValue) {
+            jobs = std::max(1, std::atoi(args[++i].c_str()));
         } else if (a == "--chart" && hasValue) {
             chartPath = args[++i];
         } else if (a == "--csv" && hasValue) {
@@ -235,28 +267,34 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    // Sequences run on `jobs` threads, each sequence with all its methods on
+    // one thread (so their times stay side by side); each is printed as it
+    // finishes, and the whole table in order at the end.
+    std::vector<std::vector<Result>> perSequence(sequences.size());
+    std::vector<std::string> errors(sequences.size());
+    std::atomic<std::size_t> next{0};
+    std::mutex printing;
+    auto work = [&]() {
+        for (std::size_t i = next++; i < sequences.size(); i = next++) {
+            if (!RunSequence(sequences[i], contenders, sheets, perSequence[i], &errors[i])) continue;
+            const std::lock_guard<std::mutex> lock(printing);
+            for (const auto& r : perSequence[i]) PrintRow(std::cerr, r);
+        }
+    };
+    std::vector<std::thread> workers;
+    for (int j = 1; j < jobs; ++j) workers.emplace_back(work);
+    work();
+    for (auto& w : workers) w.join();
     std::vector<Result> results;
-    std::cout << std::left << std::setw(16) << "sequence" << std::setw(14) << "method"
-              << std::right << std::setw(10) << "precision" << std::setw(8) << "recall"
-              << std::setw(8) << "F" << std::setw(10) << "ms/frame" << "\n";
-    for (const auto& sequence : sequences) {
-        std::string error;
-        const std::size_t before = results.size();
-        if (!RunSequence(sequence, contenders, sheets, results, &error)) {
-            std::cerr << "corvane-quality: " << sequence.name << ": " << error << "\n";
+    for (std::size_t i = 0; i < sequences.size(); ++i) {
+        if (!errors[i].empty()) {
+            std::cerr << "corvane-quality: " << sequences[i].name << ": " << errors[i] << "\n";
             return 1;
         }
-        for (std::size_t i = before; i < results.size(); ++i) {
-            const Scores s = ScoresOf(results[i].counts);
-            std::cout << std::left << std::setw(16) << results[i].sequence << std::setw(14)
-                      << results[i].method << std::right << std::setw(10) << Fixed(s.precision, 3)
-                      << std::setw(8) << Fixed(s.recall, 3) << std::setw(8) << Fixed(s.f, 3)
-                      << std::setw(10)
-                      << Fixed(1000.0 * results[i].seconds / static_cast<double>(results[i].frames), 3)
-                      << "\n"
-                      << std::flush;
-        }
+        results.insert(results.end(), perSequence[i].begin(), perSequence[i].end());
     }
+    PrintHeader(std::cout);
+    for (const auto& r : results) PrintRow(std::cout, r);
     if (!csvPath.empty()) {
         std::ofstream csv(csvPath);
         csv << "sequence,method,frames,tp,fp,fn,tn,precision,recall,f_measure,ms_per_frame\n";

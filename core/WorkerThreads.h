@@ -1,0 +1,27 @@
+// Running a few tasks at once on threads that live for one call. Internal to
+// the core.
+//
+// The threads are started when RunTasks is called and joined before it
+// returns, so no thread outlives the call: a host may unload the code (a MEX
+// file between two calls, say) at any time it is not inside one. The tasks
+// must not call the host's allocator or any other host API: inside MATLAB and
+// Octave only the host's own thread may.
+#pragma once
+
+namespace corvane {
+
+// The most tasks RunTasks runs at once; more are run by the calling thread.
+constexpr int kMaxTasks = 256;
+
+// HardwareThreads() (UpdateModel.h) tells how many threads the machine can
+// run at once.
+
+// Runs task(context, i) for every i in 0 .. count-1 and returns when all have
+// finished. Task 0 runs on the calling thread, the others each on a thread of
+// its own; a task whose thread cannot be started (the system is out of
+// threads, or count exceeds kMaxTasks) runs on the calling thread after task
+// 0. The tasks must therefore not wait for each other. Every write a task
+// makes is visible to the caller when RunTasks returns.
+void RunTasks(int count, void (*task)(void* context, int index), void* context);
+
+}  // namespace corvane

@@ -1,0 +1,223 @@
+// The struct call's update into fresh arrays against the in-place update on a
+// copy, bit for bit, and the checks every host shares.
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "GatewayModel.h"
+#include "RandomModel.h"
+#include "UpdateModel.h"
+
+namespace corvane::gateway {
+namespace {
+
+using test::RandomModel;
+
+std::vector<std::uint64_t> Bits(const std::vector<double>& values) {
+    std::vector<std::uint64_t> bits(values.size());
+    std::memcpy(bits.data(), values.data(), values.size() * sizeof(double));
+    return bits;
+}
+
+// Every field of a model as its own vector, in kModelFields order, so that
+// any field can be lengthened or made to share another's data.
+struct FieldArrays {
+    std::vector<double> fields[kModelFieldCount];
+
+    explicit FieldArrays(OwnedModel& model) {
+        const BackgroundModel view = model.View();
+        for (int i = 0; i < kModelFieldCount; ++i) {
+            const DoubleView& v = view.*kModelFields[i].view;
+            fields[i].assign(v.data, v.data + v.count);
+        }
+    }
+    BackgroundModel View() {
+        BackgroundModel view;
+        for (int i = 0; i < kModelFieldCount; ++i)
+            view.*kModelFields[i].view =
+                DoubleView{fields[i].data(), static_cast<std::int64_t>(fields[i].size())};
+        return view;
+    }
+};
+
+// Fresh arrays for the written fields of `source`, filled with a pattern
+// that must not survive, the others bound to the source's own.
+struct Destination {
+    std::vector<double> fresh[kModelFieldCount];
+    BackgroundModel view;
+
+    explicit Destination(const BackgroundModel& source) : view(source) {
+        for (int i = 0; i < kModelFieldCount; ++i) {
+            if (!kModelFields[i].written) continue;
+            const DoubleView& from = source.*kModelFields[i].view;
+            fresh[i].assign(static_cast<std::size_t>(from.count), -777.0);
+            view.*kModelFields[i].view = DoubleView{fresh[i].data(), from.count};
+        }
+    }
+};
+
+ModelSizes SizesOf(const BackgroundModel& model, const FrameImage& frame,
+                   const NeighborhoodMatrix& matrix) {
+    ModelSizes sizes;
+    EXPECT_FALSE(CheckBoundModel(model, frame, matrix, &sizes).raised());
+    return sizes;
+}
+
+// Runs the update both ways over `frames` frames and compares every field.
+void ExpectSameAsInPlace(FieldArrays& start, const RandomModel& scene, int frames) {
+    FieldArrays inPlace = start;
+    FieldArrays source = start;
+    for (int t = 0; t < frames; ++t) {
+        ASSERT_TRUE(UpdateModel(inPlace.View(), scene.Frame(), scene.Matrix(), StandardAllocator()));
+        const FieldArrays before = source;
+        const BackgroundModel sourceView = source.View();
+        Destination destination(sourceView);
+        const ModelSizes sizes = SizesOf(sourceView, scene.Frame(), scene.Matrix());
+        ASSERT_TRUE(UpdateIntoFreshArrays(sourceView, destination.view, sizes, scene.Frame(),
+                                          scene.Matrix(), StandardAllocator()));
+        for (int i = 0; i < kModelFieldCount; ++i) {
+            SCOPED_TRACE(kModelFields[i].name);
+            EXPECT_EQ(Bits(source.fields[i]), Bits(before.fields[i])) << "the source was written";
+            const std::vector<double>& result =
+                kModelFields[i].written ? destination.fresh[i] : source.fields[i];
+            EXPECT_EQ(Bits(result), Bits(inPlace.fields[i])) << "frame " << t + 1;
+        }
+        // The next frame starts from the result, as a MATLAB caller's does.
+        for (int i = 0; i < kModelFieldCount; ++i)
+            if (kModelFields[i].written) source.fields[i] = destination.fresh[i];
+    }
+}
+
+TEST(UpdateIntoFreshArrays, GivesTheInPlaceUpdatesBitsAndLeavesTheSourceAlone) {
+    for (const auto& shape : {std::vector<int>{1, 1, 1, 1}, {1, 7, 2, 2}, {6, 1, 3, 1},
+                              {2, 2, 1, 1}, {9, 11, 3, 3}, {16, 5, 2, 3}}) {
+        SCOPED_TRACE(testing::Message() << shape[0] << "x" << shape[1] << " map " << shape[2]
+                                        << "x" << shape[3]);
+        RandomModel scene(shape[0], shape[1], shape[2], shape[3], 17u + shape[1]);
+        FieldArrays start(scene.model);
+        ExpectSameAsInPlace(start, scene, 3);
+    }
+}
+
+TEST(UpdateIntoFreshArrays, KeepsTheElementsBeyondThoseTheUpdateWrites) {
+    RandomModel scene(5, 4, 2, 2, 3);
+    FieldArrays start(scene.model);
+    for (int i = 0; i < kModelFieldCount; ++i) {
+        start.fields[i].push_back(1234.5);
+        start.fields[i].push_back(-0.0);
+    }
+    ExpectSameAsInPlace(start, scene, 2);
+}
+
+TEST(UpdateIntoFreshArrays, ReadsFieldsThatShareOneArrayAsSeparateValues) {
+    RandomModel scene(4, 6, 2, 2, 5);
+    FieldArrays separate(scene.model);
+    std::vector<double> shared = separate.fields[ModelFieldIndex("Pi")];
+    BackgroundModel sharing = separate.View();
+    // Var, imMask and NeuroWin are the same array as Pi; MaximumVariance too.
+    for (const char* name : {"Pi", "Var", "imMask", "NeuroWin", "MaximumVariance"}) {
+        sharing.*kModelFields[ModelFieldIndex(name)].view =
+            DoubleView{shared.data(), static_cast<std::int64_t>(shared.size())};
+        separate.fields[ModelFieldIndex(name)] = shared;
+    }
+    const std::vector<double> sharedBefore = shared;
+    Destination destination(sharing);
+    const ModelSizes sizes = SizesOf(sharing, scene.Frame(), scene.Matrix());
+    ASSERT_TRUE(UpdateIntoFreshArrays(sharing, destination.view, sizes, scene.Frame(),
+                                      scene.Matrix(), StandardAllocator()));
+    EXPECT_EQ(Bits(shared), Bits(sharedBefore));
+    ASSERT_TRUE(UpdateModel(separate.View(), scene.Frame(), scene.Matrix(), StandardAllocator()));
+    for (int i = 0; i < kModelFieldCount; ++i) {
+        if (!kModelFields[i].written) continue;
+        SCOPED_TRACE(kModelFields[i].name);
+        EXPECT_EQ(Bits(destination.fresh[i]), Bits(separate.fields[i]));
+    }
+}
+
+TEST(ElementsWritten, IsWhatTheUpdateNeedsOfEachWrittenField) {
+    RandomModel scene(3, 5, 2, 3, 9);
+    FieldArrays fields(scene.model);
+    const ModelSizes sizes = SizesOf(fields.View(), scene.Frame(), scene.Matrix());
+    for (int i = 0; i < kModelFieldCount; ++i) {
+        SCOPED_TRACE(kModelFields[i].name);
+        const std::int64_t written = ElementsWritten(i, sizes);
+        if (!kModelFields[i].written) {
+            EXPECT_EQ(written, 0);
+            continue;
+        }
+        EXPECT_EQ(written, static_cast<std::int64_t>(fields.fields[i].size()));
+        // One element fewer is a field the update could not run on.
+        FieldArrays shorter = fields;
+        shorter.fields[i].pop_back();
+        ModelSizes ignored;
+        EXPECT_TRUE(CheckBoundModel(shorter.View(), scene.Frame(), scene.Matrix(), &ignored).raised());
+    }
+}
+
+TEST(FirstSharedField, FindsADestinationThatOverlapsAnythingItMustNotWrite) {
+    RandomModel scene(4, 4, 1, 2, 2);
+    FieldArrays source(scene.model);
+    const BackgroundModel sourceView = source.View();
+    Destination destination(sourceView);
+    EXPECT_EQ(FirstSharedField(destination.view, sourceView, scene.Frame(), scene.Matrix()),
+              nullptr);
+
+    BackgroundModel overlapsSource = destination.view;
+    overlapsSource.Var.data = source.fields[ModelFieldIndex("MaximumVariance")].data() + 1;
+    EXPECT_STREQ(FirstSharedField(overlapsSource, sourceView, scene.Frame(), scene.Matrix()), "Var");
+
+    BackgroundModel overlapsFrame = destination.view;
+    std::vector<double> frame = scene.frame;
+    overlapsFrame.Pi.data = frame.data() + 1;
+    EXPECT_STREQ(FirstSharedField(overlapsFrame, sourceView,
+                                  FrameImage{frame.data(), static_cast<std::int64_t>(frame.size())},
+                                  scene.Matrix()),
+                 "Pi");
+
+    BackgroundModel overlapsSibling = destination.view;
+    overlapsSibling.NeuroWin = overlapsSibling.imMask;
+    EXPECT_STREQ(FirstSharedField(overlapsSibling, sourceView, scene.Frame(), scene.Matrix()),
+                 "imMask");
+}
+
+TEST(GatewayChecks, NameTheArgumentWithTheIdentifiersUsersSee) {
+    EXPECT_STREQ(CheckCallCounts(2, 1).identifier, "Corvane:inputCount");
+    EXPECT_STREQ(CheckCallCounts(3, 2).identifier, "Corvane:outputCount");
+    EXPECT_FALSE(CheckCallCounts(3, 0).raised());
+    EXPECT_STREQ(CheckModelArgument(false, "cell", 1).identifier, "Corvane:modelNotStruct");
+    EXPECT_STREQ(CheckModelArgument(true, "struct", 0).identifier, "Corvane:modelEmpty");
+
+    const double value = 1;
+    ArrayFacts good;
+    good.present = true;
+    good.className = "double";
+    good.isDouble = true;
+    good.count = 1;
+    good.data = &value;
+    EXPECT_FALSE(CheckField(good, 0).raised());
+    ArrayFacts missing;
+    EXPECT_STREQ(CheckField(missing, ModelFieldIndex("Cov")).identifier, "Corvane:missingField");
+    EXPECT_NE(std::strstr(CheckField(missing, ModelFieldIndex("Cov")).message, "\"Cov\""), nullptr);
+    ArrayFacts single = good;
+    single.isDouble = false;
+    single.className = "single";
+    const GatewayError notDouble = CheckFrame(single);
+    EXPECT_STREQ(notDouble.identifier, "Corvane:notDouble");
+    EXPECT_NE(std::strstr(notDouble.message, "the frame (input 2) is of class single"), nullptr);
+    ArrayFacts empty = good;
+    empty.count = 0;
+    EXPECT_STREQ(CheckMatrix(empty).identifier, "Corvane:empty");
+
+    RandomModel scene(2, 3, 1, 1, 1);
+    FieldArrays fields(scene.model);
+    fields.fields[ModelFieldIndex("NumImageRows")][0] = std::numeric_limits<double>::quiet_NaN();
+    ModelSizes sizes;
+    EXPECT_STREQ(CheckBoundModel(fields.View(), scene.Frame(), scene.Matrix(), &sizes).identifier,
+                 "Corvane:sizeNotFinite");
+}
+
+}  // namespace
+}  // namespace corvane::gateway
