@@ -70,22 +70,22 @@ double FoundAfterQuiet(const ModelParameters& parameters, std::int64_t quiet,
     return double(found) / 36.0;
 }
 
-// After ten thousand quiet frames (about six minutes at 30 fps) an object is
-// found as after a few hundred. Without the band the prior shrinks until the same object is
+// After 6,000 quiet frames (more than three minutes at 30 fps; the prior would
+// be near 1e-28 without the band) an object is found as after a few hundred. Without the band the prior shrinks until the same object is
 // invisible: the test would fail with priorFloor = 0.
 TEST(PriorBandTest, AnObjectIsFoundAfterALongQuietAsAfterAShortOne) {
     const ModelParameters parameters;
     std::int64_t falseShort = 0, falseLong = 0, falseUnbanded = 0;
     const double afterShort = FoundAfterQuiet(parameters, 300, &falseShort);
-    const double afterLong = FoundAfterQuiet(parameters, 10000, &falseLong);
+    const double afterLong = FoundAfterQuiet(parameters, 6000, &falseLong);
     EXPECT_GE(afterShort, 0.9);
-    EXPECT_GE(afterLong, 0.9) << "the object is still seen after 10,000 quiet frames";
+    EXPECT_GE(afterLong, 0.9) << "the object is still seen after 6,000 quiet frames";
     EXPECT_EQ(falseShort, 0);
     EXPECT_EQ(falseLong, 0) << "and the noise is still background";
 
     ModelParameters unbanded = parameters;
     unbanded.priorFloor = 0;
-    EXPECT_LT(FoundAfterQuiet(unbanded, 10000, &falseUnbanded), 0.5)
+    EXPECT_LT(FoundAfterQuiet(unbanded, 6000, &falseUnbanded), 0.5)
         << "without a floor the prior shrinks until the object is lost";
 }
 
