@@ -1,15 +1,47 @@
 #!/usr/bin/env bash
-# Builds the release configuration and runs the update benchmarks twice, so
-# the run-to-run noise is visible next to the figures. Extra arguments go to
-# the benchmark program, e.g. --benchmark_filter=SideBySide/H:480
+# Builds the release configuration and runs the benchmarks twice, so the
+# run-to-run noise is visible next to the figures:
+#   - the update benchmarks (corvane_bench; extra arguments go to it, e.g.
+#     --benchmark_filter=SideBySide/H:480);
+#   - the hosts' table (bench/octave/benchHosts.m in Octave): the four-pass
+#     reference and UpdateModel, the struct call Corvane and the detector
+#     object's step in Octave, and OpenCV's MOG2 and KNN, on one thread and on
+#     every thread, side by side on the same frames at 320x240, 640x480 and
+#     1280x720 with K = 9 and 16.
+#
+#   bench/run.sh [corvane_bench arguments...]
+#   bench/run.sh --hosts [benchHosts arguments, as Octave expressions]
+#       the hosts' table only, e.g. bench/run.sh --hosts "'sizes', [480 640], 'maps', 3"
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 "$root/scripts/install-deps.sh" test
 dir="$root/build/release"
 cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$dir" -j 2 --target corvane_bench >/dev/null
+
+hosts_only=0
+hosts_arguments=""
+if [[ "${1:-}" == "--hosts" ]]; then
+  hosts_only=1
+  shift
+  hosts_arguments="$*"
+  set --
+fi
+
+targets=(corvane_oct_octave corvane_detector_mex_octave corvane_host_bench)
+((hosts_only)) || targets+=(corvane_bench)
+cmake --build "$dir" -j 2 --target "${targets[@]}" >/dev/null
+
+hosts_table() {
+  # Octave 7 prints this line at every exit, successful or not.
+  octave-cli --norc --quiet --no-window-system \
+    --eval "addpath('$dir/mex.mex', '$dir/bench/octave'); benchHosts(${hosts_arguments});" 2>&1 |
+    grep -v 'ignoring const execution_exception'
+}
+
 for run in 1 2; do
   echo "=== run $run ==="
-  "$dir/bench/corvane_bench" "$@"
+  ((hosts_only)) || "$dir/bench/corvane_bench" "$@"
+  echo "--- hosts, milliseconds per frame (ratio to UpdateModel at the same thread count) ---"
+  hosts_table
 done

@@ -59,6 +59,11 @@
 %   NaN and infinite values inside the arrays are not rejected; they pass
 %   through the arithmetic into the result.
 %
+%   Threads: the update runs on as many threads as the environment variable
+%   CORVANE_THREADS says, read at every call (setenv('CORVANE_THREADS', '2')
+%   takes effect at the next call); unset, empty or 0 means every hardware
+%   thread. Every count gives the same bits. The threads live for one call.
+%
 %   Errors (identifier: cause). Nothing is computed and the caller's data are
 %   untouched when one is raised.
 %     Corvane:inputCount        not exactly 3 inputs
@@ -79,6 +84,7 @@
 %     Corvane:matrixTooShort    nhood holds fewer than K*K elements
 %     Corvane:scratchTooLarge   the per-call scratch (40*N bytes) cannot be
 %                               addressed (32-bit hosts only)
+%     Corvane:badThreads        CORVANE_THREADS is not a whole number 0..1024
 %     Corvane:outOfMemory       the per-call scratch could not be allocated
 %     Corvane:copyNotIndependent  the host's copy of the model shared data
 %                               with the caller's arrays (never expected; the

@@ -18,6 +18,7 @@
 #include "mex.h"
 #include "FreshMemory.h"
 #include "GatewayModel.h"
+#include "GatewayThreads.h"
 
 namespace {
 
@@ -135,6 +136,8 @@ extern "C" CORVANE_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs,
     corvane::NeighborhoodMatrix matrix;
     corvane::ModelSizes sizes;
     BindArguments(prhs, &source, &frame, &matrix, &sizes);
+    int threads = 0;
+    Raise(corvane::gateway::ThreadsFromEnvironment(&threads));
 
     corvane::BackgroundModel destination;
     plhs[0] = CreateResult(input, source, &destination);
@@ -153,6 +156,7 @@ extern "C" CORVANE_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs,
     corvane::HostAllocator host;
     host.allocate = &AllocateScratch;
     host.release = &ReleaseScratch;
-    if (!corvane::gateway::UpdateIntoFreshArrays(source, destination, sizes, frame, matrix, host))
+    if (!corvane::gateway::UpdateIntoFreshArrays(source, destination, sizes, frame, matrix, host,
+                                                 threads))
         Raise(corvane::gateway::OutOfMemoryError(sizes));
 }

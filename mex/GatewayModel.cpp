@@ -183,20 +183,22 @@ GatewayError SharedFieldError(const char* field) {
 
 bool UpdateIntoFreshArrays(const BackgroundModel& source, const BackgroundModel& destination,
                            const ModelSizes& sizes, const FrameImage& frame,
-                           const NeighborhoodMatrix& matrix, const HostAllocator& host) {
-    // Every written field starts as the caller's values, then the update runs
-    // in place on the fresh arrays; the fields it only reads stay the
-    // caller's own.
-    BackgroundModel model = source;
+                           const NeighborhoodMatrix& matrix, const HostAllocator& host,
+                           int threads) {
+    // The update writes the leading elements of each written field; the rest
+    // of a longer field is the caller's, copied as it is.
     for (int i = 0; i < kModelFieldCount; ++i) {
         if (!kModelFields[i].written) continue;
         const DoubleView& from = source.*kModelFields[i].view;
         const DoubleView& to = destination.*kModelFields[i].view;
-        std::memcpy(to.data, from.data, static_cast<std::size_t>(from.count) * sizeof(double));
-        model.*kModelFields[i].view = to;
+        const std::int64_t written = ElementsWritten(i, sizes);
+        if (from.count > written) {
+            std::memcpy(to.data + written, from.data + written,
+                        static_cast<std::size_t>(from.count - written) * sizeof(double));
+        }
     }
-    (void)sizes;
-    return UpdateModel(model, frame, matrix, host);
+    // One sweep reads the caller's arrays and writes the fresh ones.
+    return UpdateModelInto(source, UpdatedFieldsOf(destination), frame, matrix, host, threads);
 }
 
 GatewayError OutOfMemoryError(const ModelSizes& sizes) {

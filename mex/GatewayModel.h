@@ -103,18 +103,20 @@ const char* FirstSharedField(const BackgroundModel& destination, const Backgroun
 // The error for FirstSharedField's answer.
 GatewayError SharedFieldError(const char* field);
 
-// Advances `source` by one frame into `destination` and leaves every array of
-// `source` as it was. In `destination` the written fields are fresh arrays of
-// the source field's element count (their contents need no initial values:
-// every element is written, those beyond ElementsWritten copied from the
-// source); its other fields may be the source's own views, which are only
-// read. Scratch comes from `host`, on the calling thread only.
+// Advances `source` by one frame into `destination` in one sweep
+// (UpdateModelInto on `threads` threads, 0 for every hardware thread) and
+// leaves every array of `source` as it was. In `destination` the written
+// fields are fresh arrays of the source field's element count (their
+// contents need no initial values: the update writes the leading
+// ElementsWritten of each, the rest is copied from the source); its other
+// fields are not used. Scratch comes from `host`, on the calling thread only.
 //
 // Returns false when the scratch could not be had; the destination's contents
 // are then unspecified and the source is still untouched.
 bool UpdateIntoFreshArrays(const BackgroundModel& source, const BackgroundModel& destination,
                            const ModelSizes& sizes, const FrameImage& frame,
-                           const NeighborhoodMatrix& matrix, const HostAllocator& host);
+                           const NeighborhoodMatrix& matrix, const HostAllocator& host,
+                           int threads);
 
 // The error when the update could not obtain its scratch.
 GatewayError OutOfMemoryError(const ModelSizes& sizes);

@@ -152,8 +152,7 @@ bool Detector::Process(const FrameImage& frame, std::uint8_t* mask, double* prob
         *error = std::string("the model cannot be updated: ") + check.message;
         return false;
     }
-    // threads_ goes to the update once it runs on several threads.
-    if (!UpdateModel(view, frame, weights, StandardAllocator())) {
+    if (!UpdateModel(view, frame, weights, StandardAllocator(), threads_)) {
         *error = "out of memory while updating the model";
         return false;
     }

@@ -22,6 +22,7 @@
 
 #include "FreshMemory.h"
 #include "GatewayModel.h"
+#include "GatewayThreads.h"
 
 namespace {
 
@@ -133,6 +134,8 @@ DEFUN_DLD(Corvane, args, nargout, HelpText()) {
     const corvane::NeighborhoodMatrix matrix{matrixFacts.data, matrixFacts.count};
     corvane::ModelSizes sizes;
     Raise(corvane::gateway::CheckBoundModel(source, frame, matrix, &sizes));
+    int threads = 0;
+    Raise(corvane::gateway::ThreadsFromEnvironment(&threads));
 
     // Fresh arrays, shaped as the caller's, for the fields the update writes.
     // Each is the only holder of its data until the result is made, so
@@ -155,7 +158,7 @@ DEFUN_DLD(Corvane, args, nargout, HelpText()) {
     if (shared != nullptr) Raise(corvane::gateway::SharedFieldError(shared));
 
     if (!corvane::gateway::UpdateIntoFreshArrays(source, destination, sizes, frame, matrix,
-                                                 corvane::StandardAllocator()))
+                                                 corvane::StandardAllocator(), threads))
         Raise(corvane::gateway::OutOfMemoryError(sizes));
     return ovl(Result(input, updated));
 }

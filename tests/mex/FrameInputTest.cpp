@@ -2,7 +2,6 @@
 // which identifier, and the doubles the update is given.
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -21,29 +20,6 @@ FrameFacts Facts(PixelClass pixels, std::vector<std::int64_t> sizes, const char*
     facts.dimensions = static_cast<int>(sizes.size());
     for (std::size_t d = 0; d < sizes.size(); ++d) facts.sizes[d] = sizes[d];
     return facts;
-}
-
-TEST(FrameChecks, AcceptOnlyAColourFrameOfTheStartsSize) {
-    EXPECT_FALSE(CheckFrame(Facts(PixelClass::Uint8, {4, 6, 3}), 4, 6).raised());
-    EXPECT_STREQ(CheckFrame(Facts(PixelClass::Uint8, {6, 4, 3}), 4, 6).identifier,
-                 "Corvane:frameSize");
-    EXPECT_STREQ(CheckFrame(Facts(PixelClass::Uint8, {4, 6}), 4, 6).identifier,
-                 "Corvane:frameChannels");
-    EXPECT_STREQ(CheckFrame(Facts(PixelClass::Uint8, {4, 6, 4}), 4, 6).identifier,
-                 "Corvane:frameChannels");
-    EXPECT_STREQ(CheckFrame(Facts(PixelClass::Uint8, {4, 6, 3, 2}), 4, 6).identifier,
-                 "Corvane:frameChannels");
-    FrameFacts wrongClass = Facts(PixelClass::Uint8, {4, 6, 3}, "int16");
-    wrongClass.supported = false;
-    const GatewayError error = CheckFrame(wrongClass, 4, 6);
-    EXPECT_STREQ(error.identifier, "Corvane:frameClass");
-    EXPECT_NE(std::strstr(error.message, "int16"), nullptr);
-    FrameFacts complexFrame = Facts(PixelClass::Double, {4, 6, 3}, "double");
-    complexFrame.isComplex = true;
-    EXPECT_STREQ(CheckFrame(complexFrame, 4, 6).identifier, "Corvane:complex");
-    const GatewayError size = CheckFrame(Facts(PixelClass::Single, {5, 6, 3}, "single"), 4, 6);
-    EXPECT_NE(std::strstr(size.message, "5 x 6 x 3"), nullptr) << size.message;
-    EXPECT_NE(std::strstr(size.message, "4 x 6 x 3"), nullptr) << size.message;
 }
 
 TEST(FrameChecks, LeadingFramesAreOneFrameOrAStackOfThem) {

@@ -2,7 +2,6 @@
 // copy, bit for bit, and the checks every host shares.
 #include <cstdint>
 #include <cstring>
-#include <limits>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -66,18 +65,21 @@ ModelSizes SizesOf(const BackgroundModel& model, const FrameImage& frame,
     return sizes;
 }
 
-// Runs the update both ways over `frames` frames and compares every field.
-void ExpectSameAsInPlace(FieldArrays& start, const RandomModel& scene, int frames) {
+// Runs the update both ways over `frames` frames and compares every field;
+// the fresh-array update on `threads` threads, the in-place one on one.
+void ExpectSameAsInPlace(FieldArrays& start, const RandomModel& scene, int frames,
+                         int threads = 1) {
     FieldArrays inPlace = start;
     FieldArrays source = start;
     for (int t = 0; t < frames; ++t) {
-        ASSERT_TRUE(UpdateModel(inPlace.View(), scene.Frame(), scene.Matrix(), StandardAllocator()));
+        ASSERT_TRUE(
+            UpdateModel(inPlace.View(), scene.Frame(), scene.Matrix(), StandardAllocator(), 1));
         const FieldArrays before = source;
         const BackgroundModel sourceView = source.View();
         Destination destination(sourceView);
         const ModelSizes sizes = SizesOf(sourceView, scene.Frame(), scene.Matrix());
         ASSERT_TRUE(UpdateIntoFreshArrays(sourceView, destination.view, sizes, scene.Frame(),
-                                          scene.Matrix(), StandardAllocator()));
+                                          scene.Matrix(), StandardAllocator(), threads));
         for (int i = 0; i < kModelFieldCount; ++i) {
             SCOPED_TRACE(kModelFields[i].name);
             EXPECT_EQ(Bits(source.fields[i]), Bits(before.fields[i])) << "the source was written";
@@ -99,6 +101,15 @@ TEST(UpdateIntoFreshArrays, GivesTheInPlaceUpdatesBitsAndLeavesTheSourceAlone) {
         RandomModel scene(shape[0], shape[1], shape[2], shape[3], 17u + shape[1]);
         FieldArrays start(scene.model);
         ExpectSameAsInPlace(start, scene, 3);
+    }
+}
+
+TEST(UpdateIntoFreshArrays, GivesTheSameBitsOnEveryThreadCount) {
+    for (int threads : {2, 3, 8, 0}) {
+        SCOPED_TRACE(testing::Message() << threads << " threads");
+        RandomModel scene(7, 13, 3, 3, 41);
+        FieldArrays start(scene.model);
+        ExpectSameAsInPlace(start, scene, 3, threads);
     }
 }
 
@@ -127,7 +138,7 @@ TEST(UpdateIntoFreshArrays, ReadsFieldsThatShareOneArrayAsSeparateValues) {
     Destination destination(sharing);
     const ModelSizes sizes = SizesOf(sharing, scene.Frame(), scene.Matrix());
     ASSERT_TRUE(UpdateIntoFreshArrays(sharing, destination.view, sizes, scene.Frame(),
-                                      scene.Matrix(), StandardAllocator()));
+                                      scene.Matrix(), StandardAllocator(), 2));
     EXPECT_EQ(Bits(shared), Bits(sharedBefore));
     ASSERT_TRUE(UpdateModel(separate.View(), scene.Frame(), scene.Matrix(), StandardAllocator()));
     for (int i = 0; i < kModelFieldCount; ++i) {
@@ -181,42 +192,6 @@ TEST(FirstSharedField, FindsADestinationThatOverlapsAnythingItMustNotWrite) {
     overlapsSibling.NeuroWin = overlapsSibling.imMask;
     EXPECT_STREQ(FirstSharedField(overlapsSibling, sourceView, scene.Frame(), scene.Matrix()),
                  "imMask");
-}
-
-TEST(GatewayChecks, NameTheArgumentWithTheIdentifiersUsersSee) {
-    EXPECT_STREQ(CheckCallCounts(2, 1).identifier, "Corvane:inputCount");
-    EXPECT_STREQ(CheckCallCounts(3, 2).identifier, "Corvane:outputCount");
-    EXPECT_FALSE(CheckCallCounts(3, 0).raised());
-    EXPECT_STREQ(CheckModelArgument(false, "cell", 1).identifier, "Corvane:modelNotStruct");
-    EXPECT_STREQ(CheckModelArgument(true, "struct", 0).identifier, "Corvane:modelEmpty");
-
-    const double value = 1;
-    ArrayFacts good;
-    good.present = true;
-    good.className = "double";
-    good.isDouble = true;
-    good.count = 1;
-    good.data = &value;
-    EXPECT_FALSE(CheckField(good, 0).raised());
-    ArrayFacts missing;
-    EXPECT_STREQ(CheckField(missing, ModelFieldIndex("Cov")).identifier, "Corvane:missingField");
-    EXPECT_NE(std::strstr(CheckField(missing, ModelFieldIndex("Cov")).message, "\"Cov\""), nullptr);
-    ArrayFacts single = good;
-    single.isDouble = false;
-    single.className = "single";
-    const GatewayError notDouble = CheckFrame(single);
-    EXPECT_STREQ(notDouble.identifier, "Corvane:notDouble");
-    EXPECT_NE(std::strstr(notDouble.message, "the frame (input 2) is of class single"), nullptr);
-    ArrayFacts empty = good;
-    empty.count = 0;
-    EXPECT_STREQ(CheckMatrix(empty).identifier, "Corvane:empty");
-
-    RandomModel scene(2, 3, 1, 1, 1);
-    FieldArrays fields(scene.model);
-    fields.fields[ModelFieldIndex("NumImageRows")][0] = std::numeric_limits<double>::quiet_NaN();
-    ModelSizes sizes;
-    EXPECT_STREQ(CheckBoundModel(fields.View(), scene.Frame(), scene.Matrix(), &sizes).identifier,
-                 "Corvane:sizeNotFinite");
 }
 
 }  // namespace

@@ -12,6 +12,9 @@
 //    SSE2 registers and calls no x87 code, so nothing may change;
 //  - the struct passed in is unchanged by every call, and fields the update
 //    does not know come back unchanged;
+//  - all of that again for each thread count CORVANE_THREADS may name (1, 2,
+//    3, 8), set in the process environment while the MEX file is loaded, as
+//    MATLAB's setenv does; a count it must refuse ends in Corvane:badThreads;
 //  - every mxMalloc'd block is mxFree'd before the call returns;
 //  - malformed models and arguments end in a "Corvane:" error, with nothing
 //    allocated and the input untouched, and the MEX file works afterwards.
@@ -405,6 +408,26 @@ int main(int argc, char** argv) {
     Check((X87ControlWord() & 0x0300u) == 0x0300u, "x87 precision control set to 64 bits", "");
     for (const Case& c : cases) RunCase(mex, c, ", x87 at 64 bits");
     SetX87ControlWord(saved);
+    // Thread counts from the process environment, read at every call: the
+    // same bits for each.
+    for (const char* threads : {"1", "2", "3", "8"}) {
+        SetEnvironmentVariableA("CORVANE_THREADS", threads);
+        const std::string setting = std::string(", CORVANE_THREADS=") + threads;
+        for (const Case& c : cases) RunCase(mex, c, setting.c_str());
+    }
+    {
+        SetEnvironmentVariableA("CORVANE_THREADS", "many");
+        const Case& c = cases.front();
+        mxArray* model = BuildModel(c.start);
+        mxArray* frame = StandinCreateDouble(c.video.size() / c.frames, c.video.data());
+        mxArray* matrix = StandinCreateDouble(c.matrix.size(), c.matrix.data());
+        const mxArray* prhs[3] = {model, frame, matrix};
+        ExpectError(mex, "Corvane:badThreads", 3, prhs, "CORVANE_THREADS=many");
+        StandinDestroy(matrix);
+        StandinDestroy(frame);
+        StandinDestroy(model);
+    }
+    SetEnvironmentVariableA("CORVANE_THREADS", nullptr);
     std::printf("malformed inputs:\n");
     RunMalformed(mex, cases.front());
     FreeLibrary(library);
