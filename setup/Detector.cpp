@@ -138,7 +138,7 @@ bool Detector::Process(const FrameImage& frame, std::uint8_t* mask, double* prob
         return false;
     }
     try {
-        PrepareFrame(parameters_, stream_, model_, frame.data, H_, W_);
+        PrepareFrame(parameters_, stream_, model_, frame.data, H_, W_, threads_);
     } catch (const std::bad_alloc&) {
         *error = "not enough memory for the model of " + std::to_string(H_) + " x " +
                  std::to_string(W_) + " pixels";
@@ -157,7 +157,7 @@ bool Detector::Process(const FrameImage& frame, std::uint8_t* mask, double* prob
         return false;
     }
     ++framesProcessed_;
-    ThresholdMask(parameters_, model_.imMask.data(), H_, W_, mask);
+    ThresholdMask(parameters_, model_.imMask.data(), H_, W_, mask, threads_);
     if (probability != nullptr) std::copy(model_.imMask.begin(), model_.imMask.end(), probability);
     return true;
 }
