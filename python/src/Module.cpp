@@ -118,7 +118,7 @@ std::string ClassDoc() {
         "Every keyword is optional; the defaults are one setting for every video.\n\n"
         "Parameters\n----------\n";
     for (const ParameterInfo& info : ParameterTable()) {
-        doc += std::string(info.pythonName) + " : " +
+        doc += std::string(info.pythonName) + " (" + info.placeholder + ") : " +
                (info.kind == ParameterKind::Whole ? "int" : "float") + ", default " +
                FormatParameterValue(DefaultParameter(info)) + "\n    " + info.help;
         if (info.unit[0] != '\0') doc += std::string(" (") + info.unit + ")";
