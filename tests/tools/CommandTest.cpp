@@ -414,6 +414,7 @@ struct StopCase {
     int signal;
     int status;
 };
+void PrintTo(const StopCase& c, std::ostream* os) { *os << "signal " << c.signal << ", exit " << c.status; }
 
 class InterruptTest : public ::testing::TestWithParam<StopCase> {};
 
@@ -440,23 +441,22 @@ TEST_P(InterruptTest, SegmentLeavesNoOutput) {
     EXPECT_TRUE(Names(folder.path().string()).empty());
 }
 
-// Scoring stops as well: a long evaluation (the same frame 3000 times over,
-// several seconds of work) ends at the signal with 128 + the signal and no
+// Scoring stops as well: a long evaluation (one large frame 1000 times over,
+// half a minute of work) ends at the signal with 128 + the signal and no
 // scores, rather than running to its end.
 TEST_P(InterruptTest, EvaluateStops) {
     TempFolder folder;
-    cv::Mat noise(480, 640, CV_8U);
+    cv::Mat noise(960, 1280, CV_8U);
     cv::randu(noise, 0, 2);
     noise *= 255;
     ASSERT_TRUE(cv::imwrite(folder / "frame.png", noise));
-    fs::create_directory(folder / "masks");
-    fs::create_directory(folder / "truth");
-    for (int f = 1; f <= 3000; ++f) {
-        fs::create_symlink(folder / "frame.png", fs::path(folder / "masks") / MaskNames(f).back());
-        fs::create_symlink(folder / "frame.png", fs::path(folder / "truth") / MaskNames(f).back());
-    }
+    // The same folder serves as masks and as labels.
+    const std::string frames = folder / "frames";
+    fs::create_directory(frames);
+    for (const std::string& name : MaskNames(1000))
+        fs::create_symlink(folder / "frame.png", fs::path(frames) / name);
     const std::string csv = folder / "scores.csv";
-    Child child({CORVANE_COMMAND, "evaluate", folder / "masks", folder / "truth", "--csv", csv});
+    Child child({CORVANE_COMMAND, "evaluate", frames, frames, "--csv", csv});
     ASSERT_TRUE(child.Started());
     ASSERT_TRUE(WaitUntil([&] { return CatchesStopSignals(child.Pid()); }));
     child.Signal(GetParam().signal);
