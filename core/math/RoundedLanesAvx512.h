@@ -74,10 +74,8 @@ struct Avx512Lanes {
 // Eight 32-byte table rows in (row k for lane k), their four columns out.
 // Loading whole rows and transposing them in registers takes fewer cycles
 // than one gather instruction per column.
-inline void Transpose(const double* table, Avx512U row, __m512d& c0, __m512d& c1, __m512d& c2,
-                      __m512d& c3) {
-    alignas(64) std::uint64_t lanes[8];
-    _mm512_store_si512(reinterpret_cast<__m512i*>(lanes), _mm512_slli_epi64(row.v, 2));
+inline void TransposeAt(const double* table, const std::uint64_t* lanes, __m512d& c0, __m512d& c1,
+                        __m512d& c2, __m512d& c3) {
     // Lanes k and k + 2 (k = 0, 1, 4, 5) share a register, one per 256-bit
     // half, so that the unpacks below leave lane pairs in 128-bit blocks
     // that one block shuffle puts in order.
@@ -94,6 +92,23 @@ inline void Transpose(const double* table, Avx512U row, __m512d& c0, __m512d& c1
     c1 = _mm512_shuffle_f64x2(b, d, 0x88);
     c2 = _mm512_shuffle_f64x2(a, c, 0xDD);
     c3 = _mm512_shuffle_f64x2(b, d, 0xDD);
+}
+
+inline void Transpose(const double* table, Avx512U row, __m512d& c0, __m512d& c1, __m512d& c2,
+                      __m512d& c3) {
+    // The row offsets (in doubles) moved to general registers lane by lane:
+    // storing the vector and reading it back would wait for the store.
+    const __m512i offsets = _mm512_slli_epi64(row.v, 2);
+    const __m256i low = _mm512_castsi512_si256(offsets);
+    const __m256i high = _mm512_extracti64x4_epi64(offsets, 1);
+    const __m128i q0 = _mm256_castsi256_si128(low), q1 = _mm256_extracti128_si256(low, 1);
+    const __m128i q2 = _mm256_castsi256_si128(high), q3 = _mm256_extracti128_si256(high, 1);
+    const std::uint64_t lanes[8] = {
+        static_cast<std::uint64_t>(_mm_cvtsi128_si64(q0)), static_cast<std::uint64_t>(_mm_extract_epi64(q0, 1)),
+        static_cast<std::uint64_t>(_mm_cvtsi128_si64(q1)), static_cast<std::uint64_t>(_mm_extract_epi64(q1, 1)),
+        static_cast<std::uint64_t>(_mm_cvtsi128_si64(q2)), static_cast<std::uint64_t>(_mm_extract_epi64(q2, 1)),
+        static_cast<std::uint64_t>(_mm_cvtsi128_si64(q3)), static_cast<std::uint64_t>(_mm_extract_epi64(q3, 1))};
+    TransposeAt(table, lanes, c0, c1, c2, c3);
 }
 
 inline void GatherLogRow(Avx512U row, Avx512D& reciprocal, Avx512D& carry, Avx512D& head,
