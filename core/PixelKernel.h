@@ -88,6 +88,29 @@ CORVANE_KERNEL void NeuronBlockDensities(const double* effective, const double* 
     ExpCorrectlyRoundedBlock(density, density, count);
 }
 
+// Asks for the neurons start .. start + count - 1 (means and variances) to
+// be brought into the cache. The model is far larger than the cache and the
+// competition reads it once per frame; asked for one block ahead, the next
+// block's neurons arrive while this block's logarithms and exponentials are
+// computed, instead of the block waiting for them afterwards.
+CORVANE_KERNEL void PrefetchNeurons(const double* means, const double* variances,
+                                    std::int64_t start, std::int64_t count) {
+#if defined(__GNUC__) && !defined(CORVANE_NO_PREFETCH)
+    if (count <= 0) return;
+    const char* m = reinterpret_cast<const char*>(means + start * 3);
+    const char* v = reinterpret_cast<const char*>(variances + start);
+    const std::int64_t meanBytes = count * 3 * static_cast<std::int64_t>(sizeof(double));
+    const std::int64_t varianceBytes = count * static_cast<std::int64_t>(sizeof(double));
+    for (std::int64_t b = 0; b < meanBytes; b += 64) __builtin_prefetch(m + b);
+    for (std::int64_t b = 0; b < varianceBytes; b += 64) __builtin_prefetch(v + b);
+#else
+    (void)means;
+    (void)variances;
+    (void)start;
+    (void)count;
+#endif
+}
+
 // Scores `count` consecutive pixels against their K neurons (K >= 1) with the
 // variance floor `minimumVariance`. Pixel q has the colour (x0[q], x1[q],
 // x2[q]), the prior priors[q] of the previous frame, the neurons means[3*K*q
@@ -117,6 +140,7 @@ CORVANE_KERNEL void ScorePixels(const double* x0, const double* x1, const double
         const std::int64_t n = total - i0 < kScoreBlock ? total - i0 : kScoreBlock;
         double effective[kScoreBlock];
         double density[kScoreBlock];  // the squared distances first
+        PrefetchNeurons(means, variancesIn, i0 + n, total - (i0 + n) < n ? total - (i0 + n) : n);
         // Neuron by neuron, one pixel's run at a time.
         for (std::int64_t i = 0, pq = q, pj = j; i < n; pj = 0, ++pq) {
             const std::int64_t run = K - pj < n - i ? K - pj : n - i;
