@@ -261,7 +261,7 @@ bool Detector::Score(const FrameImage& frame, std::uint8_t* mask, double* probab
         *error = "out of memory while scoring the frame";
         return false;
     }
-    ThresholdMask(parameters_, scored_.imMask.data(), H_, W_, mask);
+    ThresholdMask(parameters_, scored_.imMask.data(), H_, W_, mask, threads_);
     if (probability != nullptr)
         std::copy(scored_.imMask.begin(), scored_.imMask.end(), probability);
     return true;
