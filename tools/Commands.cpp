@@ -21,6 +21,7 @@
 #include "ParameterTable.h"
 #include "OutputFolder.h"
 #include "Pictures.h"
+#include "RunRecord.h"
 #include "Scoring.h"
 #include "Segmenter.h"
 
@@ -62,9 +63,19 @@ std::string HelpText() {
          "  --allow-short         accept a video that ends before the length it announces\n"
          "                        (truncated or damaged); without it that is an error\n"
          "  --quiet               no progress bar (it is shown only on a terminal anyway)\n"
+         "  --threads N           threads of the model update, 0 = every CPU this process\n"
+         "                        may use [0]; the masks are the same for every count\n"
+         "  --skip-complete       leave OUTDIR as it is, and exit 0, when it already holds\n"
+         "                        this run in full: the same input, method, options and\n"
+         "                        every file (for batches that are run again)\n"
          "  Model options (corvane; defaults in brackets):\n"
       << ModelOptionsHelp()
       << "\n"
+         "corvane parameters [model options]\n"
+         "  Checks the model options as segment does and prints one line per model\n"
+         "  parameter: its Python name, its option and the value the options give it\n"
+         "  (the default where none is given).\n"
+         "\n"
          "corvane evaluate MASKS... GROUNDTRUTH [options]\n"
          "  Scores one or more mask folders (files 000001.png, ..., or a printf-style\n"
          "  pattern such as results/bin%06d.png numbered from 1; foreground where the\n"
@@ -196,8 +207,8 @@ int Segment(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     std::vector<std::string> positional;
     ModelParameters p;
     Method method = Method::Corvane;
-    bool probability = false, quiet = false, allowShort = false;
-    long long sheetRows = 0, maxFrames = -1;
+    bool probability = false, quiet = false, allowShort = false, skipComplete = false;
+    long long sheetRows = 0, maxFrames = -1, threads = 0;
     bool modelOptionGiven = false;
     while (!a.Done()) {
         if (!a.IsOption()) {
@@ -217,6 +228,10 @@ int Segment(const std::vector<std::string>& args, std::ostream& out, std::ostrea
             quiet = true;
         } else if (o == "--allow-short") {
             allowShort = true;
+        } else if (o == "--skip-complete") {
+            skipComplete = true;
+        } else if (o == "--threads") {
+            ok = a.Int(o, 0, 1024, &threads);
         } else if (o == "--sheet") {
             ok = a.Int(o, 1, 20, &sheetRows);
         } else if (o == "--max-frames") {
@@ -250,6 +265,21 @@ int Segment(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     }
     const std::string& input = positional[0];
     const std::string& outdir = positional[1];
+    RunRequest run;
+    run.input = input;
+    run.method = method;
+    run.parameters = p;
+    run.maxFrames = maxFrames;
+    run.probability = probability;
+    run.sheet = sheetRows > 0;
+    if (skipComplete) {
+        std::int64_t done = 0;
+        if (HoldsFinishedRun(outdir, run, &done)) {
+            out << "corvane: " << outdir << " already holds this run (" << done
+                << " masks); left as it is\n";
+            return 0;
+        }
+    }
 
     std::string error;
     {
@@ -298,6 +328,7 @@ int Segment(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     std::vector<SheetRow> sheet;
 
     Segmenter segmenter(method, p);
+    segmenter.SetThreads(static_cast<int>(threads));
     // The leading frames the model starts from; they are segmented too.
     std::vector<cv::Mat> pending;
     cv::Mat bgr;
@@ -391,12 +422,7 @@ int Segment(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     }
     {
         std::ofstream record(work / kRunRecord);
-        record << "corvane segment\n"
-               << "input " << input << "\n"
-               << "method " << MethodName(method) << "\n"
-               << "frames " << frameNumber << "\n"
-               << "size " << W << "x" << H << "\n";
-        if (method == Method::Corvane) record << DescribeParameters(p);
+        record << RunRecordText(run, frameNumber, W, H);
         if (!record.flush()) {
             err << "corvane: cannot write the run record in " << work.string() << "\n";
             return 1;
@@ -410,6 +436,30 @@ int Segment(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     out << "corvane: " << frameNumber << " masks (" << W << "x" << H << ", "
         << MethodName(method) << ") in " << outdir << "\n";
     if (sheetRows > 0) out << "corvane: contact sheet " << (fs::path(outdir) / "contact-sheet.png").string() << "\n";
+    return 0;
+}
+
+// ---------------------------------------------------------------- parameters
+
+int Parameters(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    Arguments a(args, err);
+    ModelParameters p;
+    while (!a.Done()) {
+        const std::string o = a.Take();
+        std::string value, error;
+        const bool ok = IsModelOption(o)
+                            ? a.Value(o, &value) && (SetModelOption(o, value, &p, &error) || a.Fail(error))
+                            : a.Fail("not a model option: \"" + o + "\" (see corvane --help)");
+        if (!ok) return 2;
+    }
+    std::string problem;
+    if (!CheckModelOptions(p, &problem)) {
+        err << "corvane: " << problem << "\n";
+        return 2;
+    }
+    for (const ParameterInfo& info : ParameterTable())
+        out << info.pythonName << " " << info.option << " "
+            << FormatParameterValue(GetParameter(p, info)) << "\n";
     return 0;
 }
 
@@ -688,11 +738,12 @@ int RunCorvane(const std::vector<std::string>& args, std::ostream& out, std::ost
     try {
         if (command == "segment") return Segment(rest, out, err, terminal);
         if (command == "evaluate") return Evaluate(rest, out, err);
+        if (command == "parameters") return Parameters(rest, out, err);
     } catch (const std::exception& e) {
         err << "corvane: " << e.what() << "\n";
         return 1;
     }
-    err << "corvane: unknown command \"" << command << "\" (segment or evaluate; see corvane --help)\n";
+    err << "corvane: unknown command \"" << command << "\" (segment, evaluate or parameters; see corvane --help)\n";
     return 2;
 }
 
