@@ -6,8 +6,8 @@ import sys
 
 USAGE = """\
 python3 -m corvane batch INPUT... OUTROOT [--scheduler ADDRESS] [--workers N]
-                         [--threads N] [--max-frames N] [--force] [--quiet]
-                         [model options]
+                         [--threads N] [--max-frames N] [--allow-short]
+                         [--force] [--quiet] [model options]
 
 Segments every INPUT (a video file, an image pattern such as in%06d.jpg or a
 folder of images) into OUTROOT/NAME/ exactly as `corvane segment INPUT
@@ -23,6 +23,9 @@ choose it. Two inputs with the same NAME are refused.
   --threads N          threads of each video's update [the CPUs over the
                        workers; 1 with --scheduler]
   --max-frames N       segment the first N frames of each video only
+  --allow-short        keep the masks of a video that ends before the length it
+                       announces (truncated or damaged); without it that
+                       video fails
   --force              segment again videos whose output is complete (by
                        default they are skipped when their run record shows
                        the same input and model options)
@@ -61,6 +64,7 @@ def batch(argv):
     parser.add_argument("--workers", type=int)
     parser.add_argument("--threads", type=int)
     parser.add_argument("--max-frames", type=int)
+    parser.add_argument("--allow-short", action="store_true")
     parser.add_argument("--force", action="store_true")
     parser.add_argument("--quiet", action="store_true")
     known, rest = parser.parse_known_args(argv)
@@ -85,7 +89,7 @@ def batch(argv):
         result = b.run_batch(_inputs(positional[:-1]), positional[-1], options,
                              scheduler=known.scheduler, workers=known.workers,
                              threads=known.threads, max_frames=known.max_frames,
-                             force=known.force, progress=not known.quiet)
+                             allow_short=known.allow_short, force=known.force, progress=not known.quiet)
     except b.BatchError as error:
         sys.stderr.write(f"python3 -m corvane batch: {error}\n")
         return b.STATUS_CANNOT_RUN

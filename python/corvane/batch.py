@@ -24,6 +24,7 @@ import signal
 import subprocess
 import sys
 import time
+import warnings
 
 __all__ = ["segment_many", "VideoResult", "BatchResult", "BatchError"]
 
@@ -243,8 +244,10 @@ def segment_video(name, input, output, options, threads, force):
     said, complaint = child.communicate()
     seconds = time.monotonic() - start
     if child.returncode != 0:
-        lines = [line.removeprefix("corvane: ") for line in complaint.splitlines() if line.strip()]
-        error = "; ".join(lines) or f"corvane exited with status {child.returncode}"
+        # The command's own messages; the decoders' chatter only if there is nothing else.
+        lines = [line.strip() for line in complaint.splitlines() if line.strip()]
+        own = [line[len("corvane: "):] for line in lines if line.startswith("corvane: ")]
+        error = "; ".join(own or lines) or f"corvane exited with status {child.returncode}"
         return VideoResult(name, input, output, "failed", 0, seconds, error)
     status = "skipped" if "already holds this run" in said else "done"
     return VideoResult(name, input, output, status, _frames_in_record(output), seconds)
@@ -317,6 +320,15 @@ def _usable_cpus():
         return os.cpu_count() or 1
 
 
+def local_cluster(workers):
+    """A LocalCluster of `workers` processes, one thread each, no dashboard."""
+    import distributed
+    with warnings.catch_warnings():  # without a dashboard, any free port will do
+        warnings.filterwarnings("ignore", "Port .* is already in use")
+        return distributed.LocalCluster(n_workers=workers, threads_per_worker=1, processes=True,
+                                        dashboard_address=None)
+
+
 def _positive(value, what):
     if value is None:
         return None
@@ -326,7 +338,8 @@ def _positive(value, what):
 
 
 def run_batch(inputs, output_root, options=(), client=None, scheduler=None, workers=None,
-              threads=None, max_frames=None, force=False, progress=True, stream=None):
+              threads=None, max_frames=None, allow_short=False, force=False, progress=True,
+              stream=None):
     """The batch behind segment_many and ``python3 -m corvane batch``, with
     the model options in the command's spelling (["--threshold", "0.3"])."""
     jobs = plan(inputs, output_root)
@@ -347,14 +360,14 @@ def run_batch(inputs, output_root, options=(), client=None, scheduler=None, work
             own_client = distributed.Client(scheduler)
         else:
             workers = workers or _usable_cpus()
-            cluster = distributed.LocalCluster(n_workers=workers, threads_per_worker=1,
-                                               processes=True, dashboard_address=None)
+            cluster = local_cluster(workers)
             own_client = distributed.Client(cluster)
             if threads is None:
                 threads = max(1, _usable_cpus() // workers)
         client = own_client
     threads = threads or 1
     segment_options = list(options) + (["--max-frames", str(max_frames)] if max_frames else [])
+    segment_options += ["--allow-short"] if allow_short else []
     futures = {}
     try:
         start = time.monotonic()
@@ -392,7 +405,7 @@ def run_batch(inputs, output_root, options=(), client=None, scheduler=None, work
 
 
 def segment_many(inputs, output_root, client=None, *, force=False, workers=None, threads=None,
-                 max_frames=None, progress=True, **parameters):
+                 max_frames=None, allow_short=False, progress=True, **parameters):
     """Segments every video of `inputs` into ``output_root/<name>/``, one Dask
     task per video, with the masks, files and run record ``corvane segment``
     writes.
@@ -408,6 +421,8 @@ def segment_many(inputs, output_root, client=None, *, force=False, workers=None,
     threads     threads of each video's update (default: the CPUs over the
                 workers on a local cluster, 1 on a given cluster).
     max_frames  segment only the first max_frames frames of each video.
+    allow_short keep the masks of a video that ends before the length it
+                announces (truncated or damaged); by default it fails.
     progress    print a line per finished video, a bar on a terminal and the
                 summary to standard error.
     parameters  the model's parameters by their Python names, as for
@@ -419,5 +434,5 @@ def segment_many(inputs, output_root, client=None, *, force=False, workers=None,
     """
     command = find_command()
     return run_batch(inputs, output_root, model_options(command, parameters), client=client,
-                     workers=workers, threads=threads, max_frames=max_frames, force=force,
-                     progress=progress)
+                     workers=workers, threads=threads, max_frames=max_frames,
+                     allow_short=allow_short, force=force, progress=progress)
