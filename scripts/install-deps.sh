@@ -3,11 +3,14 @@
 #   install-deps.sh demo   what building and running the main job needs
 #   install-deps.sh test   what the whole test suite needs
 #   install-deps.sh windows  what cross-building the Windows MEX files needs
+#   install-deps.sh python   what building and installing the Python module needs
 set -euo pipefail
 
 profile="${1:-test}"
 packages=(build-essential cmake pkg-config)
 # MinGW-w64 cross compilers (and dlltool, objdump) for Corvane.mexw64/.mexw32.
+# The Python module: pybind11 and Debian's python3 with its headers and NumPy.
+python_packages=(python3 python3-dev pybind11-dev python3-numpy)
 windows_packages=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64 mingw-w64-tools)
 case "$profile" in
   demo)
@@ -15,6 +18,7 @@ case "$profile" in
     packages+=(libopencv-dev)
     ;;
   windows) packages+=("${windows_packages[@]}") ;;
+  python) packages+=("${python_packages[@]}") ;;
   test)
     packages+=(googletest libgtest-dev libbenchmark-dev libopencv-dev)
     # GNU Octave runs the MEX gateway, the MATLAB toolbox and its build script
@@ -24,6 +28,9 @@ case "$profile" in
     # The correctly rounded exp and log are checked against GNU MPFR, and
     # their tables against the generator (mpmath, Debian's python3).
     packages+=(libmpfr-dev python3 python3-mpmath)
+    # The Python module's tests: pytest, a virtual environment to install
+    # into, and OpenCV's Python binding to read the sample clip and run MOG2.
+    packages+=("${python_packages[@]}" python3-pytest python3-venv python3-opencv)
     # Robustness checks: the libFuzzer targets (clang and its runtime) and the
     # soak test's memory measurements (valgrind's memcheck and massif).
     packages+=(clang libclang-rt-14-dev valgrind)
@@ -31,7 +38,7 @@ case "$profile" in
     # wine32 from the i386 architecture.
     packages+=("${windows_packages[@]}" wine wine64 wine32:i386)
     ;;
-  *) echo "install-deps.sh: unknown profile '$profile' (demo, test or windows)" >&2; exit 2 ;;
+  *) echo "install-deps.sh: unknown profile '$profile' (demo, test, windows or python)" >&2; exit 2 ;;
 esac
 
 missing=()

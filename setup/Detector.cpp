@@ -89,6 +89,8 @@ bool Detector::StartFromModel(const BackgroundModel& model, std::string* error) 
         copy.StepSize = model.StepSize.data[0];
         copy.CurrentFrame = frame;
         startModel_ = copy;
+        startStream_ = StreamState();
+        startStream_.startFromFrames = false;
         fromModel_ = true;
         H_ = check.sizes.H;
         W_ = check.sizes.W;
@@ -100,9 +102,36 @@ bool Detector::StartFromModel(const BackgroundModel& model, std::string* error) 
     }
 }
 
+bool Detector::RestoreFlicker(const std::vector<double>& flicker,
+                              const std::vector<double>& startCap,
+                              const std::vector<double>& previousFrame, std::string* error) {
+    const std::size_t N = static_cast<std::size_t>(H_) * static_cast<std::size_t>(W_);
+    if (!started_ || !fromModel_ || framesProcessed_ != 0) {
+        *error = "the flicker tracking can only be restored right after a start from a model";
+        return false;
+    }
+    if (flicker.size() != N || startCap.size() != N || previousFrame.size() != 3 * N) {
+        *error = "the flicker tracking of " + std::to_string(H_) + " x " + std::to_string(W_) +
+                 " pixels needs " + std::to_string(N) + ", " + std::to_string(N) + " and " +
+                 std::to_string(3 * N) + " values; it has " + std::to_string(flicker.size()) +
+                 ", " + std::to_string(startCap.size()) + " and " +
+                 std::to_string(previousFrame.size());
+        return false;
+    }
+    // As after a first frame: the next one is tracked against previousFrame.
+    startStream_.H = H_;
+    startStream_.W = W_;
+    startStream_.frameNumber = 1;
+    startStream_.flicker = flicker;
+    startStream_.startCap = startCap;
+    startStream_.previousFrame = previousFrame;
+    stream_ = startStream_;
+    return true;
+}
+
 void Detector::Begin(OwnedModel model) {
     model_ = std::move(model);
-    stream_ = StreamState();
+    stream_ = fromModel_ ? startStream_ : StreamState();
     stream_.startFromFrames = !fromModel_;
     firstFrame_ = static_cast<std::int64_t>(model_.CurrentFrame);
     framesProcessed_ = 0;
@@ -115,17 +144,25 @@ void Detector::Reset() {
     Begin(fromModel_ ? startModel_ : OwnedModel());
 }
 
-const std::vector<double>& Detector::MatrixFor(std::int64_t frameNumber) {
-    const double rate = LearningRateForFrame(parameters_, frameNumber);
+const std::vector<double>& Detector::MatrixFor(std::int64_t frameNumber, double learningRate) {
+    const double rate =
+        learningRate > 0 ? learningRate : LearningRateForFrame(parameters_, frameNumber);
     if (rate != matrixRate_) {
-        matrix_ = NeighborhoodMatrixForFrame(parameters_, frameNumber);
+        if (learningRate > 0) {
+            // The matrix depends on the map, the width and the rate alone.
+            ModelParameters withRate = parameters_;
+            withRate.calibrationFrames = 0;
+            withRate.learningRate = rate;
+            matrix_ = NeighborhoodMatrixForFrame(withRate, 1);
+        } else {
+            matrix_ = NeighborhoodMatrixForFrame(parameters_, frameNumber);
+        }
         matrixRate_ = rate;
     }
     return matrix_;
 }
 
-bool Detector::Process(const FrameImage& frame, std::uint8_t* mask, double* probability,
-                       std::string* error) {
+bool Detector::CheckFrame(const FrameImage& frame, std::string* error) const {
     if (!started_) {
         *error = "the detector has not been started";
         return false;
@@ -137,6 +174,27 @@ bool Detector::Process(const FrameImage& frame, std::uint8_t* mask, double* prob
                  " pixels and 3 channels has " + std::to_string(3 * N);
         return false;
     }
+    return true;
+}
+
+bool Detector::Process(const FrameImage& frame, std::uint8_t* mask, double* probability,
+                       std::string* error) {
+    return Run(frame, mask, probability, error, -1);
+}
+
+bool Detector::Process(const FrameImage& frame, std::uint8_t* mask, double* probability,
+                       std::string* error, double learningRate) {
+    if (!(learningRate > 0 && learningRate <= 1)) {
+        *error = "the learning rate of a frame must be above 0 and at most 1; it is " +
+                 FormatParameterValue(learningRate);
+        return false;
+    }
+    return Run(frame, mask, probability, error, learningRate);
+}
+
+bool Detector::Run(const FrameImage& frame, std::uint8_t* mask, double* probability,
+                   std::string* error, double learningRate) {
+    if (!CheckFrame(frame, error)) return false;
     try {
         PrepareFrame(parameters_, stream_, model_, frame.data, H_, W_);
     } catch (const std::bad_alloc&) {
@@ -144,7 +202,8 @@ bool Detector::Process(const FrameImage& frame, std::uint8_t* mask, double* prob
                  std::to_string(W_) + " pixels";
         return false;
     }
-    const std::vector<double>& matrix = MatrixFor(firstFrame_ + framesProcessed_ + 1);
+    const std::vector<double>& matrix =
+        MatrixFor(firstFrame_ + framesProcessed_ + 1, learningRate);
     const BackgroundModel view = model_.View();
     const NeighborhoodMatrix weights{matrix.data(), static_cast<std::int64_t>(matrix.size())};
     const ModelCheck check = CheckModel(view, frame, weights);
@@ -159,6 +218,52 @@ bool Detector::Process(const FrameImage& frame, std::uint8_t* mask, double* prob
     ++framesProcessed_;
     ThresholdMask(parameters_, model_.imMask.data(), H_, W_, mask);
     if (probability != nullptr) std::copy(model_.imMask.begin(), model_.imMask.end(), probability);
+    return true;
+}
+
+bool Detector::Score(const FrameImage& frame, std::uint8_t* mask, double* probability,
+                     std::string* error) {
+    if (!CheckFrame(frame, error)) return false;
+    if (model_.Mu.empty()) {
+        *error = "there is no model to score against before the first frame";
+        return false;
+    }
+    const std::vector<double>& matrix = MatrixFor(firstFrame_ + framesProcessed_ + 1, -1);
+    const NeighborhoodMatrix weights{matrix.data(), static_cast<std::int64_t>(matrix.size())};
+    BackgroundModel source = model_.View();
+    try {
+        scorePi_.assign(model_.Pi.begin(), model_.Pi.end());
+        for (double& pi : scorePi_) {
+            if (pi < parameters_.priorFloor) pi = parameters_.priorFloor;
+            if (pi > parameters_.priorCeiling) pi = parameters_.priorCeiling;
+        }
+        scored_.Mu.resize(model_.Mu.size());
+        scored_.Sigma2.resize(model_.Sigma2.size());
+        scored_.imMask.resize(model_.imMask.size());
+        scored_.Pi.resize(model_.Pi.size());
+        scored_.NeuroWin.resize(model_.NeuroWin.size());
+        scored_.Var.resize(model_.Var.size());
+        scored_.Cov.resize(model_.Cov.size());
+    } catch (const std::bad_alloc&) {
+        *error = "not enough memory to score a frame of " + std::to_string(H_) + " x " +
+                 std::to_string(W_) + " pixels";
+        return false;
+    }
+    source.Pi = DoubleView{scorePi_.data(), static_cast<std::int64_t>(scorePi_.size())};
+    const BackgroundModel scratch = scored_.View();
+    const UpdatedFields into = UpdatedFieldsOf(scratch);
+    const ModelCheck check = CheckModelInto(source, into, frame, weights);
+    if (!check.ok()) {
+        *error = std::string("the model cannot be scored: ") + check.message;
+        return false;
+    }
+    if (!UpdateModelInto(source, into, frame, weights, StandardAllocator(), threads_)) {
+        *error = "out of memory while scoring the frame";
+        return false;
+    }
+    ThresholdMask(parameters_, scored_.imMask.data(), H_, W_, mask);
+    if (probability != nullptr)
+        std::copy(scored_.imMask.begin(), scored_.imMask.end(), probability);
     return true;
 }
 

@@ -53,6 +53,19 @@ public:
     // with the model's MaximumVariance as the start cap.
     bool StartFromModel(const BackgroundModel& model, std::string* error);
 
+    // The flicker tracking of a video continued from a model, for a host
+    // that saved it with the model (stream()): the flicker variance and start
+    // cap (N each) and the last frame (3*N), as StreamState holds them. Called
+    // after StartFromModel and before the first frame; the frames then give
+    // exactly the masks and models the saved detector would have given (once
+    // past the start: a model saved during the first initialFrames frames
+    // goes on without the rest of the start). False, with the reason and
+    // nothing changed, for arrays of other sizes or at another time.
+    bool RestoreFlicker(const std::vector<double>& flicker, const std::vector<double>& startCap,
+                        const std::vector<double>& previousFrame, std::string* error);
+    // What is kept between frames besides the model.
+    const StreamState& stream() const { return stream_; }
+
     bool started() const { return started_; }
     std::int32_t rows() const { return H_; }
     std::int32_t columns() const { return W_; }
@@ -68,6 +81,28 @@ public:
     // memory cannot be had.
     bool Process(const FrameImage& frame, std::uint8_t* mask, double* probability,
                  std::string* error);
+    // The same, with `learningRate` (above 0, at most 1) as the winner's
+    // learning rate of this frame in place of the parameters' (learningRate,
+    // or the calibration rate): how far the neurons move towards the frame.
+    // The neighbourhood width, the prior's step size and everything else stay
+    // as the parameters say. A rate equal to the parameters' rate for this
+    // frame gives exactly the bits of Process without it. False, with nothing
+    // written, for a rate outside (0, 1].
+    bool Process(const FrameImage& frame, std::uint8_t* mask, double* probability,
+                 std::string* error, double learningRate);
+
+    // Segments `frame` against the model as it stands and keeps nothing: the
+    // model, the frame count, the start and the flicker tracking are left
+    // exactly as they were, bit for bit. The mask and probability are those
+    // Process would give for this frame once the start is over (the prior
+    // band is applied to a copy of the prior; the flicker only changes the
+    // variance caps, which the score does not read). The update runs into
+    // scratch arrays as large as the model, kept for the next call. False,
+    // with nothing written, before the first frame (there is no model to
+    // score against yet), for a frame of another size, or when memory cannot
+    // be had.
+    bool Score(const FrameImage& frame, std::uint8_t* mask, double* probability,
+               std::string* error);
 
     // Back to the state right after the start: the starting model, no frame
     // processed. Nothing happens before a start.
@@ -79,7 +114,10 @@ public:
 
 private:
     void Begin(OwnedModel model);
-    const std::vector<double>& MatrixFor(std::int64_t frameNumber);
+    const std::vector<double>& MatrixFor(std::int64_t frameNumber, double learningRate);
+    bool CheckFrame(const FrameImage& frame, std::string* error) const;
+    bool Run(const FrameImage& frame, std::uint8_t* mask, double* probability,
+             std::string* error, double learningRate);
 
     ModelParameters parameters_;
     int threads_ = 0;
@@ -90,6 +128,7 @@ private:
     // start from the frames), or a copy of the model continued.
     StreamState stream_;
     bool fromModel_ = false;
+    StreamState startStream_;
     OwnedModel startModel_;
     // CurrentFrame of the starting model, and frames processed since.
     std::int64_t firstFrame_ = 0;
@@ -98,6 +137,9 @@ private:
     // for: it changes only during calibration.
     std::vector<double> matrix_;
     double matrixRate_ = -1;
+    // Score's scratch: the prior in its band, and the update's output.
+    std::vector<double> scorePi_;
+    OwnedModel scored_;
 };
 
 }  // namespace corvane

@@ -134,6 +134,79 @@ TEST_F(DetectorTest, AnExportedModelContinuesInAnotherDetector) {
     EXPECT_EQ(Run(continued, 4, frames.size()), rest);
 }
 
+// With its flicker tracking restored, an exported model continues exactly,
+// flicker on; Reset goes back to the restored state.
+TEST_F(DetectorTest, AModelWithItsFlickerTrackingContinuesExactly) {
+    parameters.flickerStep = 0.2;
+    Detector whole(parameters);
+    std::string error;
+    ASSERT_TRUE(whole.Start(scene.H, scene.W, &error)) << error;
+    Run(whole, 0, 5);
+    const OwnedModel exported = whole.model();
+    const StreamState saved = whole.stream();
+    const auto rest = Run(whole, 5, frames.size());
+
+    Detector continued(parameters);
+    OwnedModel copy = exported;
+    ASSERT_TRUE(continued.StartFromModel(copy.View(), &error)) << error;
+    std::vector<double> shortFlicker(saved.flicker.begin(), saved.flicker.end() - 1);
+    EXPECT_FALSE(continued.RestoreFlicker(shortFlicker, saved.startCap, saved.previousFrame, &error));
+    ASSERT_TRUE(continued.RestoreFlicker(saved.flicker, saved.startCap, saved.previousFrame, &error))
+        << error;
+    EXPECT_EQ(Run(continued, 5, frames.size()), rest);
+    EXPECT_TRUE(SameModel(continued.model(), whole.model()));
+    EXPECT_FALSE(continued.RestoreFlicker(saved.flicker, saved.startCap, saved.previousFrame, &error));
+    continued.Reset();
+    EXPECT_EQ(Run(continued, 5, frames.size()), rest);
+}
+
+// Score changes nothing, and gives the mask and probability the next Process
+// gives once the start is over; before the first frame it refuses.
+TEST_F(DetectorTest, ScoreKeepsTheModelAndGivesTheNextMask) {
+    parameters.priorFloor = 0.2;  // the band applies to the score's prior too
+    Detector detector(parameters);
+    std::string error;
+    ASSERT_TRUE(detector.Start(scene.H, scene.W, &error)) << error;
+    std::vector<std::uint8_t> scored(static_cast<std::size_t>(N())), mask(scored.size());
+    std::vector<double> scoredProbability(static_cast<std::size_t>(N())), probability(scoredProbability);
+    EXPECT_FALSE(detector.Score(Frame(0), scored.data(), nullptr, &error));
+    EXPECT_NE(error.find("before the first frame"), std::string::npos) << error;
+    Run(detector, 0, 4);
+    for (std::size_t t = 4; t < frames.size(); ++t) {
+        const OwnedModel before = detector.model();
+        ASSERT_TRUE(detector.Score(Frame(t), scored.data(), scoredProbability.data(), &error)) << error;
+        EXPECT_TRUE(SameModel(detector.model(), before));
+        EXPECT_EQ(detector.framesProcessed(), std::int64_t(t));
+        ASSERT_TRUE(detector.Process(Frame(t), mask.data(), probability.data(), &error)) << error;
+        EXPECT_EQ(scored, mask) << "frame " << t;
+        EXPECT_EQ(scoredProbability, probability) << "frame " << t;
+    }
+}
+
+// A frame's own learning rate: the schedule's rate gives the same bits, a
+// larger one moves the neurons further, one outside (0, 1] is refused.
+TEST_F(DetectorTest, AFramesOwnLearningRate) {
+    parameters.calibrationFrames = 0;
+    Detector plain(parameters), explicitRate(parameters), fast(parameters);
+    std::string error;
+    for (Detector* d : {&plain, &explicitRate, &fast}) ASSERT_TRUE(d->Start(scene.H, scene.W, &error));
+    std::vector<std::uint8_t> a(static_cast<std::size_t>(N())), b(a.size()), c(a.size());
+    for (std::size_t t = 0; t < frames.size(); ++t) {
+        ASSERT_TRUE(plain.Process(Frame(t), a.data(), nullptr, &error)) << error;
+        ASSERT_TRUE(explicitRate.Process(Frame(t), b.data(), nullptr, &error, parameters.learningRate))
+            << error;
+        ASSERT_TRUE(fast.Process(Frame(t), c.data(), nullptr, &error, 0.5)) << error;
+        EXPECT_EQ(a, b);
+    }
+    EXPECT_TRUE(SameModel(plain.model(), explicitRate.model()));
+    EXPECT_NE(plain.model().Mu, fast.model().Mu);
+    for (double rate : {0.0, -0.5, 1.5, std::nan("")}) {
+        EXPECT_FALSE(fast.Process(Frame(0), c.data(), nullptr, &error, rate));
+        EXPECT_NE(error.find("learning rate"), std::string::npos) << error;
+    }
+    EXPECT_EQ(fast.framesProcessed(), std::int64_t(frames.size()));
+}
+
 // Nothing is read ahead: a video that differs from another only after frame
 // 6 has the same first six masks and models, start included.
 TEST_F(DetectorTest, MasksDependOnlyOnTheFramesSoFar) {

@@ -1,0 +1,183 @@
+#include "Subtractor.h"
+
+#include <cmath>
+#include <cstring>
+#include <new>
+
+namespace corvane::python {
+
+namespace {
+
+// Reads the BGR image into the model's layout: channel planes R, G, B of N
+// doubles, pixel p = c * H + r. False when a value is NaN or infinite.
+template <class T>
+bool ReadImage(const ImageView& image, double* out) {
+    const std::int64_t H = image.rows, W = image.columns, N = H * W;
+    bool finite = true;
+    for (std::int64_t r = 0; r < H; ++r) {
+        const char* row = image.data + r * image.strides[0];
+        for (std::int64_t c = 0; c < W; ++c) {
+            const char* pixel = row + c * image.strides[1];
+            const std::int64_t p = c * H + r;
+            for (int ch = 0; ch < 3; ++ch) {
+                T value;
+                std::memcpy(&value, pixel + ch * image.strides[2], sizeof value);
+                const double v = static_cast<double>(value);
+                if constexpr (!std::is_integral<T>::value) finite = finite && std::isfinite(v);
+                out[(2 - ch) * N + p] = v;  // B, G, R in; R, G, B planes out
+            }
+        }
+    }
+    return finite;
+}
+
+}  // namespace
+
+Subtractor::Subtractor(const ModelParameters& parameters, int threads)
+    : parameters_(parameters), detector_(parameters) {
+    detector_.SetThreads(threads);
+}
+
+Failure Subtractor::StartFromModel(const BackgroundModel& model, const FlickerState* flicker,
+                                   std::string* error) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    try {
+        if (!detector_.StartFromModel(model, error)) return Failure::Value;
+        if (flicker != nullptr &&
+            !detector_.RestoreFlicker(flicker->flicker, flicker->startCap, flicker->previousFrame,
+                                      error))
+            return Failure::Value;
+        const OwnedModel& m = detector_.model();
+        probability_ = m.imMask;
+        haveProbability_ = true;
+    } catch (const std::bad_alloc&) {
+        *error = "not enough memory for a copy of the model";
+        return Failure::Memory;
+    }
+    return Failure::None;
+}
+
+Failure Subtractor::Apply(const ImageView& frame, double learningRate, const MaskView& mask,
+                          std::string* error) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const std::int64_t H = frame.rows, W = frame.columns, N = H * W;
+    if (detector_.started() && (H != detector_.rows() || W != detector_.columns())) {
+        *error = "the frame is " + std::to_string(H) + " x " + std::to_string(W) +
+                 " pixels but the first was " + std::to_string(detector_.rows()) + " x " +
+                 std::to_string(detector_.columns()) + "; one subtractor segments one video";
+        return Failure::Value;
+    }
+    if (learningRate == 0 && (!detector_.started() || detector_.model().Mu.empty())) {
+        *error = "learningRate=0 scores the frame against the model, and there is no model "
+                 "before the first frame: apply it with learningRate -1 or above 0";
+        return Failure::Value;
+    }
+    try {
+        frame_.resize(static_cast<std::size_t>(3 * N));
+        mask_.resize(static_cast<std::size_t>(N));
+        probability_.resize(static_cast<std::size_t>(N));
+    } catch (const std::bad_alloc&) {
+        *error = "not enough memory for a frame of " + std::to_string(H) + " x " +
+                 std::to_string(W) + " pixels";
+        return Failure::Memory;
+    }
+    bool finite = true;
+    switch (frame.type) {
+        case PixelType::Uint8: finite = ReadImage<std::uint8_t>(frame, frame_.data()); break;
+        case PixelType::Float32: finite = ReadImage<float>(frame, frame_.data()); break;
+        case PixelType::Float64: finite = ReadImage<double>(frame, frame_.data()); break;
+    }
+    if (!finite) {
+        *error = "the frame has NaN or infinite values; colours must be numbers in 0..255";
+        return Failure::Value;
+    }
+    if (!detector_.started()) {
+        if (H > INT32_MAX || W > INT32_MAX ||
+            !detector_.Start(static_cast<std::int32_t>(H), static_cast<std::int32_t>(W), error))
+            return Failure::Value;
+    }
+    const FrameImage image{frame_.data(), 3 * N};
+    bool ok = false;
+    try {
+        if (learningRate < 0)
+            ok = detector_.Process(image, mask_.data(), probability_.data(), error);
+        else if (learningRate == 0)
+            ok = detector_.Score(image, mask_.data(), probability_.data(), error);
+        else
+            ok = detector_.Process(image, mask_.data(), probability_.data(), error, learningRate);
+    } catch (const std::bad_alloc&) {
+        *error = "not enough memory to segment a frame of " + std::to_string(H) + " x " +
+                 std::to_string(W) + " pixels";
+        return Failure::Memory;
+    }
+    if (!ok) return Failure::Value;
+    haveProbability_ = true;
+    for (std::int64_t r = 0; r < H; ++r) {
+        char* row = mask.data + r * mask.strides[0];
+        for (std::int64_t c = 0; c < W; ++c)
+            row[c * mask.strides[1]] = static_cast<char>(mask_[static_cast<std::size_t>(c * H + r)]);
+    }
+    return Failure::None;
+}
+
+bool Subtractor::Probability(std::vector<double>* columnMajor, std::int32_t* H, std::int32_t* W) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!haveProbability_) return false;
+    *columnMajor = probability_;
+    *H = detector_.rows();
+    *W = detector_.columns();
+    return true;
+}
+
+bool Subtractor::Model(OwnedModel* model, FlickerState* flicker) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!detector_.started() || detector_.model().Mu.empty()) return false;
+    *model = detector_.model();
+    const StreamState& stream = detector_.stream();
+    flicker->flicker = stream.flicker;
+    flicker->startCap = stream.startCap;
+    flicker->previousFrame = stream.previousFrame;
+    return true;
+}
+
+bool Subtractor::BackgroundImage(std::vector<std::uint8_t>* bgr, std::int32_t* H,
+                                 std::int32_t* W) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const OwnedModel& m = detector_.model();
+    if (!detector_.started() || m.Mu.empty()) return false;
+    const std::int64_t rows = detector_.rows(), columns = detector_.columns();
+    const std::int64_t K = static_cast<std::int64_t>(m.NumMapRows * m.NumMapColumns);
+    bgr->assign(static_cast<std::size_t>(rows * columns * 3), 0);
+    for (std::int64_t c = 0; c < columns; ++c)
+        for (std::int64_t r = 0; r < rows; ++r) {
+            const double* mu = m.Mu.data() + (c * rows + r) * K * 3;
+            for (int ch = 0; ch < 3; ++ch) {
+                double sum = 0;
+                for (std::int64_t j = 0; j < K; ++j) sum += mu[j * 3 + ch];
+                double v = std::round(sum / static_cast<double>(K));
+                v = v > 0 ? (v < 255 ? v : 255) : 0;  // NaN to 0
+                (*bgr)[static_cast<std::size_t>((r * columns + c) * 3 + (2 - ch))] =
+                    static_cast<std::uint8_t>(v);
+            }
+        }
+    *H = detector_.rows();
+    *W = detector_.columns();
+    return true;
+}
+
+void Subtractor::SetThreads(int threads) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    detector_.SetThreads(threads);
+}
+
+int Subtractor::threads() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return detector_.threads();
+}
+
+std::int64_t Subtractor::framesProcessed() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return detector_.framesProcessed();
+}
+
+}  // namespace corvane::python

@@ -1,0 +1,84 @@
+// The Python module's subtractor without Python: a Detector, the frame and
+// mask conversions between NumPy's row-major BGR images and the model's
+// column-major RGB planes, and a lock, so that the update can run while other
+// Python threads do. Module.cpp binds it; nothing here touches the
+// interpreter, so it may run with the GIL released.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "Detector.h"
+
+namespace corvane::python {
+
+// The flicker tracking saved with a model: Detector::RestoreFlicker's arrays.
+struct FlickerState {
+    std::vector<double> flicker, startCap, previousFrame;
+};
+
+enum class PixelType { Uint8, Float32, Float64 };
+
+// An H x W x 3 BGR image as NumPy holds it: any strides (in bytes, possibly
+// negative), native byte order.
+struct ImageView {
+    const char* data = nullptr;
+    PixelType type = PixelType::Uint8;
+    std::int64_t rows = 0, columns = 0;
+    std::int64_t strides[3] = {};
+};
+
+// An H x W uint8 mask to write, any strides.
+struct MaskView {
+    char* data = nullptr;
+    std::int64_t strides[2] = {};
+};
+
+// How a call failed: the Python exception it becomes.
+enum class Failure { None, Value, Memory };
+
+class Subtractor {
+public:
+    // Throws InvalidParameters (ParameterTable.h) for parameters the table
+    // rejects.
+    Subtractor(const ModelParameters& parameters, int threads);
+
+    // Continues `model` (checked as Detector::StartFromModel checks it), and
+    // its flicker tracking when `flicker` is not null (Detector::RestoreFlicker).
+    Failure StartFromModel(const BackgroundModel& model, const FlickerState* flicker,
+                           std::string* error);
+
+    // Segments one frame into `mask`. learningRate < 0: the parameters'
+    // schedule; 0: the model is only scored (Detector::Score), nothing
+    // changes; (0, 1]: the winner's learning rate of this frame. The first
+    // frame fixes the image size.
+    Failure Apply(const ImageView& frame, double learningRate, const MaskView& mask,
+                  std::string* error);
+
+    // Copies of the state, under the lock. False when no frame has been
+    // segmented yet (nor a model given).
+    bool Probability(std::vector<double>* columnMajor, std::int32_t* H, std::int32_t* W);
+    bool Model(OwnedModel* model, FlickerState* flicker);
+    // Per pixel the mean of its neurons' colours, rounded, as H x W x 3 BGR
+    // bytes in row-major order.
+    bool BackgroundImage(std::vector<std::uint8_t>* bgr, std::int32_t* H, std::int32_t* W);
+
+    void SetThreads(int threads);
+    int threads();
+    std::int64_t framesProcessed();
+    const ModelParameters& parameters() const { return parameters_; }
+
+private:
+    std::mutex mutex_;
+    const ModelParameters parameters_;
+    Detector detector_;
+    std::vector<double> frame_;
+    std::vector<std::uint8_t> mask_;
+    std::vector<double> probability_;
+    bool haveProbability_ = false;
+};
+
+}  // namespace corvane::python

@@ -1,0 +1,50 @@
+"""apply() over the frames of a video gives exactly the masks `corvane segment`
+writes for it, with the same parameters (the command: $CORVANE_COMMAND)."""
+
+import os
+import subprocess
+
+import cv2
+import numpy as np
+import pytest
+
+import corvane
+
+SAMPLE = os.path.join(os.environ["CORVANE_SOURCE_DIR"], "data", "sample", "highway-160x120.avi")
+
+
+def command_masks(tmp_path, options, frames):
+    out = tmp_path / "masks"
+    subprocess.run([os.environ["CORVANE_COMMAND"], "segment", SAMPLE, str(out), "--quiet",
+                    "--max-frames", str(frames)] + options, check=True)
+    return [cv2.imread(str(out / f"{t:06d}.png"), cv2.IMREAD_UNCHANGED)
+            for t in range(1, frames + 1)]
+
+
+def module_masks(keywords, frames):
+    capture = cv2.VideoCapture(SAMPLE)
+    sub = corvane.BackgroundSubtractor(**keywords)
+    masks = []
+    for _ in range(frames):
+        ok, frame = capture.read()
+        assert ok
+        masks.append(sub.apply(frame).copy())
+    return masks
+
+
+@pytest.mark.parametrize("options, keywords, frames", [
+    ([], {}, 300),
+    (["--map", "2x3", "--threshold", "0.4", "--median", "3", "--init-frames", "4",
+      "--step-size", "0.05", "--calibration-frames", "10", "--flicker-step", "0"],
+     {"map_rows": 2, "map_columns": 3, "mask_threshold": 0.4, "median_size": 3,
+      "initial_frames": 4, "step_size": 0.05, "calibration_frames": 10, "flicker_step": 0,
+      "threads": 1},
+     60),
+])
+def test_masks_equal_the_commands(tmp_path, options, keywords, frames):
+    expected = command_masks(tmp_path, options, frames)
+    got = module_masks(keywords, frames)
+    assert sum(int(m.any()) for m in got) > frames // 2        # cars are found
+    for t, (mine, theirs) in enumerate(zip(got, expected), 1):
+        assert theirs is not None and theirs.shape == mine.shape
+        assert np.array_equal(mine, theirs), f"frame {t} differs"

@@ -1,0 +1,34 @@
+"""The one-command install into a fresh virtual environment that sees the
+system's packages (NumPy): the package lands in the environment's
+site-packages and works from any folder without PYTHONPATH."""
+
+import os
+import subprocess
+import sys
+
+SNIPPET = """
+import numpy as np, corvane
+sub = corvane.BackgroundSubtractor(threads=1)
+frame = np.full((24, 32, 3), 100, np.uint8)
+for _ in range(10):
+    mask = sub.apply(frame)
+frame[5:15, 5:15] = 250
+print(corvane.__file__)
+print(int(sub.apply(frame).sum() // 255))
+"""
+
+
+def test_install_into_a_fresh_virtual_environment(tmp_path):
+    venv = tmp_path / "venv"
+    subprocess.run([sys.executable, "-m", "venv", "--system-site-packages", "--without-pip",
+                    str(venv)], check=True)
+    python = venv / "bin" / "python"
+    environment = {k: v for k, v in os.environ.items() if k != "PYTHONPATH"}
+    subprocess.run([os.environ["CORVANE_CMAKE"], "--install", os.environ["CORVANE_BUILD_DIR"],
+                    "--component", "python"], check=True,
+                   env=dict(environment, CORVANE_PYTHON=str(python)))
+    result = subprocess.run([str(python), "-c", SNIPPET], check=True, cwd=tmp_path,
+                            env=environment, capture_output=True, text=True)
+    location, foreground = result.stdout.split()
+    assert location.startswith(str(venv)), location
+    assert int(foreground) > 50
