@@ -18,7 +18,9 @@ case "$profile" in
     packages+=(libopencv-dev)
     ;;
   windows) packages+=("${windows_packages[@]}") ;;
-  python) packages+=("${python_packages[@]}") ;;
+  # The package carries the corvane command (its batches run it), which
+  # OpenCV's libraries build; the configuration needs them in any case.
+  python) packages+=("${python_packages[@]}" libopencv-dev) ;;
   test)
     packages+=(googletest libgtest-dev libbenchmark-dev libopencv-dev)
     # GNU Octave runs the MEX gateway, the MATLAB toolbox and its build script
@@ -31,6 +33,8 @@ case "$profile" in
     # The Python module's tests: pytest, a virtual environment to install
     # into, and OpenCV's Python binding to read the sample clip and run MOG2.
     packages+=("${python_packages[@]}" python3-pytest python3-venv python3-opencv)
+    # Many videos on a local Dask cluster (python3 -m corvane batch).
+    packages+=(python3-dask python3-distributed)
     # Robustness checks: the libFuzzer targets (clang and its runtime) and the
     # soak test's memory measurements (valgrind's memcheck and massif).
     packages+=(clang libclang-rt-14-dev valgrind)

@@ -1,6 +1,7 @@
 """The one-command install into a fresh virtual environment that sees the
 system's packages (NumPy): the package lands in the environment's
-site-packages and works from any folder without PYTHONPATH."""
+site-packages, with the corvane command, and works from any folder without
+PYTHONPATH."""
 
 import os
 import subprocess
@@ -15,6 +16,8 @@ for _ in range(10):
 frame[5:15, 5:15] = 250
 print(corvane.__file__)
 print(int(sub.apply(frame).sum() // 255))
+from corvane import batch                     # the command the batches run came along
+print(batch.find_command())
 """
 
 
@@ -23,12 +26,14 @@ def test_install_into_a_fresh_virtual_environment(tmp_path):
     subprocess.run([sys.executable, "-m", "venv", "--system-site-packages", "--without-pip",
                     str(venv)], check=True)
     python = venv / "bin" / "python"
-    environment = {k: v for k, v in os.environ.items() if k != "PYTHONPATH"}
+    environment = {k: v for k, v in os.environ.items()
+                   if k not in ("PYTHONPATH", "CORVANE_COMMAND")}
     subprocess.run([os.environ["CORVANE_CMAKE"], "--install", os.environ["CORVANE_BUILD_DIR"],
                     "--component", "python"], check=True,
                    env=dict(environment, CORVANE_PYTHON=str(python)))
     result = subprocess.run([str(python), "-c", SNIPPET], check=True, cwd=tmp_path,
                             env=environment, capture_output=True, text=True)
-    location, foreground = result.stdout.split()
+    location, foreground, command = result.stdout.split()
     assert location.startswith(str(venv)), location
+    assert command.startswith(str(venv)) and os.access(command, os.X_OK), command
     assert int(foreground) > 50
