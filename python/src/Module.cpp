@@ -118,7 +118,7 @@ std::string ClassDoc() {
         "Every keyword is optional; the defaults are one setting for every video.\n\n"
         "Parameters\n----------\n";
     for (const ParameterInfo& info : ParameterTable()) {
-        doc += std::string(info.pythonName) + " : " +
+        doc += std::string(info.pythonName) + " (" + info.placeholder + ") : " +
                (info.kind == ParameterKind::Whole ? "int" : "float") + ", default " +
                FormatParameterValue(DefaultParameter(info)) + "\n    " + info.help;
         if (info.unit[0] != '\0') doc += std::string(" (") + info.unit + ")";
@@ -437,6 +437,63 @@ private:
     std::unique_ptr<Subtractor> subtractor_;
 };
 
+// The corvane command's per-frame work on an 8-bit BGR frame, without the
+// Python host around it: the frame into the model's layout, Detector::Process,
+// the mask into row order. For the benchmark that sets apply() beside it; the
+// frame must be a C-contiguous H x W x 3 uint8 array of the first frame's size
+// (checked, but nothing else is).
+class CommandStep {
+public:
+    CommandStep(int threads, const py::kwargs& keywords)
+        : detector_(ReadSettings(keywords).parameters) {
+        detector_.SetThreads(threads);
+    }
+    void Process(const py::array_t<std::uint8_t, py::array::c_style>& frame) {
+        if (frame.ndim() != 3 || frame.shape(2) != 3) ThrowValue("an H x W x 3 uint8 frame");
+        const std::int64_t H = frame.shape(0), W = frame.shape(1), N = H * W;
+        if (!detector_.started()) {
+            std::string error;
+            if (!detector_.Start(static_cast<std::int32_t>(H), static_cast<std::int32_t>(W), &error))
+                ThrowValue(error);
+            frame_.resize(static_cast<std::size_t>(3 * N));
+            columnMask_.resize(static_cast<std::size_t>(N));
+            mask_.resize(static_cast<std::size_t>(N));
+        }
+        if (H != detector_.rows() || W != detector_.columns()) ThrowValue("another frame size");
+        ImageView view;
+        view.data = reinterpret_cast<const char*>(frame.data());
+        view.rows = H;
+        view.columns = W;
+        view.strides[0] = 3 * W;
+        view.strides[1] = 3;
+        view.strides[2] = 1;
+        std::string error;
+        bool ok;
+        {
+            py::gil_scoped_release release;
+            ReadFrame(view, frame_.data());
+            ok = detector_.Process(FrameImage{frame_.data(), 3 * N}, columnMask_.data(), nullptr,
+                                   &error);
+            for (std::int64_t r = 0; r < H; ++r)
+                for (std::int64_t c = 0; c < W; ++c)
+                    mask_[static_cast<std::size_t>(r * W + c)] =
+                        columnMask_[static_cast<std::size_t>(c * H + r)];
+        }
+        if (!ok) ThrowValue(error);
+    }
+    py::array Mask() const {
+        py::array_t<std::uint8_t> mask({static_cast<py::ssize_t>(detector_.rows()),
+                                        static_cast<py::ssize_t>(detector_.columns())});
+        std::memcpy(mask.mutable_data(), mask_.data(), mask_.size());
+        return std::move(mask);
+    }
+
+private:
+    Detector detector_;
+    std::vector<double> frame_;
+    std::vector<std::uint8_t> columnMask_, mask_;
+};
+
 py::list ParameterList() {
     py::list list;
     for (const ParameterInfo& info : ParameterTable()) {
@@ -503,6 +560,12 @@ PYBIND11_MODULE(_corvane, m) {
                                "are not counted).")
         .def_property("threads", &PySubtractor::Threads, &PySubtractor::SetThreads,
                       "Threads the update runs on; 0 = every hardware thread.");
+    py::class_<CommandStep>(m, "_CommandStep",
+                            "The corvane command's per-frame work without the Python host, "
+                            "for benchmarks: _CommandStep(threads, **parameters).process(bgr)")
+        .def(py::init<int, const py::kwargs&>())
+        .def("process", &CommandStep::Process)
+        .def_property_readonly("mask", &CommandStep::Mask);
     m.def("parameters", &ParameterList,
           "The parameter table: one dict per parameter (name, default, allowed, unit, help, "
           "and its names as a command option and in MATLAB).");

@@ -33,6 +33,15 @@ bool ReadImage(const ImageView& image, double* out) {
 
 }  // namespace
 
+bool ReadFrame(const ImageView& image, double* out) {
+    switch (image.type) {
+        case PixelType::Uint8: return ReadImage<std::uint8_t>(image, out);
+        case PixelType::Float32: return ReadImage<float>(image, out);
+        case PixelType::Float64: return ReadImage<double>(image, out);
+    }
+    return false;
+}
+
 Subtractor::Subtractor(const ModelParameters& parameters, int threads)
     : parameters_(parameters), detector_(parameters) {
     detector_.SetThreads(threads);
@@ -81,13 +90,7 @@ Failure Subtractor::Apply(const ImageView& frame, double learningRate, const Mas
                  std::to_string(W) + " pixels";
         return Failure::Memory;
     }
-    bool finite = true;
-    switch (frame.type) {
-        case PixelType::Uint8: finite = ReadImage<std::uint8_t>(frame, frame_.data()); break;
-        case PixelType::Float32: finite = ReadImage<float>(frame, frame_.data()); break;
-        case PixelType::Float64: finite = ReadImage<double>(frame, frame_.data()); break;
-    }
-    if (!finite) {
+    if (!ReadFrame(frame, frame_.data())) {
         *error = "the frame has NaN or infinite values; colours must be numbers in 0..255";
         return Failure::Value;
     }

@@ -37,6 +37,10 @@ struct MaskView {
     std::int64_t strides[2] = {};
 };
 
+// Copies the image into the model's layout (channel planes R, G, B of N
+// doubles, pixel p = c * H + r). False when a value is NaN or infinite.
+bool ReadFrame(const ImageView& image, double* out);
+
 // How a call failed: the Python exception it becomes.
 enum class Failure { None, Value, Memory };
 

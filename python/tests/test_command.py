@@ -3,6 +3,7 @@ writes for it, with the same parameters (the command: $CORVANE_COMMAND)."""
 
 import os
 import subprocess
+import sys
 
 import cv2
 import numpy as np
@@ -48,3 +49,27 @@ def test_masks_equal_the_commands(tmp_path, options, keywords, frames):
     for t, (mine, theirs) in enumerate(zip(got, expected), 1):
         assert theirs is not None and theirs.shape == mine.shape
         assert np.array_equal(mine, theirs), f"frame {t} differs"
+
+
+def run_script(*arguments):
+    script = os.path.join(os.environ["CORVANE_SOURCE_DIR"], *arguments[0].split("/"))
+    return subprocess.run([sys.executable, script] + list(arguments[1:]), check=True,
+                          capture_output=True, text=True).stdout
+
+
+def test_the_example_writes_both_masks_and_the_picture(tmp_path):
+    run_script("examples/segment_video.py", SAMPLE, str(tmp_path), "--max-frames", "12")
+    for name in ("corvane", "mog2"):
+        masks = sorted(os.listdir(tmp_path / name))
+        assert masks[0] == "000001.png" and len(masks) == 12
+    picture = cv2.imread(str(tmp_path / "side-by-side.png"))
+    assert picture.shape == (120, 3 * 160, 3)
+    assert np.array_equal(cv2.imread(str(tmp_path / "corvane" / "000012.png"), 0),
+                          module_masks({}, 12)[-1])
+
+
+def test_the_benchmark_runs_and_finds_the_same_masks(tmp_path):
+    table = run_script("python/bench/apply_bench.py", "--size", "64x48", "--frames", "3",
+                       "--threads", "1,2")
+    rows = [line for line in table.splitlines() if line.startswith("| 64x48")]
+    assert len(rows) == 2

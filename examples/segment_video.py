@@ -1,0 +1,63 @@
+#!/usr/bin/python3
+"""Corvane and OpenCV's MOG2 side by side on one video.
+
+    /usr/bin/python3 examples/segment_video.py VIDEO OUTDIR [--max-frames N]
+
+Reads VIDEO with cv2.VideoCapture, gives every frame to
+corvane.BackgroundSubtractor and to cv2.createBackgroundSubtractorMOG2, and
+writes both masks (OUTDIR/corvane/000001.png, OUTDIR/mog2/000001.png, ...;
+MOG2's shadows, 127, counted as background) and OUTDIR/side-by-side.png:
+the last frame | Corvane's mask | MOG2's mask.
+"""
+
+import argparse
+import os
+import sys
+
+import cv2
+import numpy as np
+
+import corvane
+
+
+def main():
+    parser = argparse.ArgumentParser(description="Corvane and MOG2 side by side on one video")
+    parser.add_argument("video")
+    parser.add_argument("outdir")
+    parser.add_argument("--max-frames", type=int, default=0, help="stop after N frames")
+    args = parser.parse_args()
+
+    capture = cv2.VideoCapture(args.video)
+    if not capture.isOpened():
+        sys.exit(f"cannot open {args.video}")
+    for name in ("corvane", "mog2"):
+        os.makedirs(os.path.join(args.outdir, name), exist_ok=True)
+
+    sub = corvane.BackgroundSubtractor()          # keywords: help(corvane.BackgroundSubtractor)
+    mog2 = cv2.createBackgroundSubtractorMOG2()
+    count, frame = 0, None
+    while args.max_frames <= 0 or count < args.max_frames:
+        ok, next_frame = capture.read()
+        if not ok:
+            break
+        frame, count = next_frame, count + 1
+        ours = sub.apply(frame)
+        theirs = np.where(mog2.apply(frame) == 255, 255, 0).astype(np.uint8)
+        for name, mask in (("corvane", ours), ("mog2", theirs)):
+            cv2.imwrite(os.path.join(args.outdir, name, f"{count:06d}.png"), mask)
+    if count == 0:
+        sys.exit(f"{args.video} has no frames")
+
+    picture = np.hstack([frame, cv2.cvtColor(ours, cv2.COLOR_GRAY2BGR),
+                         cv2.cvtColor(theirs, cv2.COLOR_GRAY2BGR)])
+    for x, label in enumerate(("frame", "Corvane", "MOG2")):
+        cv2.putText(picture, label, (x * frame.shape[1] + 4, 14), cv2.FONT_HERSHEY_SIMPLEX,
+                    0.45, (0, 255, 255), 1, cv2.LINE_AA)
+    cv2.imwrite(os.path.join(args.outdir, "side-by-side.png"), picture)
+    print(f"{count} frames: masks in {args.outdir}/corvane and {args.outdir}/mog2, "
+          f"{args.outdir}/side-by-side.png")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
