@@ -64,7 +64,9 @@ else
         error('Corvane:noCompiler', 'no C++ compiler is set up for mex; run "mex -setup C++"');
     end
     if strncmpi(compiler.ShortName, 'MSVC', 4)
-        % Visual C++: strict IEEE semantics, which include no contraction.
+        % Visual C++: /fp:precise rounds every operation as written; it fuses
+        % a*b+c into one instruction only with /fp:contract or /arch:AVX2,
+        % neither of which is given.
         flags = 'COMPFLAGS=$COMPFLAGS /std:c++17 /fp:precise';
     else
         % GCC, MinGW-w64 and Clang.

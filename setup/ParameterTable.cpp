@@ -28,7 +28,7 @@ constexpr ParameterInfo kTable[] = {
      8, true, false, nullptr, "neurons", "columns of each pixel's map of neurons"},
     {"initialFrames", "--init-frames", "initial_frames", "N", kWhole, &P::initialFrames, nullptr, 1,
      true, 1000, true, false, nullptr, "frames",
-     "while frame t <= N is segmented the model is built from the median and spread of frames 1..t (nothing is read ahead)"},
+     "while frame t <= N is segmented the model is built from the median and spread of frames 1..t (nothing is read ahead; frames 1..N are kept until frame N, 24 bytes a pixel each, 8 MB a 720x480 frame)"},
     {"initialSpread", "--spread", "initial_spread", "D", kReal, nullptr, &P::initialSpread, 0, true,
      255, true, false, nullptr, "colour units",
      "starting neuron means spread evenly over the starting colour +-D"},

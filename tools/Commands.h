@@ -1,5 +1,6 @@
 // The corvane command: `segment`, `evaluate` and `help`, callable in-process
-// so the tests can run it.
+// so the tests can run it. The words are read in CommandLine.h, the runs are
+// SegmentRun.h and Evaluate.h.
 #pragma once
 
 #include <ostream>
@@ -10,15 +11,14 @@ namespace corvane::tools {
 
 // Runs the command with `args` (without the program name). Results go to
 // `out`, messages to `err`. `terminal` enables the progress bar on `err`.
-// Returns the process exit status: 0 success, 1 failure, 2 bad usage.
+// Returns the process exit status: 0 success, 1 failure, 2 bad usage, 128 +
+// the signal when stopped by RequestStop.
 int RunCorvane(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                bool terminal);
 
-// Asks a running `segment` to stop after the current frame, remove its
-// unfinished output and return 130. Safe to call from a signal handler.
-void RequestStop();
-
-// The text of `corvane --help`.
-std::string HelpText();
+// Asks a running `segment` or `evaluate` to stop after the current frame,
+// remove its unfinished output and return 128 + `signal`. Returns whether a
+// stop had been asked for already. Safe to call from a signal handler.
+bool RequestStop(int signal);
 
 }  // namespace corvane::tools

@@ -39,15 +39,13 @@ public:
     bool Open(const std::string& input, std::string* error);
 
     // Reads the next frame as 8-bit BGR (a video stream of another depth is
-    // scaled by ToColourBgr8; image files are decoded to 8 bits). Returns false at the end of the input
-    // (`error` empty) or on a failure (`error` says what failed). Every frame
-    // must have the size of the first.
+    // scaled by ToColourBgr8; image files are decoded to 8 bits). Returns
+    // false at the end of the input (`error` empty) or on a failure (`error`
+    // says what failed). Every frame must have the size of the first.
     bool Read(cv::Mat& bgr, std::string* error);
 
     // The number of frames, or -1 when the input does not say (some videos).
     std::int64_t FrameCount() const { return frameCount_; }
-    // Frames returned so far.
-    std::int64_t FramesRead() const { return framesRead_; }
 
 private:
     bool video_ = false;
@@ -55,7 +53,7 @@ private:
     std::vector<std::string> files_;
     std::string input_;
     std::int64_t frameCount_ = -1;
-    std::int64_t framesRead_ = 0;
+    std::int64_t framesRead_ = 0;  // frames returned so far
     cv::Size size_;
 };
 

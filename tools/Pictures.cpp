@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
 namespace corvane::tools {
@@ -108,6 +109,17 @@ cv::Mat BarChart(const std::vector<Bar>& bars, const std::string& title) {
     }
     Caption(chart, "F-measure", cv::Point(16, top - 10), 0.5);
     return chart;
+}
+
+bool WriteImage(const std::string& path, const cv::Mat& image, std::string* error) {
+    bool written = false;
+    try {
+        written = cv::imwrite(path, image);
+    } catch (const cv::Exception&) {
+        written = false;
+    }
+    if (!written) *error = "cannot write \"" + path + "\"";
+    return written;
 }
 
 }  // namespace corvane::tools

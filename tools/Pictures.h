@@ -29,4 +29,8 @@ struct Bar {
 // A bar chart of values in 0..1 with their labels and values written on it.
 cv::Mat BarChart(const std::vector<Bar>& bars, const std::string& title);
 
+// Writes `image` to `path` in the format its extension names. False, with
+// the reason in `error`, when it cannot be written.
+bool WriteImage(const std::string& path, const cv::Mat& image, std::string* error);
+
 }  // namespace corvane::tools

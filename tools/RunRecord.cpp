@@ -13,7 +13,7 @@ namespace fs = std::filesystem;
 
 namespace corvane::tools {
 
-std::string RunRecordText(const RunRequest& run, std::int64_t frames, std::int32_t width,
+std::string RunRecordText(const SegmentOptions& run, std::int64_t frames, std::int32_t width,
                           std::int32_t height) {
     std::ostringstream record;
     record << "corvane segment\n"
@@ -56,7 +56,8 @@ bool IsFile(const fs::path& path) {
 
 }  // namespace
 
-bool HoldsFinishedRun(const fs::path& outdir, const RunRequest& run, std::int64_t* frames) {
+bool HoldsFinishedRun(const SegmentOptions& run, std::int64_t* frames) {
+    const fs::path outdir(run.outdir);
     const FolderSurvey survey = SurveyFolder(outdir);
     if (!survey.isFolder || !survey.hasRunRecord || survey.hasMarker ||
         !HoldsOnlyRunOutput(survey))
@@ -66,13 +67,13 @@ bool HoldsFinishedRun(const fs::path& outdir, const RunRequest& run, std::int64_
     text << in.rdbuf();
     std::int64_t count = 0;
     std::int32_t width = 0, height = 0;
-    // The record is compared whole, rebuilt from this request: whatever a
+    // The record is compared whole, rebuilt from these options: whatever a
     // later version adds to it takes part in the comparison by itself.
     if (!in || !ReadCounts(text.str(), &count, &width, &height) ||
         text.str() != RunRecordText(run, count, width, height))
         return false;
     if (run.maxFrames > 0 && count != run.maxFrames) return false;
-    if (run.sheet && !IsFile(outdir / kContactSheet)) return false;
+    if (run.sheetRows > 0 && !IsFile(outdir / kContactSheet)) return false;
     for (std::int64_t f = 1; f <= count; ++f) {
         if (!IsFile(outdir / FrameImageName(f))) return false;
         if (run.probability && !IsFile(outdir / kProbabilityFolder / FrameImageName(f)))

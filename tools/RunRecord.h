@@ -4,37 +4,25 @@
 #pragma once
 
 #include <cstdint>
-#include <filesystem>
 #include <string>
 
-#include "ModelSetup.h"
-#include "Segmenter.h"
+#include "SegmentRun.h"
 
 namespace corvane::tools {
 
-// What a run is asked to do; everything here decides the files it writes.
-struct RunRequest {
-    std::string input;  // as given on the command line
-    Method method = Method::Corvane;
-    ModelParameters parameters;
-    std::int64_t maxFrames = -1;  // -1: every frame
-    bool probability = false;     // probability/000001.png, ... as well
-    bool sheet = false;           // contact-sheet.png as well
-};
-
 // The record's text: "corvane segment", the input, the method, the frames
 // segmented, the size and (for corvane) every model parameter.
-std::string RunRecordText(const RunRequest& run, std::int64_t frames, std::int32_t width,
+std::string RunRecordText(const SegmentOptions& run, std::int64_t frames, std::int32_t width,
                           std::int32_t height);
 
-// Whether `outdir` holds a finished run of `run`: a committed output folder
+// Whether run.outdir holds a finished run of `run`: a committed output folder
 // (a run record, no working marker, nothing corvane did not write) whose
-// record matches this request in every line but the frame count and size,
-// and every file that run writes (each mask 1..frames, and the probability
-// images and contact sheet when asked for). A folder of fewer frames than
+// record matches these options in every line but the frame count and size
+// (the threads, which do not change the masks, are not recorded), and every
+// file that run writes (each mask 1..frames, and the probability images and
+// contact sheet when asked for). A folder of fewer frames than
 // --max-frames asks for does not count (the earlier run may have been cut
 // shorter). Sets `frames` to the record's frame count when it does.
-bool HoldsFinishedRun(const std::filesystem::path& outdir, const RunRequest& run,
-                      std::int64_t* frames);
+bool HoldsFinishedRun(const SegmentOptions& run, std::int64_t* frames);
 
 }  // namespace corvane::tools

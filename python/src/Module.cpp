@@ -44,11 +44,25 @@ std::string TypeName(const py::handle& value) {
 
 // A keyword's value as a double: Python and NumPy numbers, not bools.
 double NumberArgument(const std::string& name, const py::handle& value) {
+    // Plain floats and ints first: apply() reads one every frame.
+    if (PyFloat_CheckExact(value.ptr())) return PyFloat_AS_DOUBLE(value.ptr());
+    if (PyLong_CheckExact(value.ptr())) {
+        const double number = PyLong_AsDouble(value.ptr());
+        if (number == -1.0 && PyErr_Occurred()) {
+            PyErr_Clear();
+            ThrowValue(name + " is too large: " + py::str(value).cast<std::string>().substr(0, 40));
+        }
+        return number;
+    }
     if (py::isinstance<py::bool_>(value) || py::isinstance(value, py::module_::import("numpy").attr("bool_")))
         ThrowType(name + " must be a number, not a bool");
     if (!py::hasattr(value, "__float__") || py::isinstance<py::str>(value))
         ThrowType(name + " must be a number, not " + TypeName(value));
-    return py::float_(py::reinterpret_borrow<py::object>(value)).cast<double>();
+    try {
+        return py::float_(py::reinterpret_borrow<py::object>(value)).cast<double>();
+    } catch (py::error_already_set&) {
+        ThrowValue(name + " cannot be read as a number");
+    }
 }
 
 // The table's message with the Python names: "map_rows must be a whole
@@ -141,7 +155,6 @@ struct CheckedFrame {
 };
 
 CheckedFrame CheckFrame(const py::handle& frame) {
-    py::module_ numpy = py::module_::import("numpy");
     if (!py::isinstance<py::array>(frame))
         ThrowType("frame must be a NumPy array (H x W x 3, BGR), not " + TypeName(frame));
     CheckedFrame checked;

@@ -54,6 +54,7 @@ def test_every_table_parameter_is_a_keyword_with_its_default():
     ({"maximum_variance_limit": 50}, "maximum_variance_limit must be at least maximum_variance (100)"),
     ({"prior_floor": 0.5, "prior_ceiling": 0.4}, "prior_ceiling must be at least prior_floor"),
     ({"threads": -1}, "threads must be a whole number from 0"),
+    ({"calibration_frames": 10 ** 400}, "calibration_frames is too large"),
 ])
 def test_a_bad_value_is_a_value_error_naming_parameter_and_range(keywords, words):
     with pytest.raises(ValueError, match=words.replace("(", r"\(").replace(")", r"\)")):

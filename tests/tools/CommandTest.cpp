@@ -1,6 +1,7 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -11,10 +12,14 @@
 #include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
 
+#include <fcntl.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include "OutputFolder.h"
+#include "SegmentRun.h"
 #include "ToolsTestSupport.h"
 
 namespace fs = std::filesystem;
@@ -52,7 +57,10 @@ protected:
 };
 
 TEST_F(SegmentTest, WritesOneNumberedMaskPerFrameAndARunRecord) {
-    ASSERT_EQ(Corvane({"segment", input, out, "--init-frames", "1"}, nullptr, &err), 0) << err;
+    std::string text;
+    ASSERT_EQ(Corvane({"segment", input, out, "--init-frames", "1"}, &text, &err), 0) << err;
+    EXPECT_NE(text.find("\ncorvane: 6 frames in "), std::string::npos) << text;
+    EXPECT_NE(text.find(" frames/s)\n"), std::string::npos) << text;
     std::vector<std::string> expected = MaskNames(6);
     expected.push_back(kRunRecord);
     EXPECT_EQ(Names(out), expected);
@@ -68,6 +76,39 @@ TEST_F(SegmentTest, WritesOneNumberedMaskPerFrameAndARunRecord) {
     EXPECT_EQ(mask.at<std::uint8_t>(12, 20), 0);
     for (auto it = mask.begin<std::uint8_t>(); it != mask.end<std::uint8_t>(); ++it)
         ASSERT_TRUE(*it == 0 || *it == 255);
+}
+
+// The run as another host calls it: a result instead of an exit status, a
+// progress call per frame, and a stop flag that ends it with nothing written.
+TEST_F(SegmentTest, RunReturnsItsResultAndStopsOnRequest) {
+    SegmentOptions options;
+    options.input = input;
+    options.outdir = out;
+    StopFlag stop;
+    std::vector<std::int64_t> done;
+    SegmentResult result = RunSegment(options, stop, [&](std::int64_t n, std::int64_t total) {
+        EXPECT_EQ(total, 6);
+        done.push_back(n);
+    });
+    ASSERT_EQ(result.status, RunStatus::Done) << result.message;
+    EXPECT_EQ(result.frames, 6);
+    EXPECT_EQ(result.width, 24);
+    EXPECT_EQ(result.height, 16);
+    EXPECT_GT(result.seconds, 0);
+    EXPECT_EQ(done, (std::vector<std::int64_t>{1, 2, 3, 4, 5, 6}));
+    EXPECT_EQ(Names(out).size(), 7u);
+
+    stop.Request(SIGTERM);
+    options.outdir = folder / "stopped";
+    result = RunSegment(options, stop);
+    EXPECT_EQ(result.status, RunStatus::Interrupted);
+    EXPECT_EQ(stop.ExitStatus(), 143);
+    stop.Clear();
+    options.sheetRows = kMaxSheetRows + 1;
+    result = RunSegment(options, stop);
+    EXPECT_EQ(result.status, RunStatus::Failed);
+    EXPECT_NE(result.message.find("contact sheet"), std::string::npos) << result.message;
+    EXPECT_EQ(Names(folder.path().string()), (std::vector<std::string>{"in", "out"}));
 }
 
 TEST_F(SegmentTest, WritesProbabilitiesAndAContactSheetOnRequest) {
@@ -329,34 +370,133 @@ public:
         pid_ = 0;
         return reaped;
     }
+    // Waits at most `limit` for the exit; false if it has not come by then.
+    bool WaitFor(std::chrono::milliseconds limit, int* status) {
+        const auto end = std::chrono::steady_clock::now() + limit;
+        do {
+            if (waitpid(pid_, status, WNOHANG) == pid_) {
+                pid_ = 0;
+                return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        } while (std::chrono::steady_clock::now() < end);
+        return false;
+    }
+    pid_t Pid() const { return pid_; }
 
 private:
     pid_t pid_ = 0;
 };
 
-// The real command, interrupted with SIGINT while it works, removes its
-// unfinished output and exits with 130.
-TEST(InterruptTest, CtrlCLeavesNoOutput) {
+// Whether process `pid` has a handler for both SIGINT and SIGTERM (Linux's
+// /proc/PID/status): from then on a signal asks it to stop.
+bool CatchesStopSignals(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("SigCgt:", 0) == 0) {
+            const unsigned long long caught = std::stoull(line.substr(7), nullptr, 16);
+            const unsigned long long both = (1ull << (SIGINT - 1)) | (1ull << (SIGTERM - 1));
+            return (caught & both) == both;
+        }
+    return false;
+}
+
+bool WaitUntil(const std::function<bool()>& condition) {
+    for (int i = 0; i < 4000; ++i) {
+        if (condition()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
+}
+
+struct StopCase {
+    int signal;
+    int status;
+};
+void PrintTo(const StopCase& c, std::ostream* os) { *os << "signal " << c.signal << ", exit " << c.status; }
+
+class InterruptTest : public ::testing::TestWithParam<StopCase> {};
+
+// The real command, stopped with SIGINT or SIGTERM while it segments,
+// removes its unfinished output and exits with 128 + the signal.
+TEST_P(InterruptTest, SegmentLeavesNoOutput) {
     TempFolder folder;
     const std::string out = folder / "out";
     Child child({CORVANE_COMMAND, "segment", CORVANE_SAMPLE_CLIP, out, "--quiet"});
     ASSERT_TRUE(child.Started());
-    // Wait until it has written a few masks, then interrupt it.
-    bool started = false;
-    for (int i = 0; i < 4000 && !started; ++i) {
+    // Wait until it has written a few masks, then stop it.
+    ASSERT_TRUE(WaitUntil([&] {
         for (const auto& name : Names(folder.path().string()))
             if (name.rfind("out.incomplete-", 0) == 0 &&
                 Names((folder.path() / name).string()).size() >= 3)
-                started = true;
-        if (!started) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    ASSERT_TRUE(started);
-    child.Signal(SIGINT);
+                return true;
+        return false;
+    }));
+    child.Signal(GetParam().signal);
     int status = 0;
     ASSERT_TRUE(child.Wait(&status));
     ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 130);
+    EXPECT_EQ(WEXITSTATUS(status), GetParam().status);
     EXPECT_TRUE(Names(folder.path().string()).empty());
+}
+
+// Scoring stops as well: a long evaluation (one large frame 1000 times over,
+// half a minute of work) ends at the signal with 128 + the signal and no
+// scores, rather than running to its end.
+TEST_P(InterruptTest, EvaluateStops) {
+    TempFolder folder;
+    cv::Mat noise(960, 1280, CV_8U);
+    cv::randu(noise, 0, 2);
+    noise *= 255;
+    ASSERT_TRUE(cv::imwrite(folder / "frame.png", noise));
+    // The same folder serves as masks and as labels.
+    const std::string frames = folder / "frames";
+    fs::create_directory(frames);
+    for (const std::string& name : MaskNames(1000))
+        fs::create_symlink(folder / "frame.png", fs::path(frames) / name);
+    const std::string csv = folder / "scores.csv";
+    Child child({CORVANE_COMMAND, "evaluate", frames, frames, "--csv", csv});
+    ASSERT_TRUE(child.Started());
+    ASSERT_TRUE(WaitUntil([&] { return CatchesStopSignals(child.Pid()); }));
+    child.Signal(GetParam().signal);
+    int status = 0;
+    ASSERT_TRUE(child.WaitFor(std::chrono::seconds(20), &status)) << "still scoring";
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), GetParam().status);
+    EXPECT_FALSE(fs::exists(csv));
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, InterruptTest,
+                         ::testing::Values(StopCase{SIGINT, 130}, StopCase{SIGTERM, 143}),
+                         [](const auto& info) {
+                             return std::string(info.param.signal == SIGINT ? "CtrlC" : "Term");
+                         });
+
+// A first Ctrl-C waits for the current frame; when that hangs (a read from a
+// pipe or a stalled network drive), a second one stops the command at once.
+TEST(SecondStopTest, SecondCtrlCStopsAHungRead) {
+    TempFolder folder;
+    fs::create_directory(folder / "truth");
+    ASSERT_TRUE(cv::imwrite(folder / "truth/000001.png", cv::Mat::zeros(4, 4, CV_8U)));
+    fs::create_directory(folder / "masks");
+    const std::string pipe = folder / "masks/000001.png";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    Child child({CORVANE_COMMAND, "evaluate", folder / "masks", folder / "truth"});
+    ASSERT_TRUE(child.Started());
+    ASSERT_TRUE(WaitUntil([&] { return CatchesStopSignals(child.Pid()); }));
+    // Opening the pipe for writing succeeds once the command reads it; it
+    // then waits for bytes that never come.
+    int writer = -1;
+    ASSERT_TRUE(WaitUntil([&] { return (writer = open(pipe.c_str(), O_WRONLY | O_NONBLOCK)) >= 0; }));
+    child.Signal(SIGINT);
+    int status = 0;
+    EXPECT_FALSE(child.WaitFor(std::chrono::milliseconds(300), &status)) << "the read did not hang";
+    child.Signal(SIGINT);
+    ASSERT_TRUE(child.WaitFor(std::chrono::seconds(10), &status));
+    close(writer);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 130);
 }
 
 }  // namespace

@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "Commands.h"
+#include "CommandLine.h"
 #include "ModelOptions.h"
 #include "ParameterTable.h"
 #include "ToolsTestSupport.h"

@@ -1,0 +1,224 @@
+#include "SegmentRun.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <system_error>
+
+#include "FrameSource.h"
+#include "OutputFolder.h"
+#include "ParameterTable.h"
+#include "Pictures.h"
+#include "RunRecord.h"
+
+namespace fs = std::filesystem;
+
+namespace corvane::tools {
+
+namespace {
+
+std::string MaskName(std::int64_t frameNumber) {
+    char name[32];
+    std::snprintf(name, sizeof name, "%06lld.png", static_cast<long long>(frameNumber));
+    return name;
+}
+
+// Whether OUTDIR holds the input: replacing OUTDIR would delete the frames
+// being read.
+bool OutputHoldsInput(const std::string& input, const std::string& outdir) {
+    std::error_code ec;
+    fs::path inputPath = fs::path(input);
+    if (input.find('%') != std::string::npos) inputPath = inputPath.parent_path();
+    const fs::path in = fs::weakly_canonical(fs::absolute(inputPath, ec), ec);
+    const fs::path out = fs::weakly_canonical(fs::absolute(outdir, ec), ec);
+    const auto mismatch = std::mismatch(out.begin(), out.end(), in.begin(), in.end());
+    return !ec && mismatch.first == out.end();
+}
+
+// The frames shown on a contact sheet of `rows` rows: spread evenly over
+// `total` frames, ending at the last (every 100th when the length is unknown).
+std::vector<std::int64_t> SheetFrames(int rows, std::int64_t total) {
+    std::vector<std::int64_t> frames;
+    for (std::int64_t k = 1; k <= rows; ++k) {
+        const std::int64_t f = total > 0 ? std::max<std::int64_t>(1, total * k / rows) : 100 * k;
+        if (frames.empty() || frames.back() != f) frames.push_back(f);
+    }
+    return frames;
+}
+
+// One run: the state the frame loop and the finishing steps share.
+class Run {
+public:
+    Run(const SegmentOptions& options, const StopFlag& stop, const SegmentProgress& progress)
+        : o_(options), stop_(stop), progress_(progress), start_(Clock::now()) {}
+
+    SegmentResult Go() {
+        try {
+            if (Open() && Segment() && Finish()) result_.status = RunStatus::Done;
+        } catch (const std::exception& e) {
+            Fail(e.what());
+        }
+        result_.seconds = std::chrono::duration<double>(Clock::now() - start_).count();
+        return result_;
+    }
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    bool Fail(const std::string& message) {
+        result_.status = RunStatus::Failed;
+        result_.message = message;
+        return false;
+    }
+
+    bool Open() {
+        std::string error;
+        if (OutputHoldsInput(o_.input, o_.outdir))
+            return Fail("the output folder \"" + o_.outdir + "\" holds the input \"" + o_.input +
+                        "\"; choose another output folder");
+        if (!source_.Open(o_.input, &error) || !folder_.Begin(o_.outdir, &error)) return Fail(error);
+        work_ = folder_.WorkingPath();
+        if (o_.probability) {
+            std::error_code ec;
+            fs::create_directory(work_ / "probability", ec);
+            if (ec)
+                return Fail("cannot create " + (work_ / "probability").string() + ": " +
+                            ec.message());
+        }
+        total_ = source_.FrameCount();
+        if (o_.maxFrames > 0 && (total_ < 0 || total_ > o_.maxFrames)) total_ = o_.maxFrames;
+        sheetFrames_ = SheetFrames(o_.sheetRows, total_);
+        return true;
+    }
+
+    bool Segment() {
+        Segmenter segmenter(o_.method, o_.parameters);
+        segmenter.SetThreads(o_.threads);
+        std::string error;
+        // The model starts from the frames as they are segmented, so only the
+        // first is read ahead, for the video's size.
+        if (!source_.Read(bgr_, &error))
+            return Fail(error.empty() ? "\"" + o_.input + "\" holds no frames" : error);
+        result_.height = bgr_.rows;
+        result_.width = bgr_.cols;
+        if (!segmenter.Start({bgr_}, &error)) return Fail(error);
+
+        const bool wantProbability = o_.probability || o_.sheetRows > 0;
+        std::vector<double> frame;
+        std::int64_t& n = result_.frames;
+        for (bool haveFrame = true;; haveFrame = false) {
+            if (stop_.Requested()) {
+                result_.status = RunStatus::Interrupted;
+                return false;
+            }
+            if (o_.maxFrames > 0 && n >= o_.maxFrames) break;
+            if (!haveFrame && !source_.Read(bgr_, &error)) {
+                if (!error.empty())
+                    return Fail(error + " (stopped after " + std::to_string(n) +
+                                " frames; no output written)");
+                break;
+            }
+            if (o_.method == Method::Corvane) ToModelFrame(bgr_, frame);
+            ++n;
+            if (!segmenter.Process(bgr_, frame, mask_, wantProbability ? &prob_ : nullptr, &error))
+                return Fail("frame " + std::to_string(n) + ": " + error);
+            if (!WriteImage((work_ / MaskName(n)).string(), mask_, &error) ||
+                (o_.probability &&
+                 !WriteImage((work_ / "probability" / MaskName(n)).string(), prob_, &error)))
+                return Fail(error);
+            if (std::find(sheetFrames_.begin(), sheetFrames_.end(), n) != sheetFrames_.end())
+                AddSheetRow();
+            if (progress_) progress_(n, total_);
+        }
+        return true;
+    }
+
+    void AddSheetRow() {
+        sheet_.push_back(SheetRow{static_cast<long>(result_.frames), bgr_.clone(), prob_.clone(),
+                                  mask_.clone()});
+    }
+
+    bool Finish() {
+        const std::int64_t n = result_.frames;
+        // A video that ends before the length its container announces is
+        // truncated or damaged: its masks would look like a complete run of
+        // a shorter video.
+        if (source_.FrameCount() > n && (o_.maxFrames < 0 || n < o_.maxFrames)) {
+            const std::string said = "the input announced " + std::to_string(source_.FrameCount()) +
+                                     " frames but only " + std::to_string(n) + " could be decoded";
+            if (!o_.allowShort)
+                return Fail(said + " (truncated or damaged?); no output written "
+                                   "(--allow-short keeps the frames that were decoded)");
+            result_.warnings.push_back(said);
+        }
+        std::string error;
+        if (o_.sheetRows > 0) {
+            // A video may hold fewer frames than it announced; show its last
+            // frame then.
+            if (sheet_.size() < sheetFrames_.size() && (sheet_.empty() || sheet_.back().frameNumber != n))
+                AddSheetRow();
+            const std::string title = std::string(MethodName(o_.method)) + " on " +
+                                      fs::path(o_.input).filename().string() + " (" +
+                                      std::to_string(result_.width) + "x" +
+                                      std::to_string(result_.height) + ", " + std::to_string(n) +
+                                      " frames)";
+            if (!WriteImage((work_ / "contact-sheet.png").string(), ContactSheet(sheet_, title),
+                            &error))
+                return Fail(error);
+            result_.sheet = (fs::path(o_.outdir) / "contact-sheet.png").string();
+        }
+        std::ofstream record(work_ / kRunRecord);
+        record << RunRecordText(o_, n, result_.width, result_.height);
+        if (!record.flush()) return Fail("cannot write the run record in " + work_.string());
+        record.close();
+        if (!folder_.Commit(&error)) return Fail(error);
+        if (!folder_.Notice().empty()) result_.warnings.push_back(folder_.Notice());
+        return true;
+    }
+
+    const SegmentOptions& o_;
+    const StopFlag& stop_;
+    const SegmentProgress& progress_;
+    Clock::time_point start_;
+    SegmentResult result_;
+    FrameSource source_;
+    OutputFolder folder_;
+    fs::path work_;
+    std::int64_t total_ = -1;
+    std::vector<std::int64_t> sheetFrames_;
+    std::vector<SheetRow> sheet_;
+    cv::Mat bgr_, mask_, prob_;
+};
+
+}  // namespace
+
+std::string CheckSegmentOptions(const SegmentOptions& options) {
+    if (options.input.empty()) return "no input given";
+    if (options.outdir.empty()) return "no output folder given";
+    if (options.sheetRows < 0 || options.sheetRows > kMaxSheetRows)
+        return "the contact sheet takes 0 to " + std::to_string(kMaxSheetRows) + " rows, not " +
+               std::to_string(options.sheetRows);
+    if (options.maxFrames == 0 || options.maxFrames < -1)
+        return "the frame limit is a positive number or -1 (every frame), not " +
+               std::to_string(options.maxFrames);
+    if (options.method != Method::Corvane && options.probability)
+        return "probability images come from corvane only";
+    const ParameterProblem problem = ValidateParameters(options.parameters);
+    return problem.ok() ? std::string() : problem.message;
+}
+
+SegmentResult RunSegment(const SegmentOptions& options, const StopFlag& stop,
+                         const SegmentProgress& progress) {
+    const std::string problem = CheckSegmentOptions(options);
+    if (!problem.empty()) {
+        SegmentResult result;
+        result.message = problem;
+        return result;
+    }
+    return Run(options, stop, progress).Go();
+}
+
+}  // namespace corvane::tools
