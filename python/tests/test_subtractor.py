@@ -87,7 +87,7 @@ def test_apply_finds_the_square_and_writes_into_fgmask():
         mask = sub.apply(frame)
     assert mask.shape == (H, W) and mask.dtype == np.uint8
     fgmask = np.full((H, W), 7, np.uint8)
-    result = sub.apply(frames[-1], fgmask)
+    result = sub.apply(image=frames[-1], fgmask=fgmask, learningRate=-1)   # OpenCV's names
     assert result is fgmask
     assert set(np.unique(fgmask)) <= {0, 255}
     left = (2 * 29) % (W - 10)
