@@ -82,9 +82,14 @@ def main():
         names = ["one after another, all CPUs", "one after another, 1 thread",
                  f"batch, {args.workers} workers, with start-up",
                  f"batch, {args.workers} workers, cluster running"]
+        runs = [one_after_another(0), one_after_another(1), batch_command, batch_warm]
         for r in range(args.rounds):
-            times = [timed(one_after_another(0)), timed(one_after_another(1)),
-                     timed(batch_command), timed(batch_warm)]
+            # Each round starts with another run: a machine whose load drifts
+            # does not favour one of them.
+            times = [0.0] * len(runs)
+            for k in range(len(runs)):
+                i = (r + k) % len(runs)
+                times[i] = timed(runs[i])
             rows.append(times)
             print(f"round {r + 1}: " + ", ".join(f"{n} {t:.2f} s" for n, t in zip(names, times)),
                   flush=True)
