@@ -44,12 +44,12 @@
 #include <tuple>
 #include <vector>
 
-#include "ModelPhases.h"
+#include "internal/ModelPhases.h"
 #include "ModelSetup.h"
 #include "RoundedMath.h"
 #include "SyntheticScene.h"
 #include "UpdateModel.h"
-#include "WorkerThreads.h"
+#include "internal/WorkerThreads.h"
 
 namespace corvane {
 namespace {

@@ -1,6 +1,6 @@
 #include "ModelSetup.h"
 
-#include "NeighborOffsets.h"
+#include "internal/NeighborOffsets.h"
 #include "ParameterTable.h"
 
 #include <algorithm>
