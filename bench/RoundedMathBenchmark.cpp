@@ -3,13 +3,14 @@
 //
 //   LogExpSideBySide  the model's log and exp calls alone: one log and one
 //                     exp per neuron, on the arguments the competition gives
-//                     them, in blocks of up to 16 neurons as UpdateModel takes
-//                     them; the C library's one call at a time, and the
-//                     correctly rounded ones on each path (scalar, SSE2, AVX2
-//                     where the CPU has it)
-//   UpdateSideBySide  UpdateModel with the correctly rounded functions and
-//                     with the C library's (UseCLibraryInBlocksForComparison),
-//                     on two copies of the same model
+//                     them, in blocks of kScoreBlock neuron values as
+//                     UpdateModel takes them; the C library's one call at a
+//                     time, and the correctly rounded ones on each path
+//                     (scalar, SSE2, AVX2 and AVX-512 where the CPU has them)
+//   UpdateSideBySide  UpdateModel on one thread with the correctly rounded
+//                     functions and with the C library's
+//                     (UseCLibraryInBlocksForComparison), on two copies of
+//                     the same model
 //
 // Times are CPU time of the benchmark thread; the fastest frame of each.
 //
@@ -26,6 +27,7 @@
 #include <vector>
 
 #include "ModelSetup.h"
+#include "PixelKernel.h"
 #include "RoundedMath.h"
 #include "SyntheticScene.h"
 #include "UpdateModel.h"
@@ -92,36 +94,31 @@ struct Arguments {
     }
 };
 
-// One frame's calls, pixel by pixel in blocks of min(K, 16); returns a sum so
-// that nothing is optimised away.
-double LibraryFrame(const Arguments& a) {
-    double sum = 0;
+// One frame's calls, in the blocks the competition makes, into a block of
+// results as the competition's; nothing else is timed (a sum of the results
+// would cost as much as the calls: one dependent addition per value).
+constexpr std::size_t kBlock = static_cast<std::size_t>(kernel::kScoreBlock);
+
+void LibraryFrame(const Arguments& a, double* out) {
     const std::size_t count = a.variance.size();
-    const std::size_t block = static_cast<std::size_t>(std::min<std::int64_t>(a.K, 16));
-    double out[16];
-    for (std::size_t i0 = 0; i0 < count; i0 += block) {
-        const std::size_t n = std::min(block, count - i0);
+    for (std::size_t i0 = 0; i0 < count; i0 += kBlock) {
+        const std::size_t n = std::min(kBlock, count - i0);
         for (std::size_t i = 0; i < n; ++i) out[i] = std::log(a.variance[i0 + i]);
-        for (std::size_t i = 0; i < n; ++i) sum = sum + out[i];
+        benchmark::ClobberMemory();
         for (std::size_t i = 0; i < n; ++i) out[i] = std::exp(a.exponent[i0 + i]);
-        for (std::size_t i = 0; i < n; ++i) sum = sum + out[i];
+        benchmark::ClobberMemory();
     }
-    return sum;
 }
 
-double RoundedFrame(const Arguments& a, RoundedMathPath path) {
-    double sum = 0;
+void RoundedFrame(const Arguments& a, RoundedMathPath path, double* out) {
     const std::size_t count = a.variance.size();
-    const std::size_t block = static_cast<std::size_t>(std::min<std::int64_t>(a.K, 16));
-    double out[16];
-    for (std::size_t i0 = 0; i0 < count; i0 += block) {
-        const std::int64_t n = static_cast<std::int64_t>(std::min(block, count - i0));
+    for (std::size_t i0 = 0; i0 < count; i0 += kBlock) {
+        const std::int64_t n = static_cast<std::int64_t>(std::min(kBlock, count - i0));
         LogCorrectlyRoundedBlockWith(path, a.variance.data() + i0, out, n);
-        for (std::int64_t i = 0; i < n; ++i) sum = sum + out[i];
+        benchmark::ClobberMemory();
         ExpCorrectlyRoundedBlockWith(path, a.exponent.data() + i0, out, n);
-        for (std::int64_t i = 0; i < n; ++i) sum = sum + out[i];
+        benchmark::ClobberMemory();
     }
-    return sum;
 }
 
 struct UpdateRow {
@@ -164,8 +161,9 @@ void UpdateSideBySide(benchmark::State& state) {
             const bool useLibrary = (turn == 0) == libraryFirst;
             UseCLibraryInBlocksForComparison(useLibrary);
             const double start = ThreadSeconds();
+            // One thread: the thread's CPU time is then the whole update's.
             const bool ok = UpdateModel((useLibrary ? library : rounded).View(), frame, weights,
-                                        StandardAllocator());
+                                        StandardAllocator(), 1);
             const double elapsed = ThreadSeconds() - start;
             UseCLibraryInBlocksForComparison(false);
             if (!ok) std::abort();
@@ -202,22 +200,22 @@ void LogExpSideBySide(benchmark::State& state) {
     const RoundedMathPath paths[4] = {RoundedMathPath::Scalar, RoundedMathPath::Sse2,
                                       RoundedMathPath::Avx2, RoundedMathPath::Avx512};
     std::vector<double> library, rounded[4];
-    double sink = 0;
+    std::vector<double> out(kBlock);
+    benchmark::DoNotOptimize(out.data());
     for (auto _ : state) {
         double start = ThreadSeconds();
-        sink += LibraryFrame(a);
+        LibraryFrame(a, out.data());
         library.push_back(ThreadSeconds() - start);
         double total = library.back();
         for (int k = 0; k < 4; ++k) {
             if (!RoundedMathPathAvailable(paths[k])) continue;
             start = ThreadSeconds();
-            sink += RoundedFrame(a, paths[k]);
+            RoundedFrame(a, paths[k], out.data());
             rounded[k].push_back(ThreadSeconds() - start);
             total += rounded[k].back();
         }
         state.SetIterationTime(total);
     }
-    benchmark::DoNotOptimize(sink);
     Row row{static_cast<int>(state.range(0)), static_cast<int>(state.range(1)),
             static_cast<int>(a.K), 1000 * Fastest(library), {0, 0, 0, 0}};
     state.counters["library_ms"] = row.libraryMs;

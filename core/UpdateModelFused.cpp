@@ -90,16 +90,12 @@ template <bool kInPlace>
 void CompeteRows(const Sweep& s, const Band& band, std::int64_t column) {
     const std::int64_t K = s.K;
     const double minimumVariance = s.minimumVariance;  // a local, as in AdaptRows
-    double* raw = band.RawColumn(s, column);
-    for (std::int64_t r = 0; r < s.H; ++r) {
-        const std::int64_t p = column * s.H + r;
-        double* variances = s.newSigma2 + p * K;
-        const kernel::PixelScore score = kernel::ScorePixel(
-            s.x0s[p], s.x1s[p], s.x2s[p], s.pi[p], s.mu + p * K * 3,
-            kInPlace ? variances : s.sigma2 + p * K, variances, K, minimumVariance);
-        s.neuroWin[p] = static_cast<double>(score.winner);
-        raw[r] = score.raw;
-    }
+    const std::int64_t first = column * s.H;
+    double* variances = s.newSigma2 + first * K;
+    kernel::ScorePixels(s.x0s + first, s.x1s + first, s.x2s + first, s.pi + first,
+                        s.mu + first * K * 3, kInPlace ? variances : s.sigma2 + first * K,
+                        variances, K, s.H, minimumVariance, band.RawColumn(s, column),
+                        s.neuroWin + first);
 }
 
 void CompeteColumn(const Sweep& s, const Band& band, std::int64_t column) {

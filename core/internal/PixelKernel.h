@@ -59,80 +59,134 @@ CORVANE_KERNEL Links LinksAt(std::int64_t r, std::int64_t c, std::int64_t H, std
 // ---------------------------------------------------------------------------
 // Competition
 
-// Neurons scored together: their logarithms are taken first, then their
-// exponentials, each block through the vector paths of the correctly rounded
-// functions.
-constexpr std::int64_t kNeuronBlock = 16;
+// Neuron values scored together: the logarithms of this many neurons (of one
+// pixel or of several consecutive pixels) are taken in one call, then their
+// exponentials in another. One long call keeps the vector paths of the
+// correctly rounded functions busy with whole registers and pays their setup
+// once per block instead of once per pixel; the three scratch arrays of a
+// block (12 KB) stay in the first-level cache.
+constexpr std::int64_t kScoreBlock = 512;
 
-// The normal densities of `count` (at most kNeuronBlock) neurons:
+// The normal densities of `count` (at most kScoreBlock) neurons:
 //   density[i] = exp((-GaussianLogNormalizer - 1.5 * log(s)) - (0.5 * d2) / s)
 // with s = effective[i], the variance raised by the floor, and d2 =
-// distance2[i], the squared colour distance.
+// distance2[i], the squared colour distance. density may be distance2.
 //
 // This block is the only place the update calls log and exp, and it calls
 // the correctly rounded ones (core/math): the same bits on every CPU and
-// every platform. Exponents at or below the underflow bound give exactly +0
-// inside ExpCorrectlyRoundedBlock without further work.
+// every platform, whichever neurons share a call. Exponents at or below the
+// underflow bound give exactly +0 inside ExpCorrectlyRoundedBlock without
+// further work.
 CORVANE_KERNEL void NeuronBlockDensities(const double* effective, const double* distance2,
-                                 double* density, std::int64_t count) {
-    double logarithm[kNeuronBlock];
+                                         double* density, std::int64_t count) {
+    double logarithm[kScoreBlock];
     LogCorrectlyRoundedBlock(effective, logarithm, count);
-    double exponent[kNeuronBlock];
     for (std::int64_t i = 0; i < count; ++i) {
-        exponent[i] =
+        density[i] =
             (-GaussianLogNormalizer - 1.5 * logarithm[i]) - (0.5 * distance2[i]) / effective[i];
     }
-    ExpCorrectlyRoundedBlock(exponent, density, count);
+    ExpCorrectlyRoundedBlock(density, density, count);
 }
 
-struct PixelScore {
-    double raw;           // foreground probability before smoothing
-    std::int64_t winner;  // index of the densest neuron
-};
+// Asks for the neurons start .. start + count - 1 (means and variances) to
+// be brought into the cache. The model is far larger than the cache and the
+// competition reads it once per frame; asked for one block ahead, the next
+// block's neurons arrive while this block's logarithms and exponentials are
+// computed, instead of the block waiting for them afterwards.
+CORVANE_KERNEL void PrefetchNeurons(const double* means, const double* variances,
+                                    std::int64_t start, std::int64_t count) {
+#if defined(__GNUC__) && !defined(CORVANE_NO_PREFETCH)
+    if (count <= 0) return;
+    const char* m = reinterpret_cast<const char*>(means + start * 3);
+    const char* v = reinterpret_cast<const char*>(variances + start);
+    const std::int64_t meanBytes = count * 3 * static_cast<std::int64_t>(sizeof(double));
+    const std::int64_t varianceBytes = count * static_cast<std::int64_t>(sizeof(double));
+    for (std::int64_t b = 0; b < meanBytes; b += 64) __builtin_prefetch(m + b);
+    for (std::int64_t b = 0; b < varianceBytes; b += 64) __builtin_prefetch(v + b);
+#else
+    (void)means;
+    (void)variances;
+    (void)start;
+    (void)count;
+#endif
+}
 
-// Scores the colour (x0, x1, x2) against the pixel's K neurons (`means`, 3*K
-// values; `variancesIn`, K values) with the variance floor `minimumVariance`
-// and the prior `prior` of the previous frame. Each variance goes through the
-// floor's round trip (raised by the floor, lowered again) into
-// `variancesOut`.
-CORVANE_KERNEL PixelScore ScorePixel(double x0, double x1, double x2, double prior, const double* means,
-                             const double* variancesIn, double* variancesOut, std::int64_t K,
-                             double minimumVariance) {
+// Scores `count` consecutive pixels against their K neurons (K >= 1) with the
+// variance floor `minimumVariance`. Pixel q has the colour (x0[q], x1[q],
+// x2[q]), the prior priors[q] of the previous frame, the neurons means[3*K*q
+// ...] (three channels each) and variancesIn[K*q ...]; each variance goes
+// through the floor's round trip (raised by the floor, lowered again) into
+// variancesOut (which may be variancesIn). Writes the pixel's foreground
+// probability before smoothing to raw[q] and the index of its densest neuron
+// to winners[q].
+//
+// The pixels' neurons are taken in blocks of kScoreBlock in memory order,
+// a block ending wherever it fills, inside a pixel or not; each pixel's
+// densities are then summed and compared neuron by neuron in index order,
+// so the result is that of one pixel, one neuron at a time.
+CORVANE_KERNEL void ScorePixels(const double* x0, const double* x1, const double* x2,
+                                const double* priors, const double* means,
+                                const double* variancesIn, double* variancesOut, std::int64_t K,
+                                std::int64_t count, double minimumVariance, double* raw,
+                                double* winners) {
+    const std::int64_t total = count * K;
+    // Where the next block starts: pixel q, neuron j; and that pixel's
+    // competition so far.
+    std::int64_t q = 0, j = 0;
     double best = InitialBestDensity;
     double sum = 0.0;
     std::int64_t winner = 0;
-    for (std::int64_t j0 = 0; j0 < K; j0 += kNeuronBlock) {
-        const std::int64_t count = K - j0 < kNeuronBlock ? K - j0 : kNeuronBlock;
-        double effective[kNeuronBlock];
-        double distance2[kNeuronBlock];
-        double density[kNeuronBlock];
-        for (std::int64_t i = 0; i < count; ++i) {
-            const double* neuron = means + (j0 + i) * 3;
-            const double s = variancesIn[j0 + i] + minimumVariance;
-            const double t0 = neuron[0] - x0;
-            const double t1 = neuron[1] - x1;
-            const double t2 = neuron[2] - x2;
-            distance2[i] = t0 * t0 + t1 * t1 + t2 * t2;
-            // Raising the variance by the floor and lowering it again may
-            // change its last bits; that round trip is part of the model's
-            // history.
-            variancesOut[j0 + i] = s - minimumVariance;
-            effective[i] = s;
+    for (std::int64_t i0 = 0; i0 < total; i0 += kScoreBlock) {
+        const std::int64_t n = total - i0 < kScoreBlock ? total - i0 : kScoreBlock;
+        double effective[kScoreBlock];
+        double density[kScoreBlock];  // the squared distances first
+        PrefetchNeurons(means, variancesIn, i0 + n, total - (i0 + n) < n ? total - (i0 + n) : n);
+        // Neuron by neuron, one pixel's run at a time.
+        for (std::int64_t i = 0, pq = q, pj = j; i < n; pj = 0, ++pq) {
+            const std::int64_t run = K - pj < n - i ? K - pj : n - i;
+            const double c0 = x0[pq], c1 = x1[pq], c2 = x2[pq];
+            for (std::int64_t t = 0; t < run; ++t, ++i) {
+                const std::int64_t at = i0 + i;
+                const double* neuron = means + at * 3;
+                const double s = variancesIn[at] + minimumVariance;
+                const double t0 = neuron[0] - c0;
+                const double t1 = neuron[1] - c1;
+                const double t2 = neuron[2] - c2;
+                density[i] = t0 * t0 + t1 * t1 + t2 * t2;
+                // Raising the variance by the floor and lowering it again
+                // may change its last bits; that round trip is part of the
+                // model's history.
+                variancesOut[at] = s - minimumVariance;
+                effective[i] = s;
+            }
         }
-        NeuronBlockDensities(effective, distance2, density, count);
-        for (std::int64_t i = 0; i < count; ++i) {
-            const double g = density[i];
-            sum = sum + g;
-            // Ties keep the lower index; NaN never wins. Written as selects:
-            // which neuron wins is data and mispredicts as a branch.
-            const bool better = g > best;
-            best = better ? g : best;
-            winner = better ? j0 + i : winner;
+        NeuronBlockDensities(effective, density, density, n);
+        for (std::int64_t i = 0; i < n;) {
+            const std::int64_t run = K - j < n - i ? K - j : n - i;
+            for (std::int64_t t = 0; t < run; ++t, ++i, ++j) {
+                const double g = density[i];
+                sum = sum + g;
+                // Ties keep the lower index; NaN never wins. Written as
+                // selects: which neuron wins is data and mispredicts as a
+                // branch.
+                const bool better = g > best;
+                best = better ? g : best;
+                winner = better ? j : winner;
+            }
+            if (j == K) {
+                const double mean = sum / static_cast<double>(K);
+                const double prior = priors[q];
+                const double f = prior * UniformForegroundDensity;
+                raw[q] = f / (mean * (1 - prior) + f);
+                winners[q] = static_cast<double>(winner);
+                ++q;
+                j = 0;
+                best = InitialBestDensity;
+                sum = 0.0;
+                winner = 0;
+            }
         }
     }
-    const double mean = sum / static_cast<double>(K);
-    const double f = prior * UniformForegroundDensity;
-    return PixelScore{f / (mean * (1 - prior) + f), winner};
 }
 
 // ---------------------------------------------------------------------------

@@ -44,11 +44,25 @@ std::string TypeName(const py::handle& value) {
 
 // A keyword's value as a double: Python and NumPy numbers, not bools.
 double NumberArgument(const std::string& name, const py::handle& value) {
+    // Plain floats and ints first: apply() reads one every frame.
+    if (PyFloat_CheckExact(value.ptr())) return PyFloat_AS_DOUBLE(value.ptr());
+    if (PyLong_CheckExact(value.ptr())) {
+        const double number = PyLong_AsDouble(value.ptr());
+        if (number == -1.0 && PyErr_Occurred()) {
+            PyErr_Clear();
+            ThrowValue(name + " is too large: " + py::str(value).cast<std::string>().substr(0, 40));
+        }
+        return number;
+    }
     if (py::isinstance<py::bool_>(value) || py::isinstance(value, py::module_::import("numpy").attr("bool_")))
         ThrowType(name + " must be a number, not a bool");
     if (!py::hasattr(value, "__float__") || py::isinstance<py::str>(value))
         ThrowType(name + " must be a number, not " + TypeName(value));
-    return py::float_(py::reinterpret_borrow<py::object>(value)).cast<double>();
+    try {
+        return py::float_(py::reinterpret_borrow<py::object>(value)).cast<double>();
+    } catch (py::error_already_set&) {
+        ThrowValue(name + " cannot be read as a number");
+    }
 }
 
 // The table's message with the Python names: "map_rows must be a whole
@@ -141,7 +155,6 @@ struct CheckedFrame {
 };
 
 CheckedFrame CheckFrame(const py::handle& frame) {
-    py::module_ numpy = py::module_::import("numpy");
     if (!py::isinstance<py::array>(frame))
         ThrowType("frame must be a NumPy array (H x W x 3, BGR), not " + TypeName(frame));
     CheckedFrame checked;
@@ -530,10 +543,10 @@ PYBIND11_MODULE(_corvane, m) {
                     "comes from the model unless map_rows / map_columns are given; the model's "
                     "MinimumVariance and StepSize are kept. ValueError names a missing or "
                     "short field.")
-        .def("apply", &PySubtractor::Apply, py::arg("frame"), py::arg("fgmask") = py::none(),
+        .def("apply", &PySubtractor::Apply, py::arg("image"), py::arg("fgmask") = py::none(),
              py::arg("learningRate") = -1,
-             "apply(frame, fgmask=None, learningRate=-1) -> mask\n\n"
-             "Segments the next frame of the video: frame is H x W x 3, BGR (as "
+             "apply(image, fgmask=None, learningRate=-1) -> mask\n\n"
+             "Segments the next frame of the video: image is H x W x 3, BGR (as "
              "cv2.VideoCapture reads it), uint8 or float32/float64 in 0..255. Returns the H x W "
              "uint8 mask, 255 = foreground, written into fgmask when one is given.\n"
              "learningRate: -1 learns as the parameters say; 0 learns nothing (the model "

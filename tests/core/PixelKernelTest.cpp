@@ -28,9 +28,14 @@ std::uint64_t Bits(double v) {
 // Identical bits, except that any NaN matches any NaN.
 bool SameBits(double a, double b) { return (std::isnan(a) && std::isnan(b)) || Bits(a) == Bits(b); }
 
+struct PixelScore {
+    double raw;
+    std::int64_t winner;
+};
+
 // The competition of one pixel exactly as written: one neuron at a time, exp
 // called for every neuron.
-kernel::PixelScore LiteralScore(double x0, double x1, double x2, double prior,
+PixelScore LiteralScore(double x0, double x1, double x2, double prior,
                                 const std::vector<double>& means,
                                 std::vector<double>& variances, double minimumVariance) {
     const std::int64_t K = static_cast<std::int64_t>(variances.size());
@@ -52,12 +57,14 @@ kernel::PixelScore LiteralScore(double x0, double x1, double x2, double prior,
     }
     const double mean = sum / static_cast<double>(K);
     const double f = prior * 6.030862941101084e-8;
-    return kernel::PixelScore{f / (mean * (1 - prior) + f), winner};
+    return PixelScore{f / (mean * (1 - prior) + f), winner};
 }
 
-// Random pixels with K from 1 to 40 (so blocks of neurons are full, partial
-// and several), neurons near and far from the colour, densities that
-// underflow, and NaN, infinite, zero and negative values here and there.
+// Runs of random pixels with K from 1 to 40 and around the block size (so
+// blocks hold many pixels, end inside a pixel, or take one pixel in
+// several), neurons near and far from the colour, densities that underflow,
+// and NaN, infinite, zero and negative values here and there. Every pixel
+// of a run matches the literal competition, whatever block it fell in.
 TEST(PixelKernel, ScoringMatchesTheLiteralCompetitionNeuronByNeuron) {
     std::mt19937_64 rng(11);
     std::uniform_real_distribution<double> unit(0, 1);
@@ -65,35 +72,75 @@ TEST(PixelKernel, ScoringMatchesTheLiteralCompetitionNeuronByNeuron) {
     auto maybeSpecial = [&](double v) {
         return unit(rng) < 0.03 ? specials[static_cast<int>(unit(rng) * 9)] : v;
     };
-    int underflowed = 0;
-    for (int trial = 0; trial < 4000; ++trial) {
-        const std::int64_t K = 1 + trial % 40;
-        const double x[3] = {maybeSpecial(unit(rng) * 255), maybeSpecial(unit(rng) * 255),
-                             maybeSpecial(unit(rng) * 255)};
-        std::vector<double> means(static_cast<std::size_t>(3 * K));
-        std::vector<double> variances(static_cast<std::size_t>(K));
-        const double spread = trial % 3 == 0 ? 200 : 15;  // every third pixel mostly far off
-        for (std::int64_t j = 0; j < K; ++j) {
-            for (int ch = 0; ch < 3; ++ch)
-                means[j * 3 + ch] = maybeSpecial(x[ch] + (unit(rng) - 0.5) * 2 * spread);
-            variances[j] = maybeSpecial(trial % 5 == 0 ? unit(rng) : unit(rng) * 300);
-        }
+    const std::int64_t block = kernel::kScoreBlock;
+    std::vector<std::int64_t> sizes;
+    for (std::int64_t K = 1; K <= 40; ++K) sizes.push_back(K);
+    for (std::int64_t K : {block - 1, block, block + 1, 2 * block + 7}) sizes.push_back(K);
+    int underflowed = 0, pixels = 0;
+    for (int trial = 0; trial < 400; ++trial) {
+        const std::int64_t K = sizes[static_cast<std::size_t>(trial) % sizes.size()];
+        const std::int64_t count = 1 + static_cast<std::int64_t>(unit(rng) * 3 * block) / K;
+        std::vector<double> x(static_cast<std::size_t>(3 * count)), priors(static_cast<std::size_t>(count));
+        std::vector<double> means(static_cast<std::size_t>(3 * K * count));
+        std::vector<double> variances(static_cast<std::size_t>(K * count));
         const double minimumVariance = trial % 4 == 0 ? 0.0 : maybeSpecial(unit(rng) * 30);
-        const double prior = maybeSpecial(unit(rng));
+        for (std::int64_t q = 0; q < count; ++q) {
+            for (int ch = 0; ch < 3; ++ch) x[ch * count + q] = maybeSpecial(unit(rng) * 255);
+            priors[q] = maybeSpecial(unit(rng));
+            const double spread = (trial + q) % 3 == 0 ? 200 : 15;  // every third pixel mostly far off
+            for (std::int64_t j = 0; j < K; ++j) {
+                for (int ch = 0; ch < 3; ++ch)
+                    means[(q * K + j) * 3 + ch] =
+                        maybeSpecial(x[ch * count + q] + (unit(rng) - 0.5) * 2 * spread);
+                variances[q * K + j] = maybeSpecial(trial % 5 == 0 ? unit(rng) : unit(rng) * 300);
+            }
+        }
 
-        std::vector<double> literalVariances = variances;
-        const kernel::PixelScore expected =
-            LiteralScore(x[0], x[1], x[2], prior, means, literalVariances, minimumVariance);
-        std::vector<double> out(variances.size(), -1);
-        const kernel::PixelScore score = kernel::ScorePixel(
-            x[0], x[1], x[2], prior, means.data(), variances.data(), out.data(), K, minimumVariance);
-        ASSERT_TRUE(SameBits(expected.raw, score.raw)) << "trial " << trial << ", K " << K;
-        ASSERT_EQ(expected.winner, score.winner) << "trial " << trial << ", K " << K;
-        for (std::int64_t j = 0; j < K; ++j)
-            ASSERT_TRUE(SameBits(literalVariances[j], out[j])) << "trial " << trial << ", neuron " << j;
-        underflowed += expected.raw == 1.0;
+        std::vector<double> out(variances.size(), -1), raw(priors.size(), -1), winners(priors.size(), -1);
+        kernel::ScorePixels(x.data(), x.data() + count, x.data() + 2 * count, priors.data(),
+                            means.data(), variances.data(), out.data(), K, count, minimumVariance,
+                            raw.data(), winners.data());
+        for (std::int64_t q = 0; q < count; ++q) {
+            const std::vector<double> pixelMeans(means.begin() + 3 * K * q, means.begin() + 3 * K * (q + 1));
+            std::vector<double> literalVariances(variances.begin() + K * q, variances.begin() + K * (q + 1));
+            const PixelScore expected =
+                LiteralScore(x[q], x[count + q], x[2 * count + q], priors[q], pixelMeans,
+                             literalVariances, minimumVariance);
+            ASSERT_TRUE(SameBits(expected.raw, raw[q])) << "trial " << trial << ", K " << K << ", pixel " << q;
+            ASSERT_EQ(static_cast<double>(expected.winner), winners[q]) << "trial " << trial << ", K " << K;
+            for (std::int64_t j = 0; j < K; ++j)
+                ASSERT_TRUE(SameBits(literalVariances[j], out[q * K + j]))
+                    << "trial " << trial << ", pixel " << q << ", neuron " << j;
+            underflowed += expected.raw == 1.0;
+            ++pixels;
+        }
     }
+    EXPECT_GT(pixels, 10000);
     EXPECT_GT(underflowed, 50) << "the far pixels should include ones whose densities all underflow";
+}
+
+// Scoring into the input's own variances (the update in place) gives the
+// bits of scoring into separate arrays.
+TEST(PixelKernel, ScoringInPlaceMatchesScoringIntoSeparateArrays) {
+    std::mt19937_64 rng(3);
+    std::uniform_real_distribution<double> unit(0, 1);
+    const std::int64_t K = 9, count = 300;
+    std::vector<double> x(3 * count), priors(count), means(3 * K * count), variances(K * count);
+    for (double& v : x) v = unit(rng) * 255;
+    for (double& v : priors) v = unit(rng);
+    for (double& v : means) v = unit(rng) * 255;
+    for (double& v : variances) v = unit(rng) * 0.3;  // tiny: the floor's round trip changes bits
+    std::vector<double> separate(variances.size()), inPlace = variances;
+    std::vector<double> raw1(count), raw2(count), win1(count), win2(count);
+    kernel::ScorePixels(x.data(), x.data() + count, x.data() + 2 * count, priors.data(), means.data(),
+                        variances.data(), separate.data(), K, count, 7.0, raw1.data(), win1.data());
+    kernel::ScorePixels(x.data(), x.data() + count, x.data() + 2 * count, priors.data(), means.data(),
+                        inPlace.data(), inPlace.data(), K, count, 7.0, raw2.data(), win2.data());
+    for (std::size_t i = 0; i < separate.size(); ++i) ASSERT_EQ(Bits(separate[i]), Bits(inPlace[i]));
+    for (std::int64_t q = 0; q < count; ++q) {
+        ASSERT_EQ(Bits(raw1[q]), Bits(raw2[q]));
+        ASSERT_EQ(win1[q], win2[q]);
+    }
 }
 
 // The links the column sweep derives from row and column are the neighbours
