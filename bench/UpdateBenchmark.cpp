@@ -46,7 +46,7 @@
 
 #include "internal/ModelPhases.h"
 #include "ModelSetup.h"
-#include "PixelKernel.h"
+#include "internal/PixelKernel.h"
 #include "RoundedMath.h"
 #include "SyntheticScene.h"
 #include "UpdateModel.h"
