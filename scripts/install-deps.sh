@@ -4,6 +4,7 @@
 #   install-deps.sh test   what the whole test suite needs
 #   install-deps.sh windows  what cross-building the Windows MEX files needs
 #   install-deps.sh python   what building and installing the Python module needs
+#   install-deps.sh batch    ... with the corvane command and Dask, for batches
 set -euo pipefail
 
 profile="${1:-test}"
@@ -19,6 +20,10 @@ case "$profile" in
     ;;
   windows) packages+=("${windows_packages[@]}") ;;
   python) packages+=("${python_packages[@]}") ;;
+  # Many videos on Dask (python3 -m corvane batch): the module, Dask, and
+  # OpenCV, which the corvane command the package then carries is built with
+  # (scripts/install-python.sh builds it where OpenCV is installed).
+  batch) packages+=("${python_packages[@]}" libopencv-dev python3-dask python3-distributed) ;;
   test)
     packages+=(googletest libgtest-dev libbenchmark-dev libopencv-dev)
     # GNU Octave runs the MEX gateway, the MATLAB toolbox and its build script
@@ -31,6 +36,8 @@ case "$profile" in
     # The Python module's tests: pytest, a virtual environment to install
     # into, and OpenCV's Python binding to read the sample clip and run MOG2.
     packages+=("${python_packages[@]}" python3-pytest python3-venv python3-opencv)
+    # Many videos on a local Dask cluster (python3 -m corvane batch).
+    packages+=(python3-dask python3-distributed)
     # Robustness checks: the libFuzzer targets (clang and its runtime) and the
     # soak test's memory measurements (valgrind's memcheck and massif).
     packages+=(clang libclang-rt-14-dev valgrind)
@@ -38,7 +45,7 @@ case "$profile" in
     # wine32 from the i386 architecture.
     packages+=("${windows_packages[@]}" wine wine64 wine32:i386)
     ;;
-  *) echo "install-deps.sh: unknown profile '$profile' (demo, test, windows or python)" >&2; exit 2 ;;
+  *) echo "install-deps.sh: unknown profile '$profile' (demo, test, windows, python or batch)" >&2; exit 2 ;;
 esac
 
 missing=()

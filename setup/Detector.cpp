@@ -196,7 +196,7 @@ bool Detector::Run(const FrameImage& frame, std::uint8_t* mask, double* probabil
                    std::string* error, double learningRate) {
     if (!CheckFrame(frame, error)) return false;
     try {
-        PrepareFrame(parameters_, stream_, model_, frame.data, H_, W_);
+        PrepareFrame(parameters_, stream_, model_, frame.data, H_, W_, threads_);
     } catch (const std::bad_alloc&) {
         *error = "not enough memory for the model of " + std::to_string(H_) + " x " +
                  std::to_string(W_) + " pixels";
@@ -216,7 +216,7 @@ bool Detector::Run(const FrameImage& frame, std::uint8_t* mask, double* probabil
         return false;
     }
     ++framesProcessed_;
-    ThresholdMask(parameters_, model_.imMask.data(), H_, W_, mask);
+    ThresholdMask(parameters_, model_.imMask.data(), H_, W_, mask, threads_);
     if (probability != nullptr) std::copy(model_.imMask.begin(), model_.imMask.end(), probability);
     return true;
 }
@@ -261,7 +261,7 @@ bool Detector::Score(const FrameImage& frame, std::uint8_t* mask, double* probab
         *error = "out of memory while scoring the frame";
         return false;
     }
-    ThresholdMask(parameters_, scored_.imMask.data(), H_, W_, mask);
+    ThresholdMask(parameters_, scored_.imMask.data(), H_, W_, mask, threads_);
     if (probability != nullptr)
         std::copy(scored_.imMask.begin(), scored_.imMask.end(), probability);
     return true;

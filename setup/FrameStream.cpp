@@ -2,40 +2,123 @@
 
 #include <algorithm>
 
+#include "UpdateModel.h"
+#include "WorkerThreads.h"
+
 namespace corvane {
 
-void KeepPriorInBand(const ModelParameters& parameters, OwnedModel& model) {
+namespace {
+
+// The prior band over pixels [begin, end). The bounds are in locals: the loop
+// then has no loads that its stores could change.
+void KeepPriorInBandRange(const ModelParameters& parameters, double* pi, std::int64_t begin,
+                          std::int64_t end) {
     const double low = parameters.priorFloor;
     const double high = parameters.priorCeiling;
-    for (double& pi : model.Pi) {
-        if (pi < low) pi = low;
-        if (pi > high) pi = high;
+    for (std::int64_t p = begin; p < end; ++p) {
+        double v = pi[p];
+        v = v < low ? low : v;
+        v = v > high ? high : v;
+        pi[p] = v;
     }
+}
+
+// The flicker step over pixels [begin, end) of an N-pixel image. With
+// kKeepFrame the previous frame's pixels are overwritten by this frame's as
+// they are read (`keptFrame` is then `previousFrame`), which saves the
+// stream a separate pass over both frames.
+// Every value is computed by the same operations on the same operands as in
+// TrackFlicker's description, pixel by pixel, so the bits do not depend on
+// how the pixels are split.
+template <bool kKeepFrame>
+void TrackFlickerRange(const ModelParameters& parameters, const double* frame,
+                       const double* previousFrame, double* keptFrame, const double* startCap,
+                       double* flicker,
+                       double* maximumVariance, std::int64_t N, std::int64_t begin,
+                       std::int64_t end) {
+    const double up = 1 + parameters.flickerStep;
+    const double capFactor = parameters.flickerCapFactor;
+    const double floor = parameters.minimumVariance;
+    const double limit = parameters.maximumVarianceLimit;
+    for (std::int64_t p = begin; p < end; ++p) {
+        const double now0 = frame[p], now1 = frame[N + p], now2 = frame[2 * N + p];
+        const double d0 = now0 - previousFrame[p];
+        const double d1 = now1 - previousFrame[N + p];
+        const double d2 = now2 - previousFrame[2 * N + p];
+        if (kKeepFrame) {
+            keptFrame[p] = now0;
+            keptFrame[N + p] = now1;
+            keptFrame[2 * N + p] = now2;
+        }
+        const double change = (d0 * d0 + d1 * d1 + d2 * d2) / 3;
+        double q = flicker[p];
+        q = change > q ? q * up : q / up;
+        flicker[p] = q;
+        double cap = capFactor * (q - floor);
+        if (cap > limit) cap = limit;
+        if (cap < startCap[p]) cap = startCap[p];
+        maximumVariance[p] = cap;
+    }
+}
+
+// Pixels per task below which PrepareFrame's per-pixel work stays on the
+// calling thread: a thread's start costs about as much as this many pixels.
+constexpr std::int64_t kPixelsPerTask = 1 << 15;
+
+// The per-pixel part of PrepareFrame for pixels [begin, end): the prior
+// band, the flicker step (when `flicker`) and the previous frame replaced by
+// this one.
+struct PixelStep {
+    const ModelParameters* parameters;
+    StreamState* state;
+    OwnedModel* model;
+    const double* frame;
+    std::int64_t N;
+    bool flicker;
+    int tasks;
+
+    void Run(std::int64_t begin, std::int64_t end) const {
+        const std::int64_t priors = static_cast<std::int64_t>(model->Pi.size());
+        KeepPriorInBandRange(*parameters, model->Pi.data(), std::min(begin, priors),
+                             std::min(end, priors));
+        double* previous = state->previousFrame.data();
+        if (flicker) {
+            TrackFlickerRange<true>(*parameters, frame, previous, previous, state->startCap.data(),
+                                    state->flicker.data(), model->MaximumVariance.data(), N,
+                                    begin, end);
+            return;
+        }
+        for (int c = 0; c < 3; ++c)
+            std::copy(frame + c * N + begin, frame + c * N + end, previous + c * N + begin);
+    }
+
+    static void Task(void* context, int index) {
+        const PixelStep& step = *static_cast<const PixelStep*>(context);
+        const std::int64_t begin = step.N * index / step.tasks;
+        const std::int64_t end = step.N * (index + 1) / step.tasks;
+        step.Run(begin, end);
+    }
+};
+
+}  // namespace
+
+void KeepPriorInBand(const ModelParameters& parameters, OwnedModel& model) {
+    KeepPriorInBandRange(parameters, model.Pi.data(), 0,
+                         static_cast<std::int64_t>(model.Pi.size()));
 }
 
 void TrackFlicker(const ModelParameters& parameters, const double* frame,
                   const double* previousFrame, const std::vector<double>& startCap,
                   std::vector<double>& flicker, OwnedModel& model) {
     const std::int64_t N = static_cast<std::int64_t>(flicker.size());
-    const double up = 1 + parameters.flickerStep;
-    for (std::int64_t p = 0; p < N; ++p) {
-        const double d0 = frame[p] - previousFrame[p];
-        const double d1 = frame[N + p] - previousFrame[N + p];
-        const double d2 = frame[2 * N + p] - previousFrame[2 * N + p];
-        const double change = (d0 * d0 + d1 * d1 + d2 * d2) / 3;
-        double q = flicker[p];
-        q = change > q ? q * up : q / up;
-        flicker[p] = q;
-        double cap = parameters.flickerCapFactor * (q - parameters.minimumVariance);
-        if (cap > parameters.maximumVarianceLimit) cap = parameters.maximumVarianceLimit;
-        if (cap < startCap[p]) cap = startCap[p];
-        model.MaximumVariance[p] = cap;
-    }
+    // Not kept: the previous frame is only read.
+    TrackFlickerRange<false>(parameters, frame, previousFrame, nullptr, startCap.data(), flicker.data(), model.MaximumVariance.data(), N,
+                             0, N);
 }
 
 std::int64_t PrepareFrame(const ModelParameters& parameters, StreamState& state,
                           OwnedModel& model, const double* frame, std::int32_t H,
-                          std::int32_t W) {
+                          std::int32_t W, int threads) {
     const std::int64_t N = static_cast<std::int64_t>(H) * W;
     const std::int64_t t = ++state.frameNumber;
     if (t == 1) {
@@ -56,11 +139,15 @@ std::int64_t PrepareFrame(const ModelParameters& parameters, StreamState& state,
             state.leadingFrames.shrink_to_fit();
         }
     }
-    KeepPriorInBand(parameters, model);
-    if (parameters.flickerStep > 0 && t >= 2)
-        TrackFlicker(parameters, frame, state.previousFrame.data(), state.startCap, state.flicker,
-                     model);
-    state.previousFrame.assign(frame, frame + 3 * N);
+    if (t == 1) state.previousFrame.assign(static_cast<std::size_t>(3 * N), 0.0);
+    PixelStep step{&parameters, &state, &model, frame, N, parameters.flickerStep > 0 && t >= 2, 1};
+    if (threads < 1) threads = HardwareThreads();
+    const std::int64_t most = std::max<std::int64_t>(1, N / kPixelsPerTask);
+    step.tasks = static_cast<int>(std::min<std::int64_t>({threads, most, kMaxTasks}));
+    if (step.tasks == 1)
+        step.Run(0, N);
+    else
+        RunTasks(step.tasks, &PixelStep::Task, &step);
     return t;
 }
 

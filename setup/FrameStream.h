@@ -84,9 +84,12 @@ void TrackFlicker(const ModelParameters& parameters, const double* frame,
 //    flickerStep > 0, TrackFlicker against the previous frame (the flicker
 //    variance starts at minimumVariance).
 // `state` must be fresh (default-constructed) before the first frame; its H
-// and W are set then. Returns the frame's 1-based number.
+// and W are set then. Returns the frame's 1-based number. The per-pixel work
+// (band, flicker, keeping the frame) runs on up to `threads` threads, as the
+// update does (below 1: every hardware thread); every count gives the same
+// bits.
 std::int64_t PrepareFrame(const ModelParameters& parameters, StreamState& state,
                           OwnedModel& model, const double* frame, std::int32_t H,
-                          std::int32_t W);
+                          std::int32_t W, int threads = 1);
 
 }  // namespace corvane

@@ -2,6 +2,8 @@
 
 #include "NeighborOffsets.h"
 #include "ParameterTable.h"
+#include "UpdateModel.h"
+#include "WorkerThreads.h"
 
 #include <algorithm>
 #include <cmath>
@@ -220,37 +222,84 @@ std::vector<double> NeighborhoodMatrixForFrame(const ModelParameters& parameters
     return MatrixWithRate(parameters, LearningRateForFrame(parameters, frameNumber));
 }
 
+namespace {
+
+// The median filter of ThresholdMask for output columns [c0, c1). Counts are
+// whole numbers, so how the columns are split cannot change a mask bit.
+struct MedianColumns {
+    const ModelParameters* parameters;
+    const double* imMask;
+    std::int64_t H, W;
+    std::uint8_t* mask;
+    int tasks;
+
+    void Run(std::int64_t c0, std::int64_t c1) const {
+        if (c0 >= c1) return;
+        const double threshold = parameters->maskThreshold;
+        const std::int64_t half = parameters->medianSize / 2;
+        const std::int64_t needed =
+            (static_cast<std::int64_t>(parameters->medianSize) * parameters->medianSize + 1) / 2;
+        // Per column of [a, b), the columns whose pixels some window of
+        // [c0, c1) holds: each pixel's count of foreground pixels in its
+        // clipped vertical window, from the column's running count.
+        const std::int64_t a = std::max<std::int64_t>(c0 - half, 0);
+        const std::int64_t b = std::min<std::int64_t>(c1 + half, W);
+        std::vector<std::int32_t> vertical(static_cast<std::size_t>((b - a) * H));
+        std::vector<std::int32_t> running(static_cast<std::size_t>(H + 1));
+        for (std::int64_t c = a; c < b; ++c) {
+            const double* column = imMask + c * H;
+            running[0] = 0;
+            for (std::int64_t r = 0; r < H; ++r)
+                running[r + 1] = running[r] + (column[r] > threshold ? 1 : 0);
+            std::int32_t* out = vertical.data() + (c - a) * H;
+            for (std::int64_t r = 0; r < H; ++r)
+                out[r] = running[std::min(r + half + 1, H)] - running[std::max<std::int64_t>(r - half, 0)];
+        }
+        // Across: the sum of the vertical counts of the clipped window of
+        // columns, slid from column to column.
+        std::vector<std::int32_t> across(static_cast<std::size_t>(H), 0);
+        for (std::int64_t c = std::max<std::int64_t>(c0 - half, 0); c < std::min(c0 + half + 1, W);
+             ++c)
+            for (std::int64_t r = 0; r < H; ++r) across[r] += vertical[(c - a) * H + r];
+        for (std::int64_t c = c0; c < c1; ++c) {
+            if (c > c0) {
+                const std::int64_t enters = c + half, leaves = c - half - 1;
+                if (enters < W)
+                    for (std::int64_t r = 0; r < H; ++r) across[r] += vertical[(enters - a) * H + r];
+                if (leaves >= 0)
+                    for (std::int64_t r = 0; r < H; ++r) across[r] -= vertical[(leaves - a) * H + r];
+            }
+            std::uint8_t* out = mask + c * H;
+            for (std::int64_t r = 0; r < H; ++r) out[r] = across[r] >= needed ? 255 : 0;
+        }
+    }
+
+    static void Task(void* context, int index) {
+        const MedianColumns& job = *static_cast<const MedianColumns*>(context);
+        job.Run(job.W * index / job.tasks, job.W * (index + 1) / job.tasks);
+    }
+};
+
+// Pixels per task below which the filter stays on the calling thread.
+constexpr std::int64_t kMaskPixelsPerTask = 1 << 15;
+
+}  // namespace
+
 void ThresholdMask(const ModelParameters& parameters, const double* imMask, std::int32_t H,
-                   std::int32_t W, std::uint8_t* mask) {
+                   std::int32_t W, std::uint8_t* mask, int threads) {
     const std::int64_t N = static_cast<std::int64_t>(H) * W;
-    const std::int32_t size = parameters.medianSize;
-    if (size <= 1) {
+    if (parameters.medianSize <= 1) {
         for (std::int64_t p = 0; p < N; ++p) mask[p] = imMask[p] > parameters.maskThreshold ? 255 : 0;
         return;
     }
-    // Summed-area table of the thresholded map, (H + 1) x (W + 1) column-major,
-    // so every window count costs four look-ups.
-    const std::int64_t H1 = static_cast<std::int64_t>(H) + 1;
-    std::vector<std::int64_t> sums(static_cast<std::size_t>(H1 * (W + 1)), 0);
-    for (std::int64_t c = 0; c < W; ++c)
-        for (std::int64_t r = 0; r < H; ++r) {
-            const std::int64_t on = imMask[c * H + r] > parameters.maskThreshold ? 1 : 0;
-            sums[(c + 1) * H1 + r + 1] =
-                on + sums[c * H1 + r + 1] + sums[(c + 1) * H1 + r] - sums[c * H1 + r];
-        }
-    const std::int64_t half = size / 2;
-    const std::int64_t needed = (static_cast<std::int64_t>(size) * size + 1) / 2;
-    for (std::int64_t c = 0; c < W; ++c) {
-        const std::int64_t c0 = std::max<std::int64_t>(c - half, 0);
-        const std::int64_t c1 = std::min<std::int64_t>(c + half + 1, W);
-        for (std::int64_t r = 0; r < H; ++r) {
-            const std::int64_t r0 = std::max<std::int64_t>(r - half, 0);
-            const std::int64_t r1 = std::min<std::int64_t>(r + half + 1, H);
-            const std::int64_t count =
-                sums[c1 * H1 + r1] - sums[c0 * H1 + r1] - sums[c1 * H1 + r0] + sums[c0 * H1 + r0];
-            mask[c * H + r] = count >= needed ? 255 : 0;
-        }
-    }
+    MedianColumns job{&parameters, imMask, H, W, mask, 1};
+    if (threads < 1) threads = HardwareThreads();
+    const std::int64_t most = std::max<std::int64_t>(1, std::min<std::int64_t>(N / kMaskPixelsPerTask, W));
+    job.tasks = static_cast<int>(std::min<std::int64_t>({threads, most, kMaxTasks}));
+    if (job.tasks == 1)
+        job.Run(0, W);
+    else
+        RunTasks(job.tasks, &MedianColumns::Task, &job);
 }
 
 }  // namespace corvane

@@ -182,8 +182,10 @@ std::vector<double> NeighborhoodMatrixForFrame(const ModelParameters& parameters
 // 255 where imMask > maskThreshold, else 0, then, when medianSize > 1, a
 // medianSize x medianSize median filter with zeros outside the image: a pixel
 // stays foreground when at least (medianSize^2 + 1) / 2 pixels of its window
-// are. `mask` receives N bytes in column-major order.
+// are. `mask` receives N bytes in column-major order. The filter runs on up
+// to `threads` threads (below 1: every hardware thread); every count gives
+// the same mask.
 void ThresholdMask(const ModelParameters& parameters, const double* imMask, std::int32_t H,
-                   std::int32_t W, std::uint8_t* mask);
+                   std::int32_t W, std::uint8_t* mask, int threads = 1);
 
 }  // namespace corvane

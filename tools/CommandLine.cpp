@@ -39,10 +39,19 @@ std::string HelpText() {
          "  --allow-short         accept a video that ends before the length it announces\n"
          "                        (truncated or damaged); without it that is an error\n"
          "  --quiet               no progress bar (it is shown only on a terminal anyway)\n"
+         "  --threads N           threads of the model update, 0 = every CPU this process\n"
+         "                        may use [0]; the masks are the same for every count\n"
+         "  --skip-complete       leave OUTDIR as it is, and exit 0, when it already holds\n"
+         "                        this run in full: the same input, method, options and\n"
+         "                        every file (for batches that are run again)\n"
          "  Model options (corvane; defaults in brackets):\n"
       << ModelOptionsHelp()
       << "\n"
-         "corvane evaluate MASKS... GROUNDTRUTH [options]\n"
+         "corvane parameters [model options]\n"
+         "  Checks the model options as segment does and prints one line per model\n"
+         "  parameter: its Python name, its option and the value the options give it\n"
+         "  (the default where none is given).\n"
+         "\n"         "corvane evaluate MASKS... GROUNDTRUTH [options]\n"
          "  Scores one or more mask folders (files 000001.png, ..., or a printf-style\n"
          "  pattern such as results/bin%06d.png numbered from 1; foreground where the\n"
          "  value is 128 or more) against label images: 255 moving (foreground), 0 static\n"
@@ -144,6 +153,11 @@ bool ParseSegmentCommand(const std::vector<std::string>& args, SegmentCommand* c
             command->quiet = true;
         } else if (option == "--allow-short") {
             o.allowShort = true;
+        } else if (option == "--skip-complete") {
+            command->skipComplete = true;
+        } else if (option == "--threads") {
+            ok = a.Int(option, 0, 1024, &number);
+            o.threads = static_cast<int>(number);
         } else if (option == "--sheet") {
             ok = a.Int(option, 1, kMaxSheetRows, &number);
             o.sheetRows = static_cast<int>(number);
@@ -171,6 +185,23 @@ bool ParseSegmentCommand(const std::vector<std::string>& args, SegmentCommand* c
                       "--probability apply to corvane only");
     std::string problem;
     return CheckModelOptions(o.parameters, &problem) || a.Fail(problem);
+}
+
+bool ParseModelOptions(const std::vector<std::string>& args, ModelParameters* parameters,
+                       std::ostream& err) {
+    Arguments a(args, err);
+    std::vector<std::string> positional;
+    const bool parsed = a.Walk(&positional, [&](const std::string& option) {
+        std::string value, error;
+        if (!IsModelOption(option))
+            return a.Fail("not a model option: " + option + " (see corvane --help)");
+        return a.Value(option, &value) &&
+               (SetModelOption(option, value, parameters, &error) || a.Fail(error));
+    });
+    if (!parsed) return false;
+    if (!positional.empty()) return a.Fail("not a model option: \"" + positional[0] + "\"");
+    std::string problem;
+    return CheckModelOptions(*parameters, &problem) || a.Fail(problem);
 }
 
 bool ParseEvaluateCommand(const std::vector<std::string>& args, EvaluateCommand* command,

@@ -17,12 +17,18 @@ std::string HelpText();
 struct SegmentCommand {
     SegmentOptions options;
     bool quiet = false;  // no progress bar
+    bool skipComplete = false;  // leave an output that holds this run in full
 };
 
 // Parses the arguments of `corvane segment` (without the command's name).
 // False, with the problem written to `err`, on bad usage.
 bool ParseSegmentCommand(const std::vector<std::string>& args, SegmentCommand* command,
                          std::ostream& err);
+
+// Parses model options alone (`corvane parameters`) into `parameters` and
+// checks them as a whole; false, with the problem written to `err`, if not.
+bool ParseModelOptions(const std::vector<std::string>& args, ModelParameters* parameters,
+                       std::ostream& err);
 
 struct EvaluateCommand {
     EvaluateOptions options;

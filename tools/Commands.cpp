@@ -8,6 +8,8 @@
 #include <iomanip>
 
 #include "CommandLine.h"
+#include "ParameterTable.h"
+#include "RunRecord.h"
 #include "Evaluate.h"
 #include "SegmentRun.h"
 #include "StopFlag.h"
@@ -66,6 +68,12 @@ int Segment(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     SegmentCommand command;
     if (!ParseSegmentCommand(args, &command, err)) return 2;
     const SegmentOptions& o = command.options;
+    std::int64_t done = 0;
+    if (command.skipComplete && HoldsFinishedRun(o, &done)) {
+        out << "corvane: " << o.outdir << " already holds this run (" << done
+            << " masks); left as it is\n";
+        return 0;
+    }
     Progress progress(err, terminal && !command.quiet);
     const SegmentResult result = RunSegment(o, stopFlag, [&](std::int64_t done, std::int64_t total) {
         progress.Update(done, total);
@@ -91,6 +99,17 @@ int Segment(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         << (result.seconds > 0 ? static_cast<double>(result.frames) / result.seconds : 0.0)
         << " frames/s)\n"
         << std::defaultfloat;
+    return 0;
+}
+
+// The model parameters the options give, one line each: Python name, option,
+// value (what a batch reads to turn Python keywords into options).
+int Parameters(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    ModelParameters parameters;
+    if (!ParseModelOptions(args, &parameters, err)) return 2;
+    for (const ParameterInfo& info : ParameterTable())
+        out << info.pythonName << " " << info.option << " "
+            << FormatParameterValue(GetParameter(parameters, info)) << "\n";
     return 0;
 }
 
@@ -139,7 +158,7 @@ bool RequestStop(int signal) {
 int RunCorvane(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                bool terminal) {
     if (args.empty()) {
-        err << "corvane: usage: corvane segment|evaluate ... (see corvane --help)\n";
+        err << "corvane: usage: corvane segment|evaluate|parameters ... (see corvane --help)\n";
         return 2;
     }
     const std::string& command = args[0];
@@ -156,11 +175,12 @@ int RunCorvane(const std::vector<std::string>& args, std::ostream& out, std::ost
     try {
         if (command == "segment") return Segment(rest, out, err, terminal);
         if (command == "evaluate") return Evaluate(rest, out, err);
+        if (command == "parameters") return Parameters(rest, out, err);
     } catch (const std::exception& e) {
         err << "corvane: " << e.what() << "\n";
         return 1;
     }
-    err << "corvane: unknown command \"" << command << "\" (segment or evaluate; see corvane --help)\n";
+    err << "corvane: unknown command \"" << command << "\" (segment, evaluate or parameters; see corvane --help)\n";
     return 2;
 }
 

@@ -12,6 +12,7 @@
 #include "OutputFolder.h"
 #include "ParameterTable.h"
 #include "Pictures.h"
+#include "RunRecord.h"
 
 namespace fs = std::filesystem;
 
@@ -95,6 +96,7 @@ private:
 
     bool Segment() {
         Segmenter segmenter(o_.method, o_.parameters);
+        segmenter.SetThreads(o_.threads);
         std::string error;
         // The model starts from the frames as they are segmented, so only the
         // first is read ahead, for the video's size.
@@ -169,12 +171,7 @@ private:
             result_.sheet = (fs::path(o_.outdir) / "contact-sheet.png").string();
         }
         std::ofstream record(work_ / kRunRecord);
-        record << "corvane segment\n"
-               << "input " << o_.input << "\n"
-               << "method " << MethodName(o_.method) << "\n"
-               << "frames " << n << "\n"
-               << "size " << result_.width << "x" << result_.height << "\n";
-        if (o_.method == Method::Corvane) record << DescribeParameters(o_.parameters);
+        record << RunRecordText(o_, n, result_.width, result_.height);
         if (!record.flush()) return Fail("cannot write the run record in " + work_.string());
         record.close();
         if (!folder_.Commit(&error)) return Fail(error);

@@ -27,6 +27,8 @@ struct SegmentOptions {
     int sheetRows = 0;           // contact sheet rows, 0 (none) to kMaxSheetRows
     std::int64_t maxFrames = -1; // stop after this many frames; -1: every frame
     bool allowShort = false;     // accept a video shorter than it announces
+    int threads = 0;             // threads of Corvane's update; 0: every CPU this
+                                 // process may use (the masks are the same for any)
 };
 
 struct SegmentResult {

@@ -41,6 +41,10 @@ public:
     bool Process(const cv::Mat& bgr, const std::vector<double>& frame, cv::Mat& mask,
                  cv::Mat* probability, std::string* error);
 
+    // Threads of Corvane's update, 0: every CPU this process may use. The
+    // masks are the same for every count.
+    void SetThreads(int threads) { detector_.SetThreads(threads); }
+
     Method method() const { return method_; }
     // Corvane's model (empty for the OpenCV methods).
     const OwnedModel& model() const { return detector_.model(); }

@@ -15,5 +15,6 @@ OpenCV is not needed to import or use the module: frames are NumPy arrays.
 """
 
 from ._corvane import BackgroundSubtractor, parameters
+from .batch import segment_many  # many videos on Dask; Dask is imported only when it runs
 
-__all__ = ["BackgroundSubtractor", "parameters"]
+__all__ = ["BackgroundSubtractor", "parameters", "segment_many"]

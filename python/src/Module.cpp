@@ -543,10 +543,10 @@ PYBIND11_MODULE(_corvane, m) {
                     "comes from the model unless map_rows / map_columns are given; the model's "
                     "MinimumVariance and StepSize are kept. ValueError names a missing or "
                     "short field.")
-        .def("apply", &PySubtractor::Apply, py::arg("frame"), py::arg("fgmask") = py::none(),
+        .def("apply", &PySubtractor::Apply, py::arg("image"), py::arg("fgmask") = py::none(),
              py::arg("learningRate") = -1,
-             "apply(frame, fgmask=None, learningRate=-1) -> mask\n\n"
-             "Segments the next frame of the video: frame is H x W x 3, BGR (as "
+             "apply(image, fgmask=None, learningRate=-1) -> mask\n\n"
+             "Segments the next frame of the video: image is H x W x 3, BGR (as "
              "cv2.VideoCapture reads it), uint8 or float32/float64 in 0..255. Returns the H x W "
              "uint8 mask, 255 = foreground, written into fgmask when one is given.\n"
              "learningRate: -1 learns as the parameters say; 0 learns nothing (the model "

@@ -2,6 +2,7 @@
 dict, and every misuse a user can make."""
 
 import threading
+import time
 
 import numpy as np
 import pytest
@@ -86,7 +87,7 @@ def test_apply_finds_the_square_and_writes_into_fgmask():
         mask = sub.apply(frame)
     assert mask.shape == (H, W) and mask.dtype == np.uint8
     fgmask = np.full((H, W), 7, np.uint8)
-    result = sub.apply(frames[-1], fgmask)
+    result = sub.apply(image=frames[-1], fgmask=fgmask, learningRate=-1)   # OpenCV's names
     assert result is fgmask
     assert set(np.unique(fgmask)) <= {0, 255}
     left = (2 * 29) % (W - 10)
@@ -351,3 +352,29 @@ def test_python_threads_share_subtractors_safely():
         thread.join()
     for index in range(4):
         assert all(np.array_equal(a, b) for a, b in zip(results[index], expected))
+
+
+def test_the_update_releases_the_gil():
+    """While apply() runs in one thread, Python code runs in another."""
+    frame = np.zeros((480, 640, 3), np.uint8)
+    sub = corvane.BackgroundSubtractor(threads=1, initial_frames=1)
+    sub.apply(frame)
+    done, call = threading.Event(), []
+
+    def work():
+        start = time.perf_counter()
+        sub.apply(frame)
+        call.extend([start, time.perf_counter()])
+        done.set()
+
+    ticks = []
+    worker = threading.Thread(target=work)
+    worker.start()
+    while not done.is_set():
+        ticks.append(time.perf_counter())
+    worker.join()
+    # The middle half of the call is inside the update: with the GIL held
+    # there, this thread could not have run then.
+    start, end = call
+    quarter = (end - start) / 4
+    assert sum(start + quarter < tick < end - quarter for tick in ticks) > 100

@@ -6,7 +6,9 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
+#include <string>
 #include <vector>
 
 #include "FrameStream.h"
@@ -190,6 +192,64 @@ TEST(StreamStartTest, KeepsTheFramesOfTheStartAndNoMore) {
         model.CurrentFrame += 1;  // as the update would
     }
     EXPECT_EQ(state.frameNumber, 5);
+}
+
+// The per-pixel steps between frames split between threads: every thread
+// count gives one thread's priors, caps, flicker variances and kept frame,
+// bit for bit, on shapes large enough to be split (a single row and a single
+// column among them), with priors pushed out of the band, NaN in the frames
+// and the flicker off as well as on.
+TEST(StreamThreadsTest, EveryThreadCountGivesOneThreadsBits) {
+    const struct {
+        std::int32_t H, W;
+    } shapes[] = {{1, 300000}, {300000, 1}, {257, 1031}};
+    for (const auto& shape : shapes) {
+        for (double flickerStep : {0.05, 0.0}) {
+            ModelParameters parameters;
+            parameters.flickerStep = flickerStep;
+            const std::int64_t N = std::int64_t(shape.H) * shape.W;
+            // A model continued: the steps read and write only its priors and
+            // caps.
+            OwnedModel start;
+            start.Pi.assign(N, 0.3);
+            start.MaximumVariance.assign(N, 40.0);
+            Noise noise{static_cast<std::uint64_t>(N)};
+            std::vector<std::vector<double>> frames(4, std::vector<double>(3 * N));
+            for (auto& frame : frames)
+                for (std::int64_t i = 0; i < 3 * N; ++i)
+                    frame[i] = i % 1009 == 3 ? std::numeric_limits<double>::quiet_NaN()
+                                             : 120 + 30 * noise.Next();
+            StreamState one;
+            one.startFromFrames = false;
+            OwnedModel oneModel = start;
+            for (const auto& frame : frames) {
+                PrepareFrame(parameters, one, oneModel, frame.data(), shape.H, shape.W, 1);
+                for (std::int64_t p = 0; p < N; p += 7) oneModel.Pi[p] = p % 2 ? 1.5 : -1.0;
+            }
+            for (int threads : {2, 3, 8, 0}) {
+                StreamState state;
+                state.startFromFrames = false;
+                OwnedModel model = start;
+                for (const auto& frame : frames) {
+                    PrepareFrame(parameters, state, model, frame.data(), shape.H, shape.W, threads);
+                    for (std::int64_t p = 0; p < N; p += 7) model.Pi[p] = p % 2 ? 1.5 : -1.0;
+                }
+                const std::string what = std::to_string(shape.H) + "x" + std::to_string(shape.W) +
+                                         ", flicker step " + std::to_string(flickerStep) + ", " +
+                                         std::to_string(threads) + " threads";
+                // memcmp: NaN in the frames must be kept as it came.
+                const auto same = [](const std::vector<double>& a, const std::vector<double>& b) {
+                    return a.size() == b.size() &&
+                           std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
+                };
+                EXPECT_TRUE(same(model.Pi, oneModel.Pi)) << what;
+                EXPECT_TRUE(same(model.MaximumVariance, oneModel.MaximumVariance)) << what;
+                EXPECT_TRUE(same(state.flicker, one.flicker)) << what;
+                EXPECT_TRUE(same(state.previousFrame, one.previousFrame)) << what;
+                EXPECT_TRUE(same(state.previousFrame, frames.back())) << what;
+            }
+        }
+    }
 }
 
 }  // namespace

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <vector>
@@ -123,6 +124,83 @@ TEST(ThresholdMaskTest, MedianKeepsMajoritiesWithZerosOutsideTheImage) {
                                                     0, 1, 0, 0, 0});
     for (std::size_t p = 0; p < mask.size(); ++p)
         EXPECT_EQ(mask[p], expected[p] > 0 ? 255 : 0) << "pixel " << p;
+}
+
+// The median filter counted window by window, the way its description reads.
+std::vector<std::uint8_t> MedianByWindows(const ModelParameters& parameters,
+                                          const std::vector<double>& map, std::int32_t H,
+                                          std::int32_t W) {
+    const std::int32_t half = parameters.medianSize / 2;
+    const std::int32_t needed = (parameters.medianSize * parameters.medianSize + 1) / 2;
+    std::vector<std::uint8_t> mask(map.size());
+    for (std::int32_t c = 0; c < W; ++c)
+        for (std::int32_t r = 0; r < H; ++r) {
+            std::int32_t count = 0;
+            for (std::int32_t cc = std::max(c - half, 0); cc <= std::min(c + half, W - 1); ++cc)
+                for (std::int32_t rr = std::max(r - half, 0); rr <= std::min(r + half, H - 1); ++rr)
+                    count += map[static_cast<std::size_t>(cc) * H + rr] > parameters.maskThreshold;
+            mask[static_cast<std::size_t>(c) * H + r] = count >= needed ? 255 : 0;
+        }
+    return mask;
+}
+
+// Random maps (NaN included) with about `share` of the pixels above 0.5.
+std::vector<double> RandomMap(std::size_t n, std::uint64_t seed, double share) {
+    std::vector<double> map(n);
+    for (std::size_t p = 0; p < n; ++p) {
+        seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
+        const double u = static_cast<double>(seed >> 11) / 9007199254740992.0;
+        map[p] = p % 97 == 5 ? NAN : u < share ? 0.9 : 0.1;
+    }
+    return map;
+}
+
+// Every window size (even ones too), on shapes thinner and wider than the
+// window, gives the window counts, on one thread and on several.
+TEST(ThresholdMaskTest, MedianIsTheWindowCountOnEveryShapeAndThreadCount) {
+    const struct {
+        std::int32_t H, W;
+    } shapes[] = {{1, 1}, {1, 40}, {40, 1}, {2, 3}, {7, 5}, {33, 29}};
+    for (std::int32_t size : {2, 3, 4, 5, 9}) {
+        for (const auto& shape : shapes) {
+            ModelParameters parameters;
+            parameters.maskThreshold = 0.5;
+            parameters.medianSize = size;
+            const std::vector<double> map =
+                RandomMap(static_cast<std::size_t>(shape.H) * shape.W, 11 + size, 0.5);
+            const std::vector<std::uint8_t> expected =
+                MedianByWindows(parameters, map, shape.H, shape.W);
+            for (int threads : {1, 2, 3, 8}) {
+                std::vector<std::uint8_t> mask(map.size(), 7);
+                ThresholdMask(parameters, map.data(), shape.H, shape.W, mask.data(), threads);
+                EXPECT_EQ(mask, expected) << shape.H << "x" << shape.W << ", size " << size
+                                          << ", " << threads << " threads";
+            }
+        }
+    }
+}
+
+// Images large enough to be split between threads, by columns: a tall one of
+// three columns (fewer than the threads, narrower than the window), a wide
+// one of two rows and a square one all give one thread's mask.
+TEST(ThresholdMaskTest, SplitBetweenThreadsGivesOneThreadsMask) {
+    const struct {
+        std::int32_t H, W;
+    } shapes[] = {{90000, 3}, {2, 150000}, {400, 700}};
+    for (const auto& shape : shapes) {
+        ModelParameters parameters;
+        parameters.maskThreshold = 0.5;
+        parameters.medianSize = 5;
+        const std::vector<double> map =
+            RandomMap(static_cast<std::size_t>(shape.H) * shape.W, 3, 0.45);
+        std::vector<std::uint8_t> one(map.size());
+        ThresholdMask(parameters, map.data(), shape.H, shape.W, one.data(), 1);
+        for (int threads : {2, 3, 8, 0}) {
+            std::vector<std::uint8_t> mask(map.size(), 7);
+            ThresholdMask(parameters, map.data(), shape.H, shape.W, mask.data(), threads);
+            EXPECT_TRUE(mask == one) << shape.H << "x" << shape.W << ", " << threads << " threads";
+        }
+    }
 }
 
 }  // namespace

@@ -1,0 +1,107 @@
+#!/usr/bin/python3
+"""Many videos: a batch on a local Dask cluster against the same videos one
+after another, side by side in one run.
+
+    bench/python_batch.py [--copies 8] [--workers 2] [--rounds 2] [--clip FILE]
+
+Each round segments COPIES copies of the clip (default: the sample clip) with
+  - `corvane segment` one after another, on every CPU (the command's default)
+    and on one thread;
+  - `python3 -m corvane batch` with WORKERS worker processes, timed from the
+    command line to its exit (cluster start-up included);
+  - segment_many on a cluster started before the clock (start-up excluded).
+The corvane command is $CORVANE_COMMAND or the one installed with the package.
+Prints each round and the median ratio of the batch to one after another.
+"""
+
+import argparse
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "python"))
+
+from corvane import batch  # noqa: E402
+
+
+def timed(run):
+    start = time.monotonic()
+    run()
+    return time.monotonic() - start
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--copies", type=int, default=8)
+    parser.add_argument("--workers", type=int, default=2)
+    parser.add_argument("--rounds", type=int, default=2)
+    parser.add_argument("--clip", default=os.path.join(HERE, "..", "data", "sample",
+                                                       "highway-160x120.avi"))
+    args = parser.parse_args()
+    command = batch.find_command()
+    scratch = tempfile.mkdtemp(prefix="corvane-batch-bench-")
+    try:
+        clips = []
+        for i in range(args.copies):
+            clips.append(os.path.join(scratch, f"clip{i + 1}.avi"))
+            shutil.copyfile(args.clip, clips[-1])
+
+        def one_after_another(threads):
+            def run():
+                out = os.path.join(scratch, f"seq{threads}")
+                for clip in clips:
+                    name = os.path.splitext(os.path.basename(clip))[0]
+                    subprocess.run([command, "segment", clip, os.path.join(out, name), "--quiet",
+                                    "--threads", str(threads)], check=True,
+                                   stdout=subprocess.DEVNULL)
+            return run
+
+        def batch_command():
+            run = subprocess.run([sys.executable, "-m", "corvane", "batch", *clips,
+                                  os.path.join(scratch, "cli"), "--workers", str(args.workers),
+                                  "--force", "--quiet"],
+                                 env=dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path)))
+            assert run.returncode == 0
+
+        import distributed
+        cluster = batch.local_cluster(args.workers)
+        client = distributed.Client(cluster)
+        threads = max(1, len(os.sched_getaffinity(0)) // args.workers)
+
+        def batch_warm():
+            result = batch.segment_many(clips, os.path.join(scratch, "warm"), client, force=True,
+                                        threads=threads, progress=False)
+            assert not result.failed
+
+        rows = []
+        names = ["one after another, all CPUs", "one after another, 1 thread",
+                 f"batch, {args.workers} workers, with start-up",
+                 f"batch, {args.workers} workers, cluster running"]
+        for r in range(args.rounds):
+            times = [timed(one_after_another(0)), timed(one_after_another(1)),
+                     timed(batch_command), timed(batch_warm)]
+            rows.append(times)
+            print(f"round {r + 1}: " + ", ".join(f"{n} {t:.2f} s" for n, t in zip(names, times)),
+                  flush=True)
+        client.close()
+        cluster.close()
+
+        print(f"\n{args.copies} copies of {os.path.basename(args.clip)}, "
+              f"{len(os.sched_getaffinity(0))} CPUs, median of {args.rounds} rounds")
+        print("| run | seconds | ratio to one after another, all CPUs | ... on 1 thread |")
+        print("|---|---|---|---|")
+        for i, name in enumerate(names):
+            seconds = statistics.median(row[i] for row in rows)
+            ratios = [statistics.median(row[i] / row[base] for row in rows) for base in (0, 1)]
+            print(f"| {name} | {seconds:.2f} | {ratios[0]:.2f} | {ratios[1]:.2f} |")
+    finally:
+        shutil.rmtree(scratch, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()

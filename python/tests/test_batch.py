@@ -1,0 +1,156 @@
+"""Many videos on a Dask LocalCluster of 2 processes: the same files as
+`corvane segment`, resume, a broken video alone failing, a killed worker."""
+
+import filecmp
+import os
+import shutil
+import subprocess
+import sys
+import time
+
+import pytest
+
+distributed = pytest.importorskip("distributed")
+
+from corvane import batch  # noqa: E402
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SAMPLE = os.environ.get("CORVANE_SAMPLE_CLIP",
+                        os.path.join(HERE, "..", "..", "data", "sample", "highway-160x120.avi"))
+FRAMES = 30
+
+
+def command():
+    try:
+        return batch.find_command()
+    except batch.BatchError as error:
+        pytest.skip(str(error))
+
+
+@pytest.fixture(scope="module")
+def client():
+    cluster = batch.local_cluster(2)
+    with distributed.Client(cluster) as c:
+        yield c
+    cluster.close()
+
+
+@pytest.fixture
+def clips(tmp_path):
+    """Three copies of the sample clip under their own names."""
+    folder = tmp_path / "in"
+    folder.mkdir()
+    paths = []
+    for name in ("east", "west", "north"):
+        shutil.copyfile(SAMPLE, folder / f"{name}.avi")
+        paths.append(str(folder / f"{name}.avi"))
+    return paths
+
+
+def reference(tmp_path, clip, frames, *options):
+    """The folder `corvane segment` writes for `clip` on its own."""
+    out = tmp_path / "reference" / os.path.basename(clip)
+    if not out.exists():
+        subprocess.run([command(), "segment", clip, str(out), "--quiet", "--max-frames",
+                        str(frames), *options], check=True, stdout=subprocess.DEVNULL)
+    return out
+
+
+def assert_same_files(got, expected):
+    names = sorted(os.listdir(expected))
+    assert sorted(os.listdir(got)) == names
+    _, mismatch, errors = filecmp.cmpfiles(got, expected, names, shallow=False)
+    assert mismatch == [] and errors == []
+
+
+def no_working_folders(root):
+    return [n for n in os.listdir(root) if ".incomplete-" in n or ".old-" in n]
+
+
+def test_outputs_are_the_commands_and_a_rerun_skips_them(tmp_path, clips, client):
+    root = tmp_path / "out"
+    result = batch.segment_many(clips, root, client, max_frames=FRAMES, mask_threshold=0.3,
+                                progress=False)
+    assert [v.status for v in result.videos] == ["done"] * 3
+    assert result.frames_segmented == 3 * FRAMES
+    for clip, video in zip(clips, result.videos):
+        assert video.frames == FRAMES
+        assert_same_files(video.output, reference(tmp_path, clip, FRAMES, "--threshold", "0.3"))
+    assert no_working_folders(root) == []
+
+    stamp = os.stat(root / "east" / "000007.png").st_mtime_ns
+    again = batch.segment_many(clips, root, client, max_frames=FRAMES, mask_threshold=0.3,
+                               progress=False)
+    assert [v.status for v in again.videos] == ["skipped"] * 3
+    assert os.stat(root / "east" / "000007.png").st_mtime_ns == stamp
+
+    # Other parameters, or --force, segment again.
+    changed = batch.segment_many(clips[:1], root, client, max_frames=FRAMES, progress=False)
+    assert changed.videos[0].status == "done"
+    assert_same_files(root / "east", reference(tmp_path / "plain", clips[0], FRAMES))
+    forced = batch.segment_many(clips[:1], root, client, max_frames=FRAMES, force=True,
+                                progress=False)
+    assert forced.videos[0].status == "done"
+
+
+def test_a_broken_video_fails_alone_and_sets_the_exit_status(tmp_path, clips):
+    broken = tmp_path / "in" / "broken.avi"
+    broken.write_bytes(b"RIFF\0\0\0\0AVI not really a video")
+    missing = tmp_path / "in" / "missing.avi"
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
+    run = subprocess.run([sys.executable, "-m", "corvane", "batch", clips[0], str(broken),
+                          str(missing), clips[1], str(tmp_path / "out"), "--workers", "2",
+                          "--max-frames", str(FRAMES)],
+                         env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    assert run.returncode == 2, run.stderr
+    lines = run.stderr.splitlines()
+    assert any(line.startswith('failed   broken: cannot open the video "') for line in lines)
+    assert any(line.startswith("failed   missing: ") for line in lines)
+    assert "4 videos: 2 done, 0 skipped (already complete), 2 failed" in run.stderr
+    assert sorted(os.listdir(tmp_path / "out")) == ["east", "west"]
+    assert_same_files(tmp_path / "out" / "west", reference(tmp_path, clips[1], FRAMES))
+
+
+def test_a_worker_killed_mid_video_loses_nothing(tmp_path, clips, monkeypatch):
+    flag = tmp_path / "killed"
+    monkeypatch.setenv(batch._KILL_HOOK, str(flag))  # the workers start with it
+    root = tmp_path / "out"
+    frames = 80
+    result = batch.segment_many(clips, root, workers=2, threads=1, max_frames=frames,
+                                progress=False)
+    assert flag.exists(), "no worker was killed"
+    assert [v.status for v in result.videos] == ["done"] * 3
+    for clip in clips:
+        name = os.path.splitext(os.path.basename(clip))[0]
+        assert_same_files(root / name, reference(tmp_path, clip, frames))
+    # The killed worker's child removes its unfinished folder as it stops.
+    deadline = time.monotonic() + 10
+    while no_working_folders(root) and time.monotonic() < deadline:
+        time.sleep(0.1)
+    assert no_working_folders(root) == []
+
+
+def test_inputs_names_and_parameters_are_checked_before_anything_runs(tmp_path, clips):
+    other = tmp_path / "other"
+    other.mkdir()
+    shutil.copyfile(clips[0], other / "east.avi")
+    with pytest.raises(batch.BatchError, match="would both write"):
+        batch.plan([clips[0], str(other / "east.avi")], tmp_path / "out")
+    with pytest.raises(batch.BatchError, match="would both write"):
+        batch.plan([clips[0], clips[0]], tmp_path / "out")
+    named = batch.plan([clips[0], ("east2", str(other / "east.avi"))], tmp_path / "out")
+    assert [n for n, _, _ in named] == ["east", "east2"]
+    assert batch.plan([str(tmp_path / "seq" / "in%06d.jpg")], "o")[0][0] == "seq"
+    for bad in ("..", "a.incomplete-12"):
+        with pytest.raises(batch.BatchError):
+            batch.plan({bad: clips[0]}, tmp_path / "out")
+    with pytest.raises(batch.BatchError, match="not one path"):
+        batch.plan(clips[0], tmp_path / "out")
+
+    for parameters, message in (({"mask_treshold": 0.3}, "unknown parameter 'mask_treshold'"),
+                                ({"mask_threshold": 2.0}, "--threshold needs a number from 0"),
+                                ({"median_size": "5"}, "median_size needs a number"),
+                                ({"prior_floor": 0.5, "prior_ceiling": 0.4}, "--prior-ceiling")):
+        with pytest.raises(batch.BatchError, match=message):
+            batch.segment_many(clips, tmp_path / "out", **parameters)
+    assert not (tmp_path / "out").exists()

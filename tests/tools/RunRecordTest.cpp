@@ -1,0 +1,109 @@
+// A rerun that finds its output already done, the update's thread count, and
+// the parameter listing the Python batch reads.
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "RunFiles.h"
+#include "ToolsTestSupport.h"
+
+namespace fs = std::filesystem;
+
+namespace corvane::tools::test {
+namespace {
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+class SkipCompleteTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fs::create_directory(folder / "in");
+        WriteSceneImages(folder / "in", "f%03d.png", 1, 6);
+        ASSERT_EQ(Corvane({"segment", input, out, "--init-frames", "2"}, nullptr, &err), 0) << err;
+        // A marker file: replaced outputs lose it, skipped ones keep it.
+        fs::last_write_time(fs::path(out) / "000003.png", fs::file_time_type{});
+    }
+    bool Skipped(std::vector<std::string> extra) {
+        std::vector<std::string> args{"segment", input, out, "--init-frames", "2", "--skip-complete"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        std::string said;
+        EXPECT_EQ(Corvane(args, &said, &err), 0) << err;
+        const bool skipped = said.find("already holds this run") != std::string::npos;
+        EXPECT_EQ(skipped, fs::last_write_time(fs::path(out) / "000003.png") == fs::file_time_type{});
+        return skipped;
+    }
+    TempFolder folder;
+    std::string input = folder / "in/f%03d.png";
+    std::string out = folder / "out";
+    std::string err;
+};
+
+TEST_F(SkipCompleteTest, LeavesTheSameFinishedRunAlone) {
+    EXPECT_TRUE(Skipped({}));
+    EXPECT_TRUE(Skipped({"--threads", "3"}));   // threads do not change the masks
+    EXPECT_TRUE(Skipped({"--median", "5"}));    // the default, spelled out
+}
+
+TEST_F(SkipCompleteTest, RedoesWhatDiffersOrIsMissing) {
+    EXPECT_FALSE(Skipped({"--threshold", "0.3"}));
+    EXPECT_FALSE(Skipped({"--init-frames", "3"}));  // the later option counts
+    ASSERT_EQ(Corvane({"segment", input, out, "--init-frames", "2"}, nullptr, &err), 0) << err;
+    fs::last_write_time(fs::path(out) / "000003.png", fs::file_time_type{});
+    EXPECT_FALSE(Skipped({"--probability"}));
+    EXPECT_FALSE(Skipped({"--max-frames", "4"}));
+}
+
+TEST_F(SkipCompleteTest, RedoesAFolderMissingAMaskOrWithAnotherInput) {
+    fs::remove(fs::path(out) / "000006.png");
+    EXPECT_FALSE(Skipped({}));
+    fs::last_write_time(fs::path(out) / "000003.png", fs::file_time_type{});
+    // The same frames under another name are another input.
+    fs::copy(folder / "in", folder / "again");
+    input = folder / "again/f%03d.png";
+    EXPECT_FALSE(Skipped({}));
+    EXPECT_NE(ReadFile(fs::path(out) / kRunRecord).find("again"), std::string::npos);
+}
+
+TEST_F(SkipCompleteTest, ARunWithItsWorkingMarkerIsNotFinished) {
+    std::ofstream(fs::path(out) / kWorkingMarker) << "corvane working folder\npid 1\n";
+    EXPECT_FALSE(Skipped({}));
+}
+
+TEST(ThreadsOptionTest, SameMasksForEveryCount) {
+    TempFolder folder;
+    fs::create_directory(folder / "in");
+    WriteSceneImages(folder / "in", "f%03d.png", 1, 5);
+    std::string err;
+    for (const char* threads : {"1", "2", "5"}) {
+        const std::string out = folder / (std::string("t") + threads);
+        ASSERT_EQ(Corvane({"segment", folder / "in/f%03d.png", out, "--threads", threads}, nullptr, &err), 0) << err;
+        for (int f = 1; f <= 5; ++f)
+            EXPECT_EQ(ReadFile(fs::path(out) / FrameImageName(f)),
+                      ReadFile(fs::path(folder / "t1") / FrameImageName(f)))
+                << threads << " threads, frame " << f;
+    }
+    EXPECT_EQ(Corvane({"segment", folder / "in/f%03d.png", folder / "x", "--threads", "-1"}, nullptr, &err), 2);
+    EXPECT_NE(err.find("--threads"), std::string::npos) << err;
+}
+
+TEST(ParametersCommandTest, ListsEveryParameterWithTheGivenValues) {
+    std::string out, err;
+    ASSERT_EQ(Corvane({"parameters", "--threshold", "0.3", "--map", "2x4"}, &out, &err), 0) << err;
+    EXPECT_NE(out.find("mask_threshold --threshold 0.3\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("map_columns --map-columns 4\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("step_size --step-size 0.01\n"), std::string::npos) << out;
+    EXPECT_EQ(Corvane({"parameters", "--threshold", "2"}, &out, &err), 2);
+    EXPECT_NE(err.find("--threshold"), std::string::npos) << err;
+    EXPECT_EQ(Corvane({"parameters", "--prior-floor", "0.5", "--prior-ceiling", "0.4"}, &out, &err), 2);
+    EXPECT_EQ(Corvane({"parameters", "--quiet"}, &out, &err), 2);
+    EXPECT_NE(err.find("not a model option"), std::string::npos) << err;
+}
+
+}  // namespace
+}  // namespace corvane::tools::test
