@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "UpdateModel.h"
-#include "WorkerThreads.h"
+#include "internal/WorkerThreads.h"
 
 namespace corvane {
 

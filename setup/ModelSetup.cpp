@@ -3,7 +3,7 @@
 #include "internal/NeighborOffsets.h"
 #include "ParameterTable.h"
 #include "UpdateModel.h"
-#include "WorkerThreads.h"
+#include "internal/WorkerThreads.h"
 
 #include <algorithm>
 #include <cmath>
