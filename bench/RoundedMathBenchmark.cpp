@@ -27,7 +27,7 @@
 #include <vector>
 
 #include "ModelSetup.h"
-#include "PixelKernel.h"
+#include "internal/PixelKernel.h"
 #include "RoundedMath.h"
 #include "SyntheticScene.h"
 #include "UpdateModel.h"

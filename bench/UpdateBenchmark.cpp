@@ -44,13 +44,13 @@
 #include <tuple>
 #include <vector>
 
-#include "ModelPhases.h"
+#include "internal/ModelPhases.h"
 #include "ModelSetup.h"
-#include "PixelKernel.h"
+#include "internal/PixelKernel.h"
 #include "RoundedMath.h"
 #include "SyntheticScene.h"
 #include "UpdateModel.h"
-#include "WorkerThreads.h"
+#include "internal/WorkerThreads.h"
 
 namespace corvane {
 namespace {

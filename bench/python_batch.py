@@ -10,7 +10,8 @@ Each round segments COPIES copies of the clip (default: the sample clip) with
   - `python3 -m corvane batch` with WORKERS worker processes, timed from the
     command line to its exit (cluster start-up included);
   - segment_many on a cluster started before the clock (start-up excluded).
-The corvane command is $CORVANE_COMMAND or the one installed with the package.
+The package comes from the installed module or PYTHONPATH (a build tree's
+build/<dir>/python); the command is $CORVANE_COMMAND or the package's.
 Prints each round and the median ratio of the batch to one after another.
 """
 
@@ -23,10 +24,9 @@ import sys
 import tempfile
 import time
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "python"))
+from corvane import batch
 
-from corvane import batch  # noqa: E402
+HERE = os.path.dirname(os.path.abspath(__file__))
 
 
 def timed(run):
@@ -82,9 +82,14 @@ def main():
         names = ["one after another, all CPUs", "one after another, 1 thread",
                  f"batch, {args.workers} workers, with start-up",
                  f"batch, {args.workers} workers, cluster running"]
+        runs = [one_after_another(0), one_after_another(1), batch_command, batch_warm]
         for r in range(args.rounds):
-            times = [timed(one_after_another(0)), timed(one_after_another(1)),
-                     timed(batch_command), timed(batch_warm)]
+            # Each round starts with another run: a machine whose load drifts
+            # does not favour one of them.
+            times = [0.0] * len(runs)
+            for k in range(len(runs)):
+                i = (r + k) % len(runs)
+                times[i] = timed(runs[i])
             rows.append(times)
             print(f"round {r + 1}: " + ", ".join(f"{n} {t:.2f} s" for n, t in zip(names, times)),
                   flush=True)

@@ -1,7 +1,7 @@
 #include <cstdint>
 
-#include "ModelPhases.h"
-#include "PixelKernel.h"
+#include "internal/ModelPhases.h"
+#include "internal/PixelKernel.h"
 
 namespace corvane {
 namespace {

@@ -1,4 +1,4 @@
-#include "NeighborOffsets.h"
+#include "internal/NeighborOffsets.h"
 
 namespace corvane {
 

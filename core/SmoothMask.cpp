@@ -1,8 +1,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "ModelPhases.h"
-#include "PixelKernel.h"
+#include "internal/ModelPhases.h"
+#include "internal/PixelKernel.h"
 
 namespace corvane {
 

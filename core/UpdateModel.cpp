@@ -1,8 +1,8 @@
 #include "UpdateModel.h"
 
-#include "ModelPhases.h"
-#include "UpdateModelFused.h"
-#include "WorkerThreads.h"
+#include "internal/ModelPhases.h"
+#include "internal/UpdateModelFused.h"
+#include "internal/WorkerThreads.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -18,7 +18,8 @@ constexpr int kAllThreads = 0;
 // every pixel's neurons, writes the smoothed foreground probability to imMask
 // and adapts Pi, Var, Cov, Mu and Sigma2. Scratch comes from `host` and is
 // released before returning. Runs as one sweep over the columns (see
-// UpdateModelFused.h) and gives exactly the bits of UpdateModelReference.
+// internal/UpdateModelFused.h) and gives exactly the bits of
+// UpdateModelReference.
 //
 // Threads: the image's columns are split into `threads` bands (at most one
 // per column) swept at the same time; kAllThreads (0) or any count below 1

@@ -1,10 +1,10 @@
-#include "UpdateModelFused.h"
+#include "internal/UpdateModelFused.h"
 
 #include <cmath>
 #include <cstdint>
 
-#include "PixelKernel.h"
-#include "WorkerThreads.h"
+#include "internal/PixelKernel.h"
+#include "internal/WorkerThreads.h"
 
 namespace corvane {
 namespace {

@@ -1,5 +1,5 @@
 // Worker threads on POSIX systems (Linux, macOS): pthreads.
-#include "WorkerThreads.h"
+#include "internal/WorkerThreads.h"
 
 #include "UpdateModel.h"
 

@@ -17,7 +17,7 @@
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include "ModelSetup.h"
-#include "NeighborOffsets.h"
+#include "internal/NeighborOffsets.h"
 #include "UpdateModel.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "UpdateModel.h"
-#include "WorkerThreads.h"
+#include "internal/WorkerThreads.h"
 
 namespace corvane {
 

@@ -1,9 +1,9 @@
 #include "ModelSetup.h"
 
-#include "NeighborOffsets.h"
+#include "internal/NeighborOffsets.h"
 #include "ParameterTable.h"
 #include "UpdateModel.h"
-#include "WorkerThreads.h"
+#include "internal/WorkerThreads.h"
 
 #include <algorithm>
 #include <cmath>

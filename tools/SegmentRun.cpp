@@ -104,7 +104,7 @@ private:
             return Fail(error.empty() ? "\"" + o_.input + "\" holds no frames" : error);
         result_.height = bgr_.rows;
         result_.width = bgr_.cols;
-        if (!segmenter.Start({bgr_}, &error)) return Fail(error);
+        if (!segmenter.Start(bgr_.rows, bgr_.cols, &error)) return Fail(error);
 
         const bool wantProbability = o_.probability || o_.sheetRows > 0;
         std::vector<double> frame;

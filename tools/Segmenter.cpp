@@ -27,15 +27,9 @@ bool ParseMethod(const std::string& text, Method* method) {
 Segmenter::Segmenter(Method method, const ModelParameters& parameters)
     : method_(method), detector_(parameters) {}
 
-std::int32_t Segmenter::InitialFrameCount() const { return 1; }
-
-bool Segmenter::Start(const std::vector<cv::Mat>& frames, std::string* error) {
-    if (frames.empty()) {
-        *error = "no frame to start from";
-        return false;
-    }
-    H_ = frames.front().rows;
-    W_ = frames.front().cols;
+bool Segmenter::Start(std::int32_t H, std::int32_t W, std::string* error) {
+    H_ = H;
+    W_ = W;
     if (method_ == Method::Mog2) {
         subtractor_ = cv::createBackgroundSubtractorMOG2();
         return true;

@@ -25,14 +25,10 @@ public:
     // Throws InvalidParameters for parameters ValidateParameters rejects.
     Segmenter(Method method, const ModelParameters& parameters);
 
-    // How many leading frames Start wants: 1 for every method, since none
-    // reads ahead (Corvane's model is built from the frames as they are
-    // segmented, PrepareFrame in FrameStream.h).
-    std::int32_t InitialFrameCount() const;
-
-    // Prepares for a video of the size of the first frame (8-bit BGR; at least
-    // one; only its size is used).
-    bool Start(const std::vector<cv::Mat>& frames, std::string* error);
+    // Prepares for a video of H x W frames. No method reads ahead: Corvane's
+    // model is built from the frames as they are segmented (PrepareFrame in
+    // FrameStream.h).
+    bool Start(std::int32_t H, std::int32_t W, std::string* error);
 
     // Segments the next frame, given both as 8-bit BGR and in the model layout.
     // `mask` becomes an H x W CV_8U image of 0 and 255. `probability`, when not

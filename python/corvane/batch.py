@@ -428,6 +428,9 @@ def segment_many(inputs, output_root, client=None, *, force=False, workers=None,
     parameters  the model's parameters by their Python names, as for
                 BackgroundSubtractor (mask_threshold=0.3, ...).
 
+    Without a client, call it under ``if __name__ == "__main__":`` in a
+    script: the local cluster's worker processes import the main module again.
+
     Returns a BatchResult; a video that fails is reported there (status
     "failed", with the command's message) and does not stop the others.
     Raises BatchError (a ValueError) for bad inputs or parameters.

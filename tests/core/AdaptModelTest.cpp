@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "ModelConstants.h"
+#include "internal/ModelConstants.h"
 #include "TestModel.h"
 
 namespace corvane::test {

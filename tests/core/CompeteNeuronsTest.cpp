@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "ModelConstants.h"
+#include "internal/ModelConstants.h"
 #include "RoundedMath.h"
 #include "TestModel.h"
 

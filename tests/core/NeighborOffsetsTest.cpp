@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "NeighborOffsets.h"
+#include "internal/NeighborOffsets.h"
 
 namespace corvane {
 namespace {

@@ -9,8 +9,8 @@
 
 #include <gtest/gtest.h>
 
-#include "NeighborOffsets.h"
-#include "PixelKernel.h"
+#include "internal/NeighborOffsets.h"
+#include "internal/PixelKernel.h"
 #include "RoundedMath.h"
 
 namespace corvane::test {

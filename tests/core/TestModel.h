@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "ModelPhases.h"
+#include "internal/ModelPhases.h"
 #include "ModelSetup.h"
 #include "UpdateModel.h"
 

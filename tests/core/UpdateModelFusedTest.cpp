@@ -11,11 +11,11 @@
 
 #include <gtest/gtest.h>
 
-#include "ModelConstants.h"
+#include "internal/ModelConstants.h"
 #include "SyntheticScene.h"
 #include "RandomModel.h"
 #include "TestModel.h"
-#include "PixelKernel.h"
+#include "internal/PixelKernel.h"
 #include "RoundedMath.h"
 #include "RoundedTables.inc"
 

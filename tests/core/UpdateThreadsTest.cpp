@@ -17,7 +17,7 @@
 #include "RandomModel.h"
 #include "SyntheticScene.h"
 #include "TestModel.h"
-#include "WorkerThreads.h"
+#include "internal/WorkerThreads.h"
 
 namespace corvane::test {
 namespace {

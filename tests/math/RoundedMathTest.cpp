@@ -54,9 +54,11 @@ std::string CheckAll(const std::vector<double>& args, bool isExp) {
           RoundedMathPath::Avx512}) {
         if (!RoundedMathPathAvailable(path)) continue;
         std::vector<double> out(args.size(), -1.0);
-        // Blocks of the model's sizes, up to 16, so every tail length occurs.
+        // Blocks of 1 to 40 values (every tail after every number of whole
+        // two-register steps, on every path) and the update's runs of 64.
         std::size_t i = 0;
-        for (std::int64_t block = 1; i < args.size(); block = block % 16 + 1) {
+        for (std::int64_t block = 1; i < args.size();
+             block = block == 64 ? 1 : block == 40 ? 64 : block + 1) {
             const std::int64_t n = std::min<std::int64_t>(block, args.size() - i);
             if (isExp) {
                 ExpCorrectlyRoundedBlockWith(path, args.data() + i, out.data() + i, n);

@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "ModelConstants.h"
+#include "internal/ModelConstants.h"
 #include "ModelSetup.h"
 #include "SyntheticScene.h"
 #include "TestModel.h"

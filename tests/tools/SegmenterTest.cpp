@@ -47,9 +47,8 @@ TEST(SegmenterTest, ModelAfterTheStartIsBuiltFromTheFramesSoFar) {
     for (const auto& f : modelFrames) pointers.push_back(f.data());
 
     Segmenter segmenter(Method::Corvane, parameters);
-    EXPECT_EQ(segmenter.InitialFrameCount(), 1);
     std::string error;
-    ASSERT_TRUE(segmenter.Start({frames[0]}, &error)) << error;
+    ASSERT_TRUE(segmenter.Start(H, W, &error)) << error;
     cv::Mat mask;
     for (int f = 0; f < 4; ++f)
         ASSERT_TRUE(segmenter.Process(frames[f], modelFrames[f], mask, nullptr, &error)) << error;
@@ -92,8 +91,8 @@ TEST(SegmenterTest, MasksDependOnlyOnTheFramesSoFar) {
     }
     Segmenter first(Method::Corvane, ModelParameters{}), second(Method::Corvane, ModelParameters{});
     std::string error;
-    ASSERT_TRUE(first.Start({a[0]}, &error));
-    ASSERT_TRUE(second.Start({b[0]}, &error));
+    ASSERT_TRUE(first.Start(a[0].rows, a[0].cols, &error));
+    ASSERT_TRUE(second.Start(b[0].rows, b[0].cols, &error));
     cv::Mat maskA, maskB;
     bool laterDiffers = false;
     for (int f = 0; f < T; ++f) {
@@ -116,7 +115,7 @@ TEST(SegmenterTest, FrameOfAnotherSizeIsRefused) {
     RandomFrames(8, 9, 1, 7, frames, modelFrames);
     Segmenter segmenter(Method::Corvane, ModelParameters{});
     std::string error;
-    ASSERT_TRUE(segmenter.Start(frames, &error));
+    ASSERT_TRUE(segmenter.Start(8, 9, &error));
     cv::Mat mask;
     std::vector<double> shorter(modelFrames[0].begin(), modelFrames[0].end() - 3);
     EXPECT_FALSE(segmenter.Process(frames[0], shorter, mask, nullptr, &error));

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "UpdateModel.h"
-#include "WorkerThreads.h"
+#include "internal/WorkerThreads.h"
 
 namespace {
 

@@ -117,20 +117,11 @@ bool RunSequence(const Sequence& sequence, const std::vector<Contender>& contend
         own[i].sequence = sequence.name;
         own[i].method = contenders[i].label;
     }
-    // The leading frames every method may start from.
-    std::int32_t leading = 1;
-    for (const auto& s : segmenters) leading = std::max(leading, s.InitialFrameCount());
-    leading = static_cast<std::int32_t>(std::min<std::int64_t>(leading, sequence.frames));
-    std::vector<cv::Mat> buffer, bufferLabels;
     cv::Mat bgr, labels;
-    for (std::int64_t t = 1; t <= leading; ++t) {
-        if (!sequence.frame(t, bgr, labels, error)) return false;
-        buffer.push_back(bgr.clone());
-        bufferLabels.push_back(labels.clone());
-    }
-    for (auto& s : segmenters) {
-        const std::vector<cv::Mat> start(buffer.begin(), buffer.begin() + s.InitialFrameCount());
-        if (!s.Start(start, error)) return false;
+    if (sequence.frames > 0) {
+        if (!sequence.frame(1, bgr, labels, error)) return false;
+        for (auto& s : segmenters)
+            if (!s.Start(bgr.rows, bgr.cols, error)) return false;
     }
     std::vector<std::int64_t> sheetFrames;
     for (int k = 1; k <= 4; ++k)
@@ -141,12 +132,7 @@ bool RunSequence(const Sequence& sequence, const std::vector<Contender>& contend
     cv::Mat mask, probability;
     const cv::Mat noRoi;
     for (std::int64_t t = 1; t <= sequence.frames; ++t) {
-        if (t <= leading) {
-            bgr = buffer[static_cast<std::size_t>(t - 1)];
-            labels = bufferLabels[static_cast<std::size_t>(t - 1)];
-        } else if (!sequence.frame(t, bgr, labels, error)) {
-            return false;
-        }
+        if (t > 1 && !sequence.frame(t, bgr, labels, error)) return false;
         ToModelFrame(bgr, frame);
         const bool scored = t >= sequence.firstScored && t <= sequence.lastScored;
         const bool sheet = !sheets.empty() &&

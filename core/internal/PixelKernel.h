@@ -60,17 +60,39 @@ CORVANE_KERNEL Links LinksAt(std::int64_t r, std::int64_t c, std::int64_t H, std
 // Competition
 
 // Neuron values scored together: the logarithms of this many neurons (of one
-// pixel or of several consecutive pixels) are taken in one call, then their
-// exponentials in another. One long call keeps the vector paths of the
-// correctly rounded functions busy with whole registers and pays their setup
-// once per block instead of once per pixel; the three scratch arrays of a
-// block (12 KB) stay in the first-level cache.
+// pixel or of several consecutive pixels) are taken first, then their
+// exponentials. Long runs keep the vector paths of the correctly rounded
+// functions busy with whole registers and pay their setup once per run of
+// 64 instead of once per pixel; the three scratch arrays of a block (12 KB)
+// stay in the first-level cache.
 constexpr std::int64_t kScoreBlock = 512;
+
+// Brings part `part` of `parts` of the byte range [begin, end) into the
+// cache, one request per 64-byte line.
+CORVANE_KERNEL void PrefetchPart(const char* begin, const char* end, int part, int parts) {
+#if defined(__GNUC__)
+    const std::int64_t lines = (end - begin + 63) / 64;
+    const std::int64_t from = lines * part / parts, to = lines * (part + 1) / parts;
+    for (std::int64_t k = from; k < to; ++k) __builtin_prefetch(begin + 64 * k);
+#else
+    (void)begin, (void)end, (void)part, (void)parts;
+#endif
+}
+
+// The next block's neurons, asked for while this block computes: the byte
+// ranges of their means and of their variances.
+struct NextNeurons {
+    const char* meansBegin;
+    const char* meansEnd;
+    const char* variancesBegin;
+    const char* variancesEnd;
+};
 
 // The normal densities of `count` (at most kScoreBlock) neurons:
 //   density[i] = exp((-GaussianLogNormalizer - 1.5 * log(s)) - (0.5 * d2) / s)
 // with s = effective[i], the variance raised by the floor, and d2 =
 // distance2[i], the squared colour distance. density may be distance2.
+// `next` is brought into the cache meanwhile.
 //
 // This block is the only place the update calls log and exp, and it calls
 // the correctly rounded ones (core/math): the same bits on every CPU and
@@ -78,37 +100,31 @@ constexpr std::int64_t kScoreBlock = 512;
 // underflow bound give exactly +0 inside ExpCorrectlyRoundedBlock without
 // further work.
 CORVANE_KERNEL void NeuronBlockDensities(const double* effective, const double* distance2,
-                                         double* density, std::int64_t count) {
+                                         double* density, std::int64_t count,
+                                         const NextNeurons& next) {
+    // The model is far larger than the cache, and the competition reads it
+    // once per frame. The next block's lines are asked for a slice at a time
+    // between short calls, so that the requests overlap the arithmetic
+    // instead of queueing up (the CPU holds only a few dozen at once).
+    constexpr std::int64_t kSlice = 64;
+    constexpr int kParts = static_cast<int>(2 * kScoreBlock / kSlice);
     double logarithm[kScoreBlock];
-    LogCorrectlyRoundedBlock(effective, logarithm, count);
+    int part = 0;
+    for (std::int64_t i = 0; i < count; i += kSlice, ++part) {
+        PrefetchPart(next.meansBegin, next.meansEnd, part, kParts);
+        PrefetchPart(next.variancesBegin, next.variancesEnd, part, kParts);
+        LogCorrectlyRoundedBlock(effective + i, logarithm + i, count - i < kSlice ? count - i : kSlice);
+    }
     for (std::int64_t i = 0; i < count; ++i) {
         density[i] =
             (-GaussianLogNormalizer - 1.5 * logarithm[i]) - (0.5 * distance2[i]) / effective[i];
     }
-    ExpCorrectlyRoundedBlock(density, density, count);
-}
-
-// Asks for the neurons start .. start + count - 1 (means and variances) to
-// be brought into the cache. The model is far larger than the cache and the
-// competition reads it once per frame; asked for one block ahead, the next
-// block's neurons arrive while this block's logarithms and exponentials are
-// computed, instead of the block waiting for them afterwards.
-CORVANE_KERNEL void PrefetchNeurons(const double* means, const double* variances,
-                                    std::int64_t start, std::int64_t count) {
-#if defined(__GNUC__) && !defined(CORVANE_NO_PREFETCH)
-    if (count <= 0) return;
-    const char* m = reinterpret_cast<const char*>(means + start * 3);
-    const char* v = reinterpret_cast<const char*>(variances + start);
-    const std::int64_t meanBytes = count * 3 * static_cast<std::int64_t>(sizeof(double));
-    const std::int64_t varianceBytes = count * static_cast<std::int64_t>(sizeof(double));
-    for (std::int64_t b = 0; b < meanBytes; b += 64) __builtin_prefetch(m + b);
-    for (std::int64_t b = 0; b < varianceBytes; b += 64) __builtin_prefetch(v + b);
-#else
-    (void)means;
-    (void)variances;
-    (void)start;
-    (void)count;
-#endif
+    part = kParts / 2;
+    for (std::int64_t i = 0; i < count; i += kSlice, ++part) {
+        PrefetchPart(next.meansBegin, next.meansEnd, part, kParts);
+        PrefetchPart(next.variancesBegin, next.variancesEnd, part, kParts);
+        ExpCorrectlyRoundedBlock(density + i, density + i, count - i < kSlice ? count - i : kSlice);
+    }
 }
 
 // Scores `count` consecutive pixels against their K neurons (K >= 1) with the
@@ -140,7 +156,6 @@ CORVANE_KERNEL void ScorePixels(const double* x0, const double* x1, const double
         const std::int64_t n = total - i0 < kScoreBlock ? total - i0 : kScoreBlock;
         double effective[kScoreBlock];
         double density[kScoreBlock];  // the squared distances first
-        PrefetchNeurons(means, variancesIn, i0 + n, total - (i0 + n) < n ? total - (i0 + n) : n);
         // Neuron by neuron, one pixel's run at a time.
         for (std::int64_t i = 0, pq = q, pj = j; i < n; pj = 0, ++pq) {
             const std::int64_t run = K - pj < n - i ? K - pj : n - i;
@@ -160,7 +175,12 @@ CORVANE_KERNEL void ScorePixels(const double* x0, const double* x1, const double
                 effective[i] = s;
             }
         }
-        NeuronBlockDensities(effective, density, density, n);
+        const std::int64_t nextEnd = total - (i0 + n) < n ? total : i0 + 2 * n;
+        const NextNeurons next{reinterpret_cast<const char*>(means + (i0 + n) * 3),
+                               reinterpret_cast<const char*>(means + nextEnd * 3),
+                               reinterpret_cast<const char*>(variancesIn + i0 + n),
+                               reinterpret_cast<const char*>(variancesIn + nextEnd)};
+        NeuronBlockDensities(effective, density, density, n, next);
         for (std::int64_t i = 0; i < n;) {
             const std::int64_t run = K - j < n - i ? K - j : n - i;
             for (std::int64_t t = 0; t < run; ++t, ++i, ++j) {
