@@ -42,6 +42,6 @@ hosts_table() {
 for run in 1 2; do
   echo "=== run $run ==="
   ((hosts_only)) || "$dir/bench/corvane_bench" "$@"
-  echo "--- hosts, milliseconds per frame (ratio to UpdateModel at the same thread count) ---"
+  echo "--- hosts, milliseconds per frame (in brackets: the ratio to UpdateModel at the same thread count; for UpdateModel on every thread, to its time on one) ---"
   hosts_table
 done

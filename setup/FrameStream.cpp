@@ -1,6 +1,8 @@
 #include "FrameStream.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 
 #include "UpdateModel.h"
 #include "internal/WorkerThreads.h"
@@ -51,10 +53,23 @@ void TrackFlickerRange(const ModelParameters& parameters, const double* frame,
             keptFrame[2 * N + p] = now2;
         }
         const double change = (d0 * d0 + d1 * d1 + d2 * d2) / 3;
-        double q = flicker[p];
-        q = change > q ? q * up : q / up;
-        flicker[p] = q;
-        double cap = capFactor * (q - floor);
+        // Both steps, then the one that applies: whether the change is above
+        // the running value is a coin toss on a steady pixel, and a branch on
+        // it would be mispredicted every other pixel.
+        // (The choice is made on the bits: given a plain conditional, the
+        // compiler moves each step back behind a branch.)
+        const double q = flicker[p];
+        const double raised = q * up;
+        const double lowered = q / up;
+        std::uint64_t raisedBits, loweredBits;
+        std::memcpy(&raisedBits, &raised, sizeof raised);
+        std::memcpy(&loweredBits, &lowered, sizeof lowered);
+        const std::uint64_t rise = std::uint64_t{0} - static_cast<std::uint64_t>(change > q);
+        const std::uint64_t nextBits = (raisedBits & rise) | (loweredBits & ~rise);
+        double next;
+        std::memcpy(&next, &nextBits, sizeof next);
+        flicker[p] = next;
+        double cap = capFactor * (next - floor);
         if (cap > limit) cap = limit;
         if (cap < startCap[p]) cap = startCap[p];
         maximumVariance[p] = cap;

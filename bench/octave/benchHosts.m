@@ -23,8 +23,9 @@ function results = benchHosts(varargin)
 %   process's CPU time (every thread's, system time included: on a machine
 %   busy with other work the single-thread columns stay comparable, the
 %   others add up their threads). The ratios are the struct call's and the
-%   step's time over UpdateModel's at the same thread count. Prints one table
-%   and returns the figures.
+%   step's time over UpdateModel's at the same thread count, and UpdateModel's
+%   on every thread over its time on one. Prints one table and returns the
+%   figures.
 %
 %   Needs Corvane.oct, CorvaneDetector (with CorvaneDetectorMex) and
 %   corvaneHostBench on the path (bench/run.sh sets it up).
@@ -102,9 +103,10 @@ text = sprintf(['| image | K | reference | UpdateModel 1 | UpdateModel %d | stru
 end
 
 function text = row(H, W, K, m)
-text = sprintf(['| %dx%d | %d | %.1f | %.1f | %.1f | %.1f (%.2f) | %.1f (%.2f) | %.1f (%.2f) | ' ...
+text = sprintf(['| %dx%d | %d | %.1f | %.1f | %.1f (%.2f) | %.1f (%.2f) | %.1f (%.2f) | %.1f (%.2f) | ' ...
                 '%.1f (%.2f) | %.1f | %.1f | %.1f | %.1f |'], W, H, K, m.reference, m.update1, ...
-               m.updateAll, m.struct1, m.struct1 / m.update1, m.structAll, m.structAll / m.updateAll, ...
+               m.updateAll, m.updateAll / m.update1, m.struct1, m.struct1 / m.update1, m.structAll, ...
+               m.structAll / m.updateAll, ...
                m.step1, m.step1 / m.update1, m.stepAll, m.stepAll / m.updateAll, m.mog2One, ...
                m.mog2All, m.knnOne, m.knnAll);
 end

@@ -1,10 +1,10 @@
 function testDetectorMatchesCommand(corvane, folder)
 % The corvane command and CorvaneDetector give the same masks, bit for bit,
 % on the same frames with the same parameters: a synthetic clip is written
-% as PNG images to FOLDER, segmented by the command CORVANE, by detectors
-% with Threads 1, 2, 3 and 8, and by the struct call Corvane on the
-% detector's model with CORVANE_THREADS set to the same counts; every thread
-% count gives the same masks, probabilities and models.
+% as PNG images to FOLDER, segmented by the command CORVANE with --threads
+% 1, 2, 3 and 8, by detectors with Threads 1, 2, 3 and 8, and by the struct
+% call Corvane on the detector's model with CORVANE_THREADS set to the same
+% counts; every thread count gives the same masks, probabilities and models.
 rand('state', 4); %#ok<RAND>
 H = 30; W = 41; T = 16;
 [x, y] = meshgrid(1:W, 1:H);
@@ -24,17 +24,16 @@ for t = 1:T
 end
 options = {'learningRate', 0.05, 'initialFrames', 5};
 commandOptions = '--learning-rate 0.05 --init-frames 5';
-out = fullfile(folder, 'out');
-command = sprintf('"%s" segment "%s" "%s" %s', corvane, ...
-                  fullfile(folder, 'input', 'in%06d.png'), out, commandOptions);
-[status, text] = system(command);
-if status ~= 0
-  error('test:command', '%s failed (%d):\n%s', command, status, text);
-end
-
 reference = [];
 names = modelFieldNames();
 for threads = [1 2 3 8]
+  out = fullfile(folder, sprintf('out%d', threads));
+  command = sprintf('"%s" segment "%s" "%s" %s --threads %d', corvane, ...
+                    fullfile(folder, 'input', 'in%06d.png'), out, commandOptions, threads);
+  [status, text] = system(command);
+  if status ~= 0
+    error('test:command', '%s failed (%d):\n%s', command, status, text);
+  end
   det = CorvaneDetector(options{:}, 'Threads', threads);
   expectEqualValue(det.Threads, threads, 'the Threads property');
   state = [];
