@@ -17,6 +17,7 @@ Prints each round and the median ratio of the batch to one after another.
 
 import argparse
 import os
+import resource
 import shutil
 import statistics
 import subprocess
@@ -29,10 +30,18 @@ from corvane import batch
 HERE = os.path.dirname(os.path.abspath(__file__))
 
 
+def children_cpu():
+    used = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return used.ru_utime + used.ru_stime
+
+
 def timed(run):
-    start = time.monotonic()
+    """Wall seconds, and the CPU seconds of the processes the run started and
+    waited for (the command's runs, the batch's workers and their commands;
+    not a cluster that keeps running)."""
+    start, cpu = time.monotonic(), children_cpu()
     run()
-    return time.monotonic() - start
+    return time.monotonic() - start, children_cpu() - cpu
 
 
 def main():
@@ -78,7 +87,7 @@ def main():
                                         threads=threads, progress=False)
             assert not result.failed
 
-        rows = []
+        rows, cpu_rows = [], []
         names = ["one after another, all CPUs", "one after another, 1 thread",
                  f"batch, {args.workers} workers, with start-up",
                  f"batch, {args.workers} workers, cluster running"]
@@ -86,24 +95,28 @@ def main():
         for r in range(args.rounds):
             # Each round starts with another run: a machine whose load drifts
             # does not favour one of them.
-            times = [0.0] * len(runs)
+            times, cpus = [0.0] * len(runs), [0.0] * len(runs)
             for k in range(len(runs)):
                 i = (r + k) % len(runs)
-                times[i] = timed(runs[i])
+                times[i], cpus[i] = timed(runs[i])
             rows.append(times)
-            print(f"round {r + 1}: " + ", ".join(f"{n} {t:.2f} s" for n, t in zip(names, times)),
-                  flush=True)
+            cpu_rows.append(cpus)
+            print(f"round {r + 1} (load average {os.getloadavg()[0]:.1f}): " +
+                  ", ".join(f"{n} {t:.2f} s" for n, t in zip(names, times)), flush=True)
         client.close()
         cluster.close()
 
         print(f"\n{args.copies} copies of {os.path.basename(args.clip)}, "
               f"{len(os.sched_getaffinity(0))} CPUs, median of {args.rounds} rounds")
-        print("| run | seconds | ratio to one after another, all CPUs | ... on 1 thread |")
-        print("|---|---|---|---|")
+        print("| run | seconds | ratio to one after another, all CPUs | ... on 1 thread "
+              "| CPU seconds |")
+        print("|---|---|---|---|---|")
         for i, name in enumerate(names):
             seconds = statistics.median(row[i] for row in rows)
             ratios = [statistics.median(row[i] / row[base] for row in rows) for base in (0, 1)]
-            print(f"| {name} | {seconds:.2f} | {ratios[0]:.2f} | {ratios[1]:.2f} |")
+            cpu = statistics.median(row[i] for row in cpu_rows) if i < 3 else None
+            print(f"| {name} | {seconds:.2f} | {ratios[0]:.2f} | {ratios[1]:.2f} | "
+                  + (f"{cpu:.1f} |" if cpu is not None else "(not measured) |"))
     finally:
         shutil.rmtree(scratch, ignore_errors=True)
 
