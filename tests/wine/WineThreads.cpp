@@ -18,26 +18,14 @@
 
 #include "UpdateModel.h"
 #include "internal/WorkerThreads.h"
+#include "WineRandom.h"
 
 namespace {
 
 using corvane::BackgroundModel;
 using corvane::DoubleView;
 
-// xorshift64*: the same numbers on every platform.
-struct Random {
-    std::uint64_t state;
-    explicit Random(std::uint64_t seed) : state(seed * 0x9E3779B97F4A7C15ull + 1) {}
-    std::uint64_t Next() {
-        state ^= state >> 12;
-        state ^= state << 25;
-        state ^= state >> 27;
-        return state * 0x2545F4914F6CDD1Dull;
-    }
-    double Uniform(double lo, double hi) {
-        return lo + (hi - lo) * (static_cast<double>(Next() >> 11) * 0x1.0p-53);
-    }
-};
+using corvane::wine::Random;
 
 // A model that owns its arrays.
 struct Model {
