@@ -13,7 +13,8 @@ void CompeteNeurons(const BackgroundModel& model, const ModelSizes& sizes,
     const double* x = frame.data;
     double* variances = model.Sigma2.data;
     kernel::ScorePixels(x, x + N, x + 2 * N, model.Pi.data, model.Mu.data, variances, variances, K,
-                        N, minimumVariance, model.imMask.data, model.NeuroWin.data);
+                        N, minimumVariance, model.imMask.data, model.NeuroWin.data,
+                        RoundedMathFastestPath());
 }
 
 }  // namespace corvane

@@ -1,7 +1,7 @@
 #include "UpdateModel.h"
 
 #include "internal/ModelPhases.h"
-#include "internal/UpdateModelFused.h"
+#include "internal/Sweep.h"
 #include "internal/WorkerThreads.h"
 
 #include <cstdint>
@@ -79,19 +79,26 @@ bool UpdateModelReference(const BackgroundModel& model, const FrameImage& frame,
                      });
 }
 
+bool UpdateModelIntoWith(const ColumnKernels& kernels, const BackgroundModel& source,
+                         const UpdatedFields& destination, const FrameImage& frame,
+                         const NeighborhoodMatrix& matrix, const HostAllocator& host,
+                         int threads) {
+    if (threads < 1) threads = HardwareThreads();
+    // The same scratch as the four-pass update, obtained and released in the
+    // same order; the sweep uses the two arrays as rings of columns and does
+    // not need the offsets record.
+    return RunUpdate(CheckModelInto(source, destination, frame, matrix), source, destination,
+                     host, [&](const ModelSizes& sizes, Scratch& scratch) {
+                         Sweep(source, destination, sizes, frame, matrix, scratch.smoothedMask,
+                               scratch.correlationTable, threads, kernels);
+                     });
+}
+
 bool UpdateModelInto(const BackgroundModel& source, const UpdatedFields& destination,
                      const FrameImage& frame, const NeighborhoodMatrix& matrix,
                      const HostAllocator& host, int threads) {
-    if (threads < 1) threads = HardwareThreads();
-    // The same scratch as the four-pass update, obtained and released in the
-    // same order; the one-pass sweep uses the two arrays as rings of columns
-    // and does not need the offsets record.
-    return RunUpdate(CheckModelInto(source, destination, frame, matrix), source, destination,
-                     host, [&](const ModelSizes& sizes, Scratch& scratch) {
-                         UpdateModelOnePass(source, destination, sizes, frame, matrix,
-                                            scratch.smoothedMask, scratch.correlationTable,
-                                            threads);
-                     });
+    static const ColumnKernels& fastest = *ColumnKernelsFor(FastestVectorPath());
+    return UpdateModelIntoWith(fastest, source, destination, frame, matrix, host, threads);
 }
 
 bool UpdateModel(const BackgroundModel& model, const FrameImage& frame,

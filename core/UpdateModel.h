@@ -17,9 +17,9 @@ constexpr int kAllThreads = 0;
 // Advances the model by one frame in place: counts the frame, scores it against
 // every pixel's neurons, writes the smoothed foreground probability to imMask
 // and adapts Pi, Var, Cov, Mu and Sigma2. Scratch comes from `host` and is
-// released before returning. Runs as one sweep over the columns (see
-// internal/UpdateModelFused.h) and gives exactly the bits of
-// UpdateModelReference.
+// released before returning. Runs as one sweep over the columns, several
+// pixels at a time on the widest vector instructions the CPU has (see
+// internal/Sweep.h), and gives exactly the bits of UpdateModelReference.
 //
 // Threads: the image's columns are split into `threads` bands (at most one
 // per column) swept at the same time; kAllThreads (0) or any count below 1

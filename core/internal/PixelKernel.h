@@ -26,7 +26,15 @@
 #define CORVANE_KERNEL inline
 #endif
 
+// Each instruction set's column kernels are compiled from these functions in
+// a file of their own; the namespace keeps every compilation's inline copies
+// apart, so the linker never hands one file another file's instructions.
+#ifndef CORVANE_KERNEL_ISA
+#define CORVANE_KERNEL_ISA baseline
+#endif
+
 namespace corvane::kernel {
+inline namespace CORVANE_KERNEL_ISA {
 
 // ---------------------------------------------------------------------------
 // Neighbour links
@@ -92,7 +100,8 @@ struct NextNeurons {
 //   density[i] = exp((-GaussianLogNormalizer - 1.5 * log(s)) - (0.5 * d2) / s)
 // with s = effective[i], the variance raised by the floor, and d2 =
 // distance2[i], the squared colour distance. density may be distance2.
-// `next` is brought into the cache meanwhile.
+// `next` is brought into the cache meanwhile. `path` is the correctly rounded
+// functions' block path (all give the same bits).
 //
 // This block is the only place the update calls log and exp, and it calls
 // the correctly rounded ones (core/math): the same bits on every CPU and
@@ -101,7 +110,7 @@ struct NextNeurons {
 // further work.
 CORVANE_KERNEL void NeuronBlockDensities(const double* effective, const double* distance2,
                                          double* density, std::int64_t count,
-                                         const NextNeurons& next) {
+                                         const NextNeurons& next, RoundedMathPath path) {
     // The model is far larger than the cache, and the competition reads it
     // once per frame. The next block's lines are asked for a slice at a time
     // between short calls, so that the requests overlap the arithmetic
@@ -113,7 +122,7 @@ CORVANE_KERNEL void NeuronBlockDensities(const double* effective, const double* 
     for (std::int64_t i = 0; i < count; i += kSlice, ++part) {
         PrefetchPart(next.meansBegin, next.meansEnd, part, kParts);
         PrefetchPart(next.variancesBegin, next.variancesEnd, part, kParts);
-        LogCorrectlyRoundedBlock(effective + i, logarithm + i, count - i < kSlice ? count - i : kSlice);
+        LogCorrectlyRoundedBlockWith(path, effective + i, logarithm + i, count - i < kSlice ? count - i : kSlice);
     }
     for (std::int64_t i = 0; i < count; ++i) {
         density[i] =
@@ -123,7 +132,7 @@ CORVANE_KERNEL void NeuronBlockDensities(const double* effective, const double* 
     for (std::int64_t i = 0; i < count; i += kSlice, ++part) {
         PrefetchPart(next.meansBegin, next.meansEnd, part, kParts);
         PrefetchPart(next.variancesBegin, next.variancesEnd, part, kParts);
-        ExpCorrectlyRoundedBlock(density + i, density + i, count - i < kSlice ? count - i : kSlice);
+        ExpCorrectlyRoundedBlockWith(path, density + i, density + i, count - i < kSlice ? count - i : kSlice);
     }
 }
 
@@ -144,7 +153,7 @@ CORVANE_KERNEL void ScorePixels(const double* x0, const double* x1, const double
                                 const double* priors, const double* means,
                                 const double* variancesIn, double* variancesOut, std::int64_t K,
                                 std::int64_t count, double minimumVariance, double* raw,
-                                double* winners) {
+                                double* winners, RoundedMathPath path) {
     const std::int64_t total = count * K;
     // Where the next block starts: pixel q, neuron j; and that pixel's
     // competition so far.
@@ -180,7 +189,7 @@ CORVANE_KERNEL void ScorePixels(const double* x0, const double* x1, const double
                                reinterpret_cast<const char*>(means + nextEnd * 3),
                                reinterpret_cast<const char*>(variancesIn + i0 + n),
                                reinterpret_cast<const char*>(variancesIn + nextEnd)};
-        NeuronBlockDensities(effective, density, density, n, next);
+        NeuronBlockDensities(effective, density, density, n, next, path);
         for (std::int64_t i = 0; i < n;) {
             const std::int64_t run = K - j < n - i ? K - j : n - i;
             for (std::int64_t t = 0; t < run; ++t, ++i, ++j) {
@@ -368,4 +377,5 @@ CORVANE_KERNEL void AdaptNeurons(double x0, double x1, double x2, double m, doub
     }
 }
 
+}  // namespace CORVANE_KERNEL_ISA
 }  // namespace corvane::kernel

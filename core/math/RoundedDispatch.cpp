@@ -50,6 +50,11 @@ bool RoundedMathPathAvailable(RoundedMathPath path) {
 
 void ExpCorrectlyRoundedBlockWith(RoundedMathPath path, const double* in, double* out,
                                   std::int64_t count) {
+    if (cLibraryForComparison) {
+        for (std::int64_t i = 0; i < count; ++i)
+            out[i] = in[i] <= rounded::kExpLargestZero ? 0.0 : std::exp(in[i]);
+        return;
+    }
     switch (path) {
 #if defined(CORVANE_ROUNDED_AVX2)
         case RoundedMathPath::Avx512:
@@ -69,6 +74,10 @@ void ExpCorrectlyRoundedBlockWith(RoundedMathPath path, const double* in, double
 
 void LogCorrectlyRoundedBlockWith(RoundedMathPath path, const double* in, double* out,
                                   std::int64_t count) {
+    if (cLibraryForComparison) {
+        for (std::int64_t i = 0; i < count; ++i) out[i] = std::log(in[i]);
+        return;
+    }
     switch (path) {
 #if defined(CORVANE_ROUNDED_AVX2)
         case RoundedMathPath::Avx512:
@@ -87,19 +96,10 @@ void LogCorrectlyRoundedBlockWith(RoundedMathPath path, const double* in, double
 }
 
 void ExpCorrectlyRoundedBlock(const double* in, double* out, std::int64_t count) {
-    if (cLibraryForComparison) {
-        for (std::int64_t i = 0; i < count; ++i)
-            out[i] = in[i] <= rounded::kExpLargestZero ? 0.0 : std::exp(in[i]);
-        return;
-    }
     ExpCorrectlyRoundedBlockWith(fastest, in, out, count);
 }
 
 void LogCorrectlyRoundedBlock(const double* in, double* out, std::int64_t count) {
-    if (cLibraryForComparison) {
-        for (std::int64_t i = 0; i < count; ++i) out[i] = std::log(in[i]);
-        return;
-    }
     LogCorrectlyRoundedBlockWith(fastest, in, out, count);
 }
 

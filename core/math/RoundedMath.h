@@ -34,7 +34,7 @@ void LogCorrectlyRoundedBlockWith(RoundedMathPath path, const double* in, double
                                   std::int64_t count);
 
 // For benchmarks that measure what the correctly rounded functions gain:
-// while on, the two block functions above call the C library's exp and log,
+// while on, the block functions above (of every path) call the C library's exp and log,
 // one value at a time, as the update did before (exp skipped at and below
 // the underflow threshold). Those are not correctly rounded, so results then
 // differ in the last bits. Not for use outside benchmarks; not thread-safe.

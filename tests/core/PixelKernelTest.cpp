@@ -99,7 +99,7 @@ TEST(PixelKernel, ScoringMatchesTheLiteralCompetitionNeuronByNeuron) {
         std::vector<double> out(variances.size(), -1), raw(priors.size(), -1), winners(priors.size(), -1);
         kernel::ScorePixels(x.data(), x.data() + count, x.data() + 2 * count, priors.data(),
                             means.data(), variances.data(), out.data(), K, count, minimumVariance,
-                            raw.data(), winners.data());
+                            raw.data(), winners.data(), RoundedMathFastestPath());
         for (std::int64_t q = 0; q < count; ++q) {
             const std::vector<double> pixelMeans(means.begin() + 3 * K * q, means.begin() + 3 * K * (q + 1));
             std::vector<double> literalVariances(variances.begin() + K * q, variances.begin() + K * (q + 1));
@@ -133,9 +133,11 @@ TEST(PixelKernel, ScoringInPlaceMatchesScoringIntoSeparateArrays) {
     std::vector<double> separate(variances.size()), inPlace = variances;
     std::vector<double> raw1(count), raw2(count), win1(count), win2(count);
     kernel::ScorePixels(x.data(), x.data() + count, x.data() + 2 * count, priors.data(), means.data(),
-                        variances.data(), separate.data(), K, count, 7.0, raw1.data(), win1.data());
+                        variances.data(), separate.data(), K, count, 7.0, raw1.data(), win1.data(),
+                        RoundedMathFastestPath());
     kernel::ScorePixels(x.data(), x.data() + count, x.data() + 2 * count, priors.data(), means.data(),
-                        inPlace.data(), inPlace.data(), K, count, 7.0, raw2.data(), win2.data());
+                        inPlace.data(), inPlace.data(), K, count, 7.0, raw2.data(), win2.data(),
+                        RoundedMathFastestPath());
     for (std::size_t i = 0; i < separate.size(); ++i) ASSERT_EQ(Bits(separate[i]), Bits(inPlace[i]));
     for (std::int64_t q = 0; q < count; ++q) {
         ASSERT_EQ(Bits(raw1[q]), Bits(raw2[q]));

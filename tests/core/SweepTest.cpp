@@ -38,7 +38,7 @@ void ExpectSameSequence(TestModel& t, Values& values, int frames) {
     }
 }
 
-TEST(UpdateModelOnePass, MatchesTheReferenceOnRandomModelsOfEveryShapeAndMapSize) {
+TEST(Sweep, MatchesTheReferenceOnRandomModelsOfEveryShapeAndMapSize) {
     std::uint64_t seed = 1;
     for (const Shape& shape : kShapes) {
         for (std::int32_t K = 1; K <= 16; ++K) {
@@ -58,7 +58,7 @@ TEST(UpdateModelOnePass, MatchesTheReferenceOnRandomModelsOfEveryShapeAndMapSize
     }
 }
 
-TEST(UpdateModelOnePass, MatchesTheReferenceWithMoreNeuronsThanOneScoringBlock) {
+TEST(Sweep, MatchesTheReferenceWithMoreNeuronsThanOneScoringBlock) {
     const std::int32_t maps[][2] = {{17, 1}, {4, 8}, {3, 11}};
     std::uint64_t seed = 1000;
     for (const auto& map : maps) {
@@ -73,7 +73,7 @@ TEST(UpdateModelOnePass, MatchesTheReferenceWithMoreNeuronsThanOneScoringBlock) 
 }
 
 // Corner cases of whole models rather than single values.
-TEST(UpdateModelOnePass, MatchesTheReferenceOnDegenerateModels) {
+TEST(Sweep, MatchesTheReferenceOnDegenerateModels) {
     Values values(77, 0.0);
     {  // every density underflows: raw probability 1 (or NaN where Pi is 0)
         TestModel t(4, 5, 3, 3);
@@ -115,7 +115,7 @@ TEST(UpdateModelOnePass, MatchesTheReferenceOnDegenerateModels) {
 }
 
 // A realistic run: a learned model on a scene with a moving square.
-TEST(UpdateModelOnePass, MatchesTheReferenceOnAMovingSquare) {
+TEST(Sweep, MatchesTheReferenceOnAMovingSquare) {
     for (std::int32_t mapSide : {3, 4}) {
         SyntheticScene scene;
         scene.H = 29;
@@ -143,7 +143,7 @@ TEST(UpdateModelOnePass, MatchesTheReferenceOnAMovingSquare) {
 // The block exp gives +0 without computing at and below the underflow bound.
 // Around it the scalar function must agree: +0 at and below it, the smallest
 // subnormal just above.
-TEST(UpdateModelOnePass, ExpUnderflowBoundIsExact) {
+TEST(Sweep, ExpUnderflowBoundIsExact) {
     const double bound = rounded::kExpLargestZero;
     EXPECT_EQ(Bits(ExpCorrectlyRounded(bound)), Bits(0.0));
     EXPECT_EQ(ExpCorrectlyRounded(std::nextafter(bound, 0.0)), std::numeric_limits<double>::denorm_min());
@@ -158,7 +158,7 @@ TEST(UpdateModelOnePass, ExpUnderflowBoundIsExact) {
 // double above it: the density is +0 in the first case and the smallest
 // subnormal in the second. Next to a neuron of density exactly 0 (neuron 0,
 // far away), only the second wins, so NeuroWin shows which one was computed.
-TEST(UpdateModelOnePass, MatchesTheReferenceAtTheExpUnderflowBound) {
+TEST(Sweep, MatchesTheReferenceAtTheExpUnderflowBound) {
     // With effective variance 1, a frame colour of 0 and a neuron at
     // (mu0, mu1, 0), the exponent is -G - 0.5 * (mu0^2 + mu1^2). Not every
     // double is reachable through mu0 alone, so search mu1 as well.
