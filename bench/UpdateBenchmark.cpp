@@ -50,6 +50,7 @@
 #include "RoundedMath.h"
 #include "SyntheticScene.h"
 #include "UpdateModel.h"
+#include "internal/SweepColumns.h"
 #include "internal/WorkerThreads.h"
 
 namespace corvane {
@@ -179,6 +180,9 @@ void ReferencePhases(benchmark::State& state) {
 
 struct Summary {
     double referenceMs = 0, oneThreadMs = 0, allThreadsMs = 0, intoMs = 0, logExpMs = 0;
+    double pixelByPixelMs = 0;
+    double pathMs[4] = {0, 0, 0, 0};  // Paths: one thread, by VectorPath
+    double pathsPixelByPixelMs = 0;
     int threads = 0;
 };
 std::map<std::tuple<int, int, int>, Summary>& Summaries() {
@@ -267,23 +271,29 @@ void SideBySide(benchmark::State& state) {
     const int threads = HardwareThreads();
     OwnedModel reference = scene.model, oneThread = scene.model, allThreads = scene.model;
     OwnedModel into[2] = {scene.model, scene.model};
+    OwnedModel pixelByPixel = scene.model;
     int intoSource = 0;
     LogExpCalls logExp(scene);
-    std::vector<double> times[4], logExpTimes;
+    std::vector<double> times[5], logExpTimes;
     int first = 0;
     for (auto _ : state) {
         const FrameImage frame = scene.Frame();
         const NeighborhoodMatrix matrix = scene.Matrix();
         const HostAllocator host = StandardAllocator();
         double total = 0;
-        for (int turn = 0; turn < 4; ++turn) {
-            const int which = (first + turn) % 4;
+        for (int turn = 0; turn < 5; ++turn) {
+            const int which = (first + turn) % 5;
             const double start = WallSeconds();
             bool ok = false;
             switch (which) {
                 case 0: ok = UpdateModelReference(reference.View(), frame, matrix, host); break;
                 case 1: ok = UpdateModel(oneThread.View(), frame, matrix, host, 1); break;
                 case 2: ok = UpdateModel(allThreads.View(), frame, matrix, host, threads); break;
+                case 4:
+                    ok = UpdateModelIntoWith(PixelByPixelKernels(), pixelByPixel.View(),
+                                             UpdatedFieldsOf(pixelByPixel.View()), frame, matrix,
+                                             host, 1);
+                    break;
                 default:
                     ok = UpdateModelInto(into[intoSource].View(),
                                          UpdatedFieldsOf(into[1 - intoSource].View()), frame,
@@ -300,12 +310,12 @@ void SideBySide(benchmark::State& state) {
         logExp.Run();
         logExpTimes.push_back(ThreadSeconds() - start);
         state.SetIterationTime(total);
-        first = (first + 1) % 4;
+        first = (first + 1) % 5;
         scene.Advance();
     }
     if (DisagreementCheck::perturb && !reference.Mu.empty()) reference.Mu[0] += 1.0;
     const OwnedModel& intoResult = into[intoSource];
-    const OwnedModel* results[] = {&oneThread, &allThreads, &intoResult};
+    const OwnedModel* results[] = {&oneThread, &allThreads, &intoResult, &pixelByPixel};
     for (const OwnedModel* other : results) {
         if (other->Mu != reference.Mu || other->imMask != reference.imMask ||
             other->Cov != reference.Cov) {
@@ -319,14 +329,78 @@ void SideBySide(benchmark::State& state) {
     summary.oneThreadMs = 1000.0 * Median(times[1]);
     summary.allThreadsMs = 1000.0 * Median(times[2]);
     summary.intoMs = 1000.0 * Median(times[3]);
+    summary.pixelByPixelMs = 1000.0 * Median(times[4]);
     summary.logExpMs = 1000.0 * Median(logExpTimes);
     summary.threads = threads;
     state.counters["reference_ms"] = summary.referenceMs;
     state.counters["one_thread_ms"] = summary.oneThreadMs;
     state.counters["all_threads_ms"] = summary.allThreadsMs;
     state.counters["into_ms"] = summary.intoMs;
+    state.counters["pixel_by_pixel_ms"] = summary.pixelByPixelMs;
     state.counters["log_exp_ms"] = summary.logExpMs;
     state.counters["threads"] = threads;
+}
+
+// Every vector path this machine has, on one thread, on copies of one model
+// frame by frame in turn (the order rotating), beside the pixel-by-pixel
+// kernels the update had before. Every copy must end with the scalar path's
+// bits.
+void Paths(benchmark::State& state) {
+    Scene scene(Height(state), Width(state), Side(state));
+    const VectorPath all[] = {VectorPath::Scalar, VectorPath::Sse2, VectorPath::Avx2,
+                              VectorPath::Avx512};
+    std::vector<const ColumnKernels*> kernels{&PixelByPixelKernels()};
+    std::vector<int> pathOf{-1};
+    for (VectorPath path : all)
+        if (ColumnKernelsFor(path) != nullptr) {
+            kernels.push_back(ColumnKernelsFor(path));
+            pathOf.push_back(static_cast<int>(path));
+        }
+    const int count = static_cast<int>(kernels.size());
+    std::vector<OwnedModel> models(static_cast<std::size_t>(count), scene.model);
+    std::vector<std::vector<double>> times(static_cast<std::size_t>(count));
+    int first = 0;
+    for (auto _ : state) {
+        const FrameImage frame = scene.Frame();
+        const NeighborhoodMatrix matrix = scene.Matrix();
+        double total = 0;
+        for (int turn = 0; turn < count; ++turn) {
+            const int which = (first + turn) % count;
+            OwnedModel& m = models[static_cast<std::size_t>(which)];
+            const double start = WallSeconds();
+            if (!UpdateModelIntoWith(*kernels[static_cast<std::size_t>(which)], m.View(),
+                                     UpdatedFieldsOf(m.View()), frame, matrix,
+                                     StandardAllocator(), 1))
+                std::abort();
+            const double elapsed = WallSeconds() - start;
+            times[static_cast<std::size_t>(which)].push_back(elapsed);
+            total += elapsed;
+        }
+        state.SetIterationTime(total);
+        first = (first + 1) % count;
+        scene.Advance();
+    }
+    for (const OwnedModel& m : models) {
+        if (m.Mu != models[1].Mu || m.Sigma2 != models[1].Sigma2 || m.imMask != models[1].imMask ||
+            m.Cov != models[1].Cov || m.Pi != models[1].Pi || m.Var != models[1].Var ||
+            m.NeuroWin != models[1].NeuroWin) {
+            state.SkipWithError("the paths disagree");
+            ++DisagreementCheck::found;
+            break;
+        }
+    }
+    Summary& summary = Summaries()[{scene.H, scene.W, scene.K}];
+    for (int i = 0; i < count; ++i) {
+        const double ms = 1000.0 * Median(times[static_cast<std::size_t>(i)]);
+        if (pathOf[static_cast<std::size_t>(i)] < 0) {
+            state.counters["pixel_by_pixel_ms"] = ms;
+            summary.pathsPixelByPixelMs = ms;
+        } else {
+            const VectorPath path = static_cast<VectorPath>(pathOf[static_cast<std::size_t>(i)]);
+            state.counters[std::string(VectorPathName(path)) + "_ms"] = ms;
+            summary.pathMs[pathOf[static_cast<std::size_t>(i)]] = ms;
+        }
+    }
 }
 
 void Register(bool small) {
@@ -338,6 +412,7 @@ void Register(bool small) {
         void (*function)(benchmark::State&);
         bool manualTime;
     } benchmarks[] = {{"SideBySide", SideBySide, true},
+                      {"Paths", Paths, true},
                       {"Reference", Reference, false},
                       {"ReferencePhases", ReferencePhases, true},
                       {"Project", Project, false}};
@@ -350,7 +425,7 @@ void Register(bool small) {
                                        ->Unit(benchmark::kMillisecond);
                 if (small)
                     registered->Iterations(3);
-                else if (b.function == SideBySide)
+                else if (b.function == SideBySide || b.function == Paths)
                     registered->MinTime(4.0);  // enough frames for a steady median
                 if (b.manualTime) registered->UseManualTime();
             }
@@ -365,17 +440,41 @@ void Register(bool small) {
 void PrintSummary() {
     if (Summaries().empty()) return;
     const int threads = Summaries().begin()->second.threads;
-    std::printf("\n| image | K | reference ms | UpdateModel, 1 thread ms | UpdateModel, %d threads ms "
-                "| %d threads / 1 thread | out of place, %d threads ms | reference / 1 thread "
-                "| log + exp alone ms |\n",
-                threads, threads, threads);
-    std::printf("|---|---|---|---|---|---|---|---|---|\n");
+    if (threads > 0) {
+        std::printf("\n| image | K | reference ms | pixel by pixel, 1 thread ms | UpdateModel, 1 thread ms "
+                    "| pixel by pixel / UpdateModel | UpdateModel, %d threads ms "
+                    "| %d threads / 1 thread | out of place, %d threads ms | reference / 1 thread "
+                    "| log + exp alone ms |\n",
+                    threads, threads, threads);
+        std::printf("|---|---|---|---|---|---|---|---|---|---|---|\n");
+        for (const auto& [key, s] : Summaries()) {
+            const auto& [H, W, K] = key;
+            if (s.threads == 0) continue;
+            const auto ratio = [](double a, double b) { return b > 0 ? a / b : 0.0; };
+            std::printf("| %dx%d | %d | %.1f | %.1f | %.1f | %.2f | %.1f | %.2f | %.1f | %.2f | %.1f |\n",
+                        W, H, K, s.referenceMs, s.pixelByPixelMs, s.oneThreadMs,
+                        ratio(s.pixelByPixelMs, s.oneThreadMs), s.allThreadsMs,
+                        ratio(s.allThreadsMs, s.oneThreadMs), s.intoMs,
+                        ratio(s.referenceMs, s.oneThreadMs), s.logExpMs);
+        }
+    }
+    bool anyPaths = false;
+    for (const auto& entry : Summaries()) anyPaths = anyPaths || entry.second.pathsPixelByPixelMs > 0;
+    if (!anyPaths) return;
+    std::printf("\nOne thread, each path (same bits checked; in brackets: pixel by pixel / path):\n\n"
+                "| image | K | pixel by pixel ms | scalar ms | SSE2 ms | AVX2 ms | AVX-512 ms |\n"
+                "|---|---|---|---|---|---|---|\n");
     for (const auto& [key, s] : Summaries()) {
         const auto& [H, W, K] = key;
-        std::printf("| %dx%d | %d | %.1f | %.1f | %.1f | %.2f | %.1f | %.2f | %.1f |\n", W, H, K,
-                    s.referenceMs, s.oneThreadMs, s.allThreadsMs,
-                    s.oneThreadMs > 0 ? s.allThreadsMs / s.oneThreadMs : 0.0, s.intoMs,
-                    s.oneThreadMs > 0 ? s.referenceMs / s.oneThreadMs : 0.0, s.logExpMs);
+        if (s.pathsPixelByPixelMs <= 0) continue;
+        std::printf("| %dx%d | %d | %.1f |", W, H, K, s.pathsPixelByPixelMs);
+        for (double ms : s.pathMs) {
+            if (ms > 0)
+                std::printf(" %.1f (%.2f) |", ms, s.pathsPixelByPixelMs / ms);
+            else
+                std::printf(" - |");
+        }
+        std::printf("\n");
     }
 }
 

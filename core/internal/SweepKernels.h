@@ -56,12 +56,9 @@ struct VectorColumns {
     // the pixels' sums and winners with the lanes over pixels, neuron index by
     // neuron index, so that each pixel adds and compares its densities in
     // index order.
-    //
-    // kK, where not 0, is K known at compile time: the pixels' densities are
-    // then a constant stride apart, which the compiler can take into lanes.
-    template <bool kInPlace, std::int64_t kK>
+    template <bool kInPlace>
     static void CompeteRows(const SweepArrays& s, std::int64_t column, double* raw) {
-        const std::int64_t H = s.H, K = kK != 0 ? kK : s.K;
+        const std::int64_t H = s.H, K = s.K;
         const std::int64_t first = column * H;
         const double minimumVariance = s.minimumVariance;
         double* variancesOut = s.newSigma2 + first * K;
@@ -155,22 +152,11 @@ struct VectorColumns {
         std::memcpy(s.neuroWin + p, &winner, sizeof winner);
     }
 
-    template <bool kInPlace>
-    static void CompeteWith(const SweepArrays& s, std::int64_t column, double* raw) {
-        switch (s.K) {  // the usual maps: 2x2, 3x3, 4x4, 5x5
-            case 4: return CompeteRows<kInPlace, 4>(s, column, raw);
-            case 9: return CompeteRows<kInPlace, 9>(s, column, raw);
-            case 16: return CompeteRows<kInPlace, 16>(s, column, raw);
-            case 25: return CompeteRows<kInPlace, 25>(s, column, raw);
-            default: return CompeteRows<kInPlace, 0>(s, column, raw);
-        }
-    }
-
     static void Compete(const SweepArrays& s, std::int64_t column, double* raw) {
         if (s.sigma2 == s.newSigma2)
-            CompeteWith<true>(s, column, raw);
+            CompeteRows<true>(s, column, raw);
         else
-            CompeteWith<false>(s, column, raw);
+            CompeteRows<false>(s, column, raw);
     }
 
     // ---- Correlation ----------------------------------------------------
