@@ -1,6 +1,7 @@
-# Fails if the object code of the correctly rounded exp and log holds a fused
-# multiply-add: the AVX-512 file is compiled with an instruction set that
-# includes FMA, and only -ffp-contract=off keeps the compiler from using it.
+# Fails if the object code of the correctly rounded exp and log, or of the
+# update's column kernels, holds a fused multiply-add: their AVX-512 files are
+# compiled with an instruction set that includes FMA, and only
+# -ffp-contract=off keeps the compiler from using it.
 #   cmake -DOBJDUMP=objdump -DOBJECTS="a.o;b.o" -P CheckNoFusedInstructions.cmake
 foreach(object ${OBJECTS})
   execute_process(COMMAND ${OBJDUMP} -d ${object} OUTPUT_VARIABLE listing RESULT_VARIABLE status)
