@@ -11,6 +11,10 @@
 //                       Reports the median wall time per frame of each, and
 //                       the time the log and exp calls alone take, on one
 //                       thread (the floor under any single-threaded update)
+//   Paths               each vector path (scalar, SSE2, AVX2, AVX-512) on one
+//                       thread and the pixel-by-pixel kernels the update had
+//                       before, in turn on copies of one model; thread CPU
+//                       time; every copy must end with the same bits
 //   Reference           the four-pass update alone
 //   ReferencePhases     the same, with each phase timed on its own
 //   Project             UpdateModel on one thread alone
@@ -343,8 +347,9 @@ void SideBySide(benchmark::State& state) {
 
 // Every vector path this machine has, on one thread, on copies of one model
 // frame by frame in turn (the order rotating), beside the pixel-by-pixel
-// kernels the update had before. Every copy must end with the scalar path's
-// bits.
+// kernels the update had before: the median thread CPU time per frame, which
+// other processes on a shared machine disturb less than wall time. Every
+// copy must end with the scalar path's bits.
 void Paths(benchmark::State& state) {
     Scene scene(Height(state), Width(state), Side(state));
     const VectorPath all[] = {VectorPath::Scalar, VectorPath::Sse2, VectorPath::Avx2,
@@ -367,12 +372,12 @@ void Paths(benchmark::State& state) {
         for (int turn = 0; turn < count; ++turn) {
             const int which = (first + turn) % count;
             OwnedModel& m = models[static_cast<std::size_t>(which)];
-            const double start = WallSeconds();
+            const double start = ThreadSeconds();
             if (!UpdateModelIntoWith(*kernels[static_cast<std::size_t>(which)], m.View(),
                                      UpdatedFieldsOf(m.View()), frame, matrix,
                                      StandardAllocator(), 1))
                 std::abort();
-            const double elapsed = WallSeconds() - start;
+            const double elapsed = ThreadSeconds() - start;
             times[static_cast<std::size_t>(which)].push_back(elapsed);
             total += elapsed;
         }
