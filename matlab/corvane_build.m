@@ -31,7 +31,11 @@ else
     notHere = 'WorkerThreadsWindows.cpp';
     libraries = {'-lpthread'};
 end
-listing = listing(~strcmp({listing.name}, notHere));
+% The update's column kernels: the scalar ones everywhere, SSE2 on x86 (the
+% AVX2 and AVX-512 ones need per-file compiler flags; the CMake build has
+% them, and every path gives the same bits).
+vectorKernels = {'SweepKernelsSse2.cpp', 'SweepKernelsAvx2.cpp', 'SweepKernelsAvx512.cpp'};
+listing = listing(~ismember({listing.name}, [{notHere}, vectorKernels]));
 % The correctly rounded exp and log: scalar code everywhere, the SSE2 block
 % path on x86 (the AVX2 path needs a per-file compiler flag; the CMake build
 % has it, and both give the same bits).
@@ -40,7 +44,8 @@ defines = {};
 arch = computer('arch');
 if ~isempty(regexp(arch, '^(x86_64|i[3-6]86|win64|win32|glnxa64|maci64)', 'once'))
     mathSources{end + 1} = 'RoundedBlockSse2.cpp';
-    defines = {'-DCORVANE_ROUNDED_SSE2'};
+    listing(end + 1) = dir(fullfile(core, 'SweepKernelsSse2.cpp'));
+    defines = {'-DCORVANE_ROUNDED_SSE2', '-DCORVANE_SWEEP_SSE2'};
 end
 sources = [cellfun(@(name) fullfile(gateway, name), ...
                    {'CorvaneGateway.cpp', 'GatewayModel.cpp', 'GatewayThreads.cpp', 'FreshMemory.cpp'}, ...

@@ -35,14 +35,18 @@ CORVANE_KERNEL double PairCorrelationOf(double cov, double vq, double vp, double
 }
 
 // kLanes doubles in one register of the instruction set, with GCC's vector
-// extension: every operation is the IEEE operation on each lane.
+// extension (also Clang's): every operation is the IEEE operation on each
+// lane. Other compilers take the pixels one at a time.
 constexpr int kLanes = CORVANE_KERNEL_LANES;
+#if defined(__GNUC__)
+#define CORVANE_KERNEL_HAS_LANES 1
 typedef double Lanes __attribute__((vector_size(8 * kLanes)));
 CORVANE_KERNEL Lanes Broadcast(double x) {
     Lanes v;
     for (int l = 0; l < kLanes; ++l) v[l] = x;
     return v;
 }
+#endif
 
 // One instruction set's kernels; kPath is also the block path of the
 // correctly rounded functions.
@@ -105,7 +109,10 @@ struct VectorColumns {
                                    reinterpret_cast<const char*>(variancesIn + nextEnd)};
             NeuronBlockDensities(effective, density, density, count, next, kPath);
             std::int64_t q = 0;
-            for (; q + kLanes <= n; q += kLanes) CompeteLanes(s, first + q0 + q, density + q * K, K, raw + q0 + q);
+#if defined(CORVANE_KERNEL_HAS_LANES)
+            for (; q + kLanes <= n; q += kLanes)
+                CompeteLanes(s, first + q0 + q, density + q * K, K, raw + q0 + q);
+#endif
             for (; q < n; ++q) CompetePixel(s, first + q0 + q, density + q * K, K, raw + q0 + q);
         }
     }
@@ -131,6 +138,7 @@ struct VectorColumns {
         s.neuroWin[p] = static_cast<double>(winner);
     }
 
+#if defined(CORVANE_KERNEL_HAS_LANES)
     // The same for kLanes pixels p, p + 1, ..., one per lane.
     static CORVANE_KERNEL void CompeteLanes(const SweepArrays& s, std::int64_t p,
                                             const double* density, std::int64_t K, double* raw) {
@@ -151,6 +159,7 @@ struct VectorColumns {
         std::memcpy(raw, &result, sizeof result);
         std::memcpy(s.neuroWin + p, &winner, sizeof winner);
     }
+#endif
 
     static void Compete(const SweepArrays& s, std::int64_t column, double* raw) {
         if (s.sigma2 == s.newSigma2)

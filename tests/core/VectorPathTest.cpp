@@ -20,21 +20,18 @@ namespace {
 const VectorPath kPaths[] = {VectorPath::Scalar, VectorPath::Sse2, VectorPath::Avx2,
                              VectorPath::Avx512};
 
-// What the CPU reports, as the core's dispatch asks it.
-bool CpuHasAvx2() {
+// Whether the CPU reports the instruction set of `path` (AVX2, AVX-512F), as
+// the core's dispatch asks it.
+bool CpuHas(VectorPath path) {
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
     __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2");
+    switch (path) {
+        case VectorPath::Avx2: return __builtin_cpu_supports("avx2");
+        case VectorPath::Avx512: return __builtin_cpu_supports("avx512f");
+        default: return true;
+    }
 #else
-    return false;
-#endif
-}
-bool CpuHasAvx512() {
-#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx512f");
-#else
-    return false;
+    return path == VectorPath::Scalar;
 #endif
 }
 
@@ -42,8 +39,8 @@ TEST(VectorPath, EveryPathTheCpuHasIsBuiltAndTheFastestIsChosen) {
     EXPECT_TRUE(VectorPathAvailable(VectorPath::Scalar));
 #if defined(__x86_64__) && !defined(_WIN32)
     EXPECT_TRUE(VectorPathAvailable(VectorPath::Sse2));
-    EXPECT_EQ(CpuHasAvx2(), VectorPathAvailable(VectorPath::Avx2));
-    EXPECT_EQ(CpuHasAvx512(), VectorPathAvailable(VectorPath::Avx512));
+    EXPECT_EQ(CpuHas(VectorPath::Avx2), VectorPathAvailable(VectorPath::Avx2));
+    EXPECT_EQ(CpuHas(VectorPath::Avx512), VectorPathAvailable(VectorPath::Avx512));
 #endif
     VectorPath widest = VectorPath::Scalar;
     for (VectorPath path : kPaths) {
