@@ -15,6 +15,10 @@
 //                       thread and the pixel-by-pixel kernels the update had
 //                       before, in turn on copies of one model; thread CPU
 //                       time; every copy must end with the same bits
+//   SweepPhases         UpdateModel on one thread with each of its four column
+//                       steps timed (thread CPU time), with the vector
+//                       kernels (vector:1) or the pixel-by-pixel ones
+//                       (vector:0), and the log and exp calls alone
 //   Reference           the four-pass update alone
 //   ReferencePhases     the same, with each phase timed on its own
 //   Project             UpdateModel on one thread alone
@@ -408,6 +412,67 @@ void Paths(benchmark::State& state) {
     }
 }
 
+// The sweep's four column steps timed one by one (thread CPU time, one
+// thread), with the fastest vector kernels (range 3 = 1) or the
+// pixel-by-pixel ones (0): where an update's time goes. The competition's
+// figure includes its log and exp calls, which log_exp_ms gives alone.
+struct PhaseTimer {
+    static inline const ColumnKernels* inner = nullptr;
+    static inline double seconds[4] = {0, 0, 0, 0};
+
+    static void Compete(const SweepArrays& s, std::int64_t column, double* raw) {
+        const double start = ThreadSeconds();
+        inner->compete(s, column, raw);
+        seconds[0] += ThreadSeconds() - start;
+    }
+    static void Correlate(const SweepArrays& s, std::int64_t column, double* table) {
+        const double start = ThreadSeconds();
+        inner->correlate(s, column, table);
+        seconds[1] += ThreadSeconds() - start;
+    }
+    static void Smooth(const SweepArrays& s, std::int64_t column, const SmoothInputs& in) {
+        const double start = ThreadSeconds();
+        inner->smooth(s, column, in);
+        seconds[2] += ThreadSeconds() - start;
+    }
+    static void Adapt(const SweepArrays& s, std::int64_t column, kernel::Links slots) {
+        const double start = ThreadSeconds();
+        inner->adapt(s, column, slots);
+        seconds[3] += ThreadSeconds() - start;
+    }
+};
+
+void SweepPhases(benchmark::State& state) {
+    Scene scene(Height(state), Width(state), Side(state));
+    PhaseTimer::inner = state.range(3) != 0 ? ColumnKernelsFor(FastestVectorPath())
+                                            : &PixelByPixelKernels();
+    for (double& t : PhaseTimer::seconds) t = 0;
+    const ColumnKernels timed{&PhaseTimer::Compete, &PhaseTimer::Correlate, &PhaseTimer::Smooth,
+                              &PhaseTimer::Adapt, PhaseTimer::inner->path};
+    LogExpCalls logExp(scene);
+    double logExpSeconds = 0;
+    for (auto _ : state) {
+        const double start = ThreadSeconds();
+        if (!UpdateModelIntoWith(timed, scene.model.View(), UpdatedFieldsOf(scene.model.View()),
+                                 scene.Frame(), scene.Matrix(), StandardAllocator(), 1))
+            std::abort();
+        const double elapsed = ThreadSeconds() - start;
+        state.SetIterationTime(elapsed);
+        const double logExpStart = ThreadSeconds();
+        logExp.Run();
+        logExpSeconds += ThreadSeconds() - logExpStart;
+        scene.Advance();
+    }
+    const double perFrame = 1000.0 / static_cast<double>(state.iterations());
+    state.counters["compete_ms"] = PhaseTimer::seconds[0] * perFrame;
+    state.counters["correlate_ms"] = PhaseTimer::seconds[1] * perFrame;
+    state.counters["smooth_ms"] = PhaseTimer::seconds[2] * perFrame;
+    state.counters["adapt_ms"] = PhaseTimer::seconds[3] * perFrame;
+    state.counters["log_exp_ms"] = logExpSeconds * perFrame;
+    state.SetLabel(state.range(3) != 0 ? VectorPathName(PhaseTimer::inner->path)
+                                       : "pixel by pixel");
+}
+
 void Register(bool small) {
     const std::vector<std::pair<int, int>> sizes =
         small ? std::vector<std::pair<int, int>>{{12, 16}}
@@ -434,6 +499,16 @@ void Register(bool small) {
                     registered->MinTime(4.0);  // enough frames for a steady median
                 if (b.manualTime) registered->UseManualTime();
             }
+        }
+    }
+    for (const auto& [H, W] : sizes) {
+        for (int vector : {0, 1}) {
+            auto* registered = benchmark::RegisterBenchmark("SweepPhases", SweepPhases)
+                                   ->Args({H, W, 3, vector})
+                                   ->ArgNames({"H", "W", "side", "vector"})
+                                   ->Unit(benchmark::kMillisecond)
+                                   ->UseManualTime();
+            if (small) registered->Iterations(3);
         }
     }
     auto* threads = benchmark::RegisterBenchmark("StartAndJoinThreads", StartAndJoinThreads)
