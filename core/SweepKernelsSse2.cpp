@@ -1,12 +1,6 @@
-// The sweep's column kernels, two lanes of SSE2, which every x86-64 CPU (and every x86 target this project builds) has.
+// The sweep's column kernels, two lanes of SSE2, which every x86-64 CPU (and
+// every x86 target this project builds) has.
 #define CORVANE_KERNEL_ISA sse2
+#define CORVANE_KERNEL_PATH Sse2
 #define CORVANE_KERNEL_LANES 2
 #include "internal/SweepKernels.h"
-
-namespace corvane {
-
-const ColumnKernels* Sse2ColumnKernels() {
-    return kernel::VectorColumns<RoundedMathPath::Sse2>::Table();
-}
-
-}  // namespace corvane

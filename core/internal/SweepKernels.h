@@ -11,7 +11,9 @@
 // loops need no branch per pixel.
 //
 // Included once by each SweepKernels*.cpp, which names the instruction set
-// (CORVANE_KERNEL_ISA) and compiles for it. Internal to the core.
+// (CORVANE_KERNEL_ISA, a namespace; CORVANE_KERNEL_PATH, a VectorPath;
+// CORVANE_KERNEL_LANES, the doubles in one register) and compiles for it; the
+// file then defines that path's <Path>ColumnKernels(). Internal to the core.
 #pragma once
 
 #include <cmath>
@@ -347,4 +349,15 @@ struct VectorColumns {
 
 }  // namespace CORVANE_KERNEL_ISA
 }  // namespace kernel
+}  // namespace corvane
+
+#define CORVANE_KERNEL_JOIN(a, b) a##b
+#define CORVANE_KERNEL_ENTRY(path) CORVANE_KERNEL_JOIN(path, ColumnKernels)
+
+namespace corvane {
+
+const ColumnKernels* CORVANE_KERNEL_ENTRY(CORVANE_KERNEL_PATH)() {
+    return kernel::VectorColumns<RoundedMathPath::CORVANE_KERNEL_PATH>::Table();
+}
+
 }  // namespace corvane
