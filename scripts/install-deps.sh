@@ -15,17 +15,18 @@ python_packages=(python3 python3-dev pybind11-dev python3-numpy)
 windows_packages=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64 mingw-w64-tools)
 case "$profile" in
   demo)
-    # OpenCV reads the sample clip and writes the masks and the contact sheet.
-    packages+=(libopencv-dev)
+    # OpenCV reads the sample clip and writes the masks and the contact sheet;
+    # its contrib module bgsegm has the GSOC, GMG, CNT and LSBP subtractors.
+    packages+=(libopencv-dev libopencv-contrib-dev)
     ;;
   windows) packages+=("${windows_packages[@]}") ;;
   python) packages+=("${python_packages[@]}") ;;
   # Many videos on Dask (python3 -m corvane batch): the module, Dask, and
   # OpenCV, which the corvane command the package then carries is built with
   # (scripts/install-python.sh builds it where OpenCV is installed).
-  batch) packages+=("${python_packages[@]}" libopencv-dev python3-dask python3-distributed) ;;
+  batch) packages+=("${python_packages[@]}" libopencv-dev libopencv-contrib-dev python3-dask python3-distributed) ;;
   test)
-    packages+=(googletest libgtest-dev libbenchmark-dev libopencv-dev)
+    packages+=(googletest libgtest-dev libbenchmark-dev libopencv-dev libopencv-contrib-dev)
     # GNU Octave runs the MEX gateway, the MATLAB toolbox and its build script
     # in the tests; octave-dev brings mkoctfile and the MEX headers. octave-cli
     # needs none of octave's Recommends (plotting, Java, docs).
@@ -67,6 +68,24 @@ if ((${#missing[@]})); then
      ! dpkg --print-foreign-architectures | grep -qx i386; then
     dpkg --add-architecture i386
   fi
-  apt-get update -q
-  apt-get install -y -q --no-install-recommends "${missing[@]}"
+  # A mirror caught mid-sync fails one index now and then: try again, then go
+  # on with the lists that did arrive; the install below says if a package
+  # cannot be had.
+  for attempt in 1 2 3; do
+    apt-get update -q && break
+    echo "install-deps.sh: apt-get update failed (attempt $attempt of 3)" >&2
+    sleep $((attempt * 5))
+  done
+  if ! apt-get install -y -q --no-install-recommends "${missing[@]}"; then
+    # The 32-bit packages need their lists to match the 64-bit ones exactly;
+    # when a mirror lacks them, install the rest and let the 32-bit tests
+    # say why they skip.
+    native=()
+    for package in "${missing[@]}"; do
+      [[ "$package" == *":i386" ]] || native+=("$package")
+    done
+    ((${#native[@]} < ${#missing[@]})) || exit 1
+    echo "install-deps.sh: the i386 packages cannot be installed now; installing the others" >&2
+    apt-get install -y -q --no-install-recommends "${native[@]}" || exit 1
+  fi
 fi
