@@ -29,8 +29,9 @@ std::string HelpText() {
          "  and nothing else; only the files a run writes are deleted.\n"
          "  Frames enter the model as doubles 0..255, channels red, green, blue.\n"
          "\n"
-         "  --method M            corvane (default), mog2 or knn: OpenCV's subtractors at\n"
-         "                        their defaults, shadows (127) counted as background\n"
+         "  --method M            corvane (default), or one of OpenCV's subtractors at\n"
+         "                        their defaults: mog2, knn, gsoc, gmg, cnt or lsbp;\n"
+         "                        shadows (127) counted as background\n"
          "  --probability         also write the foreground probability as 8-bit images,\n"
          "                        OUTDIR/probability/000001.png, ... (corvane only)\n"
          "  --sheet N             also write OUTDIR/contact-sheet.png: N frames spread\n"
@@ -146,7 +147,8 @@ bool ParseSegmentCommand(const std::vector<std::string>& args, SegmentCommand* c
             std::string m;
             ok = a.Value(option, &m);
             if (ok && !ParseMethod(m, &o.method))
-                ok = a.Fail("--method is corvane, mog2 or knn, not \"" + m + "\"");
+                ok = a.Fail("--method is corvane, mog2, knn, gsoc, gmg, cnt or lsbp, not \"" + m +
+                            "\"");
         } else if (option == "--probability") {
             o.probability = true;
         } else if (option == "--quiet") {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include <opencv2/bgsegm.hpp>
 
 namespace corvane::tools {
 
@@ -11,12 +12,23 @@ const char* MethodName(Method method) {
         case Method::Corvane: return "corvane";
         case Method::Mog2: return "mog2";
         case Method::Knn: return "knn";
+        case Method::Gsoc: return "gsoc";
+        case Method::Gmg: return "gmg";
+        case Method::Cnt: return "cnt";
+        case Method::Lsbp: return "lsbp";
     }
     return "?";
 }
 
+const std::vector<Method>& AllMethods() {
+    static const std::vector<Method> all = {Method::Corvane, Method::Mog2, Method::Knn,
+                                            Method::Gsoc,    Method::Gmg,  Method::Cnt,
+                                            Method::Lsbp};
+    return all;
+}
+
 bool ParseMethod(const std::string& text, Method* method) {
-    for (Method m : {Method::Corvane, Method::Mog2, Method::Knn})
+    for (Method m : AllMethods())
         if (text == MethodName(m)) {
             *method = m;
             return true;
@@ -30,13 +42,15 @@ Segmenter::Segmenter(Method method, const ModelParameters& parameters)
 bool Segmenter::Start(std::int32_t H, std::int32_t W, std::string* error) {
     H_ = H;
     W_ = W;
-    if (method_ == Method::Mog2) {
-        subtractor_ = cv::createBackgroundSubtractorMOG2();
-        return true;
-    }
-    if (method_ == Method::Knn) {
-        subtractor_ = cv::createBackgroundSubtractorKNN();
-        return true;
+    // Every OpenCV method at its defaults, as a user who picks one gets it.
+    switch (method_) {
+        case Method::Mog2: subtractor_ = cv::createBackgroundSubtractorMOG2(); return true;
+        case Method::Knn: subtractor_ = cv::createBackgroundSubtractorKNN(); return true;
+        case Method::Gsoc: subtractor_ = cv::bgsegm::createBackgroundSubtractorGSOC(); return true;
+        case Method::Gmg: subtractor_ = cv::bgsegm::createBackgroundSubtractorGMG(); return true;
+        case Method::Cnt: subtractor_ = cv::bgsegm::createBackgroundSubtractorCNT(); return true;
+        case Method::Lsbp: subtractor_ = cv::bgsegm::createBackgroundSubtractorLSBP(); return true;
+        case Method::Corvane: break;
     }
     columnMask_.assign(static_cast<std::size_t>(H_) * W_, 0);
     return detector_.Start(H_, W_, error);
@@ -48,8 +62,12 @@ bool Segmenter::Process(const cv::Mat& bgr, const std::vector<double>& frame, cv
     if (subtractor_) {
         cv::Mat raw;
         subtractor_->apply(bgr, raw);
-        // MOG2 and KNN mark shadows 127: counted as background.
-        cv::compare(raw, 255, mask, cv::CMP_EQ);
+        // MOG2 and KNN mark shadows 127: counted as background. GMG gives
+        // nothing (an empty mask) during its first frames.
+        if (raw.empty())
+            mask = cv::Mat::zeros(H_, W_, CV_8U);
+        else
+            cv::compare(raw, 255, mask, cv::CMP_EQ);
         return true;
     }
     const FrameImage image{frame.data(), static_cast<std::int64_t>(frame.size())};

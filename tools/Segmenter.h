@@ -1,5 +1,6 @@
-// One frame in, one binary mask out: Corvane's model, or OpenCV's MOG2 or KNN
-// subtractor at its defaults for comparison.
+// One frame in, one binary mask out: Corvane's model, or one of OpenCV's
+// subtractors at its defaults for comparison: MOG2 and KNN from the video
+// module, GSOC, GMG, CNT and LSBP from the contrib module bgsegm.
 #pragma once
 
 #include <cstdint>
@@ -14,9 +15,11 @@
 
 namespace corvane::tools {
 
-enum class Method { Corvane, Mog2, Knn };
+enum class Method { Corvane, Mog2, Knn, Gsoc, Gmg, Cnt, Lsbp };
 
-// "corvane", "mog2", "knn".
+// Every method, in the order the tables list them.
+const std::vector<Method>& AllMethods();
+// "corvane", "mog2", "knn", "gsoc", "gmg", "cnt", "lsbp".
 const char* MethodName(Method method);
 bool ParseMethod(const std::string& text, Method* method);
 

@@ -1,11 +1,13 @@
-// corvane-quality: runs Corvane, OpenCV's MOG2 and KNN side by side on the
-// highway sequence, its generated proxies and the long quiet scene, and prints
-// one table (sequence, method, precision, recall, F-measure, milliseconds of
-// CPU per frame) with a grouped bar chart of the F-measures. --jobs N runs N
-// sequences at a time.
+// corvane-quality: runs Corvane and OpenCV's subtractors (MOG2, KNN, GSOC, GMG,
+// CNT; LSBP when asked for) side by side on real sequences with ground truth,
+// cold-start clips cut from them and generated proxies (Sequences.h), and
+// prints one table (sequence, method, precision, recall, F-measure, false
+// positive rate, milliseconds of CPU per frame) with a grouped bar chart of
+// the F-measures. --jobs N runs N sequences at a time.
 //
-//   corvane-quality --highway DIR [--quick] [--only a,b] [--chart F.png]
-//                   [--csv F.csv] [--sheets DIR] [--variant NAME:key=value,...] [--jobs N]
+//   corvane-quality --data DIR [--quick] [--only a,b*] [--peers mog2,knn,...]
+//                   [--chart F.png] [--csv F.csv] [--sheets DIR]
+//                   [--variant NAME:key=value,...] [--no-baselines] [--jobs N]
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -94,7 +96,7 @@ double ThreadSeconds() {
 }
 
 struct Result {
-    std::string sequence, method;
+    std::string sequence, kind, method;
     ConfusionCounts counts;
     double seconds = 0;
     std::int64_t frames = 0;
@@ -115,6 +117,7 @@ bool RunSequence(const Sequence& sequence, const std::vector<Contender>& contend
     for (std::size_t i = 0; i < contenders.size(); ++i) {
         segmenters.emplace_back(contenders[i].method, contenders[i].parameters);
         own[i].sequence = sequence.name;
+        own[i].kind = sequence.kind;
         own[i].method = contenders[i].label;
     }
     cv::Mat bgr, labels;
@@ -164,18 +167,29 @@ bool RunSequence(const Sequence& sequence, const std::vector<Contender>& contend
 }
 
 void PrintHeader(std::ostream& out) {
-    out << std::left << std::setw(16) << "sequence" << std::setw(14) << "method" << std::right
+    out << std::left << std::setw(18) << "sequence" << std::setw(14) << "method" << std::right
         << std::setw(10) << "precision" << std::setw(8) << "recall" << std::setw(8) << "F"
-        << std::setw(10) << "ms/frame" << "\n";
+        << std::setw(9) << "FPR%" << std::setw(10) << "ms/frame" << "\n";
 }
 
+// F is n/a where nothing is foreground (a false-alarm sequence): there the
+// false positive rate is the score.
 void PrintRow(std::ostream& out, const Result& r) {
     const Scores s = ScoresOf(r.counts);
-    out << std::left << std::setw(16) << r.sequence << std::setw(14) << r.method << std::right
+    const bool positives = r.counts.tp + r.counts.fn > 0;
+    out << std::left << std::setw(18) << r.sequence << std::setw(14) << r.method << std::right
         << std::setw(10) << Fixed(s.precision, 3) << std::setw(8) << Fixed(s.recall, 3)
-        << std::setw(8) << Fixed(s.f, 3) << std::setw(10)
+        << std::setw(8) << (positives ? Fixed(s.f, 3) : "n/a") << std::setw(9)
+        << Fixed(100.0 * s.fpr, 3) << std::setw(10)
         << Fixed(1000.0 * r.seconds / static_cast<double>(r.frames), 3) << "\n"
         << std::flush;
+}
+
+// A name of --only: exact, or a prefix ending in '*'.
+bool NameMatches(const std::string& pattern, const std::string& name) {
+    if (!pattern.empty() && pattern.back() == '*')
+        return name.compare(0, pattern.size() - 1, pattern, 0, pattern.size() - 1) == 0;
+    return pattern == name;
 }
 
 std::vector<std::string> SplitCommas(const std::string& text) {
@@ -187,7 +201,8 @@ std::vector<std::string> SplitCommas(const std::string& text) {
 }
 
 int Usage() {
-    std::cerr << "usage: corvane-quality --highway DIR [--quick] [--only NAME,...] [--chart F.png]\n"
+    std::cerr << "usage: corvane-quality --data DIR [--quick] [--only NAME,PREFIX*,...]\n"
+                 "                       [--peers mog2,knn,gsoc,gmg,cnt,lsbp] [--chart F.png]\n"
                  "                       [--csv F.csv] [--sheets DIR] [--variant NAME[:key=value,...]]...\n"
                  "                       [--no-baselines] [--jobs N]\n";
     return 2;
@@ -200,6 +215,7 @@ int main(int argc, char** argv) {
     std::string chartPath, csvPath, sheets, only;
     std::vector<Contender> contenders;
     bool baselines = true;
+    std::string peers = "mog2,knn,gsoc,gmg,cnt";
     int jobs = 1;
     std::vector<std::string> args(argv + 1, argv + argc);
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -209,8 +225,10 @@ int main(int argc, char** argv) {
             options.quick = true;
         } else if (a == "--no-baselines") {
             baselines = false;
-        } else if (a == "--highway" && hasValue) {
-            options.highway = args[++i];
+        } else if (a == "--data" && hasValue) {
+            options.data = args[++i];
+        } else if (a == "--peers" && hasValue) {
+            peers = args[++i];
         } else if (a == "--jobs" && hasValue) {
             jobs = std::max(1, std::atoi(args[++i].c_str()));
         } else if (a == "--chart" && hasValue) {
@@ -235,8 +253,15 @@ int main(int argc, char** argv) {
     }
     if (contenders.empty()) contenders.push_back(Contender{"corvane", Method::Corvane, {}});
     if (baselines) {
-        contenders.push_back(Contender{"mog2", Method::Mog2, {}});
-        contenders.push_back(Contender{"knn", Method::Knn, {}});
+        for (const std::string& name : SplitCommas(peers)) {
+            Method method;
+            if (!ParseMethod(name, &method) || method == Method::Corvane) {
+                std::cerr << "corvane-quality: --peers names OpenCV's methods (mog2, knn, gsoc, "
+                             "gmg, cnt, lsbp), not \"" << name << "\"\n";
+                return 2;
+            }
+            contenders.push_back(Contender{name, method, {}});
+        }
     }
     std::string skipped;
     std::vector<Sequence> sequences = AllSequences(options, &skipped);
@@ -245,7 +270,11 @@ int main(int argc, char** argv) {
         const std::vector<std::string> wanted = SplitCommas(only);
         std::vector<Sequence> kept;
         for (const auto& s : sequences)
-            if (std::find(wanted.begin(), wanted.end(), s.name) != wanted.end()) kept.push_back(s);
+            for (const auto& w : wanted)
+                if (NameMatches(w, s.name) || w == s.kind) {
+                    kept.push_back(s);
+                    break;
+                }
         sequences = kept;
     }
     if (sequences.empty()) {
@@ -283,13 +312,14 @@ int main(int argc, char** argv) {
     for (const auto& r : results) PrintRow(std::cout, r);
     if (!csvPath.empty()) {
         std::ofstream csv(csvPath);
-        csv << "sequence,method,frames,tp,fp,fn,tn,precision,recall,f_measure,ms_per_frame\n";
+        csv << "sequence,kind,method,frames,tp,fp,fn,tn,precision,recall,f_measure,fpr,ms_per_frame\n";
         for (const auto& r : results) {
             const Scores s = ScoresOf(r.counts);
-            csv << r.sequence << "," << r.method << "," << r.counts.frames << "," << r.counts.tp
-                << "," << r.counts.fp << "," << r.counts.fn << "," << r.counts.tn << ","
-                << Fixed(s.precision, 6) << "," << Fixed(s.recall, 6) << "," << Fixed(s.f, 6)
-                << "," << Fixed(1000.0 * r.seconds / static_cast<double>(r.frames), 4) << "\n";
+            csv << r.sequence << "," << r.kind << "," << r.method << "," << r.counts.frames << ","
+                << r.counts.tp << "," << r.counts.fp << "," << r.counts.fn << "," << r.counts.tn
+                << "," << Fixed(s.precision, 6) << "," << Fixed(s.recall, 6) << ","
+                << Fixed(s.f, 6) << "," << Fixed(s.fpr, 8) << ","
+                << Fixed(1000.0 * r.seconds / static_cast<double>(r.frames), 4) << "\n";
         }
         if (!csv.flush()) {
             std::cerr << "corvane-quality: cannot write \"" << csvPath << "\"\n";
