@@ -17,7 +17,7 @@ function mask = corvaneMask(imMask, varargin)
 %   needed here). It removes specks and fills pinholes.
 %
 %   Parameters, as name/value pairs or a struct from corvaneParameters (see
-%   'help corvaneParameters'): maskThreshold (default 0.25) and medianSize
+%   'help corvaneParameters'): maskThreshold (default 0.15) and medianSize
 %   (default 5). Others are accepted and ignored.
 %
 %   The result equals, bit for bit, the C++ setup's ThresholdMask (true where

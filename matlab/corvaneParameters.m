@@ -94,8 +94,9 @@ function [params, info] = corvaneParameters(varargin)
 %                                                 calibrationRate / t); 0 turns
 %                                                 calibration off
 %   calibrationRate           1        0..100     the calibration rate above
-%   maskThreshold             0.25     0..1       a pixel is foreground where
-%                                                 imMask exceeds this
+%   maskThreshold             0.15     0..1       a pixel is foreground where
+%                                                 imMask exceeds this (plus
+%                                                 its blink feedback)
 %   medianSize                5        1..31      side of the square median
 %                                      (w, odd)   filter on the binary mask,
 %                                                 pixels; 1 means no filter
@@ -123,6 +124,53 @@ function [params, info] = corvaneParameters(varargin)
 %                                                 maximumVarianceLimit):
 %                                                 leaves and shaking edges
 %                                                 keep wide neurons
+%   neighborRadius            2        0..3 (w)   a pixel above its threshold
+%                                                 whose colour neurons of
+%                                                 neighborCount pixels within
+%                                                 this many pixels hold is
+%                                                 background (a shaking
+%                                                 camera; ghosts); 0: no such
+%                                                 test
+%   neighborMatch             2        (0..100]   a neuron holds a colour
+%                                                 within this times its
+%                                                 variance (at most
+%                                                 maximumVariance) plus
+%                                                 minimumVariance, squared
+%   neighborCount             6        1..48 (w)  pixels that must hold it;
+%                                                 one below the threshold is
+%                                                 enough for a still pixel
+%   absorbFrames              5        0..100000  a pixel still for this many
+%                                      (w)        frames (change below
+%                                                 minimumVariance) that a
+%                                                 neighbour explains takes
+%                                                 the colour into its model
+%                                                 (its farthest neuron); 0:
+%                                                 never
+%   staticShare               0.3      0..1)      ... and so does a still
+%                                                 foreground pixel, still for
+%                                                 this share of the frames so
+%                                                 far: ghosts; 0: never
+%   holeShare                 0.003    0..1       holes in the foreground of
+%                                                 at most this share of the
+%                                                 image are filled
+%   blinkRate                 0.05     0..1       how fast each pixel's blink
+%                                                 rate follows its decisions;
+%                                                 0: no feedback
+%   blinkThreshold            3        0..100     a pixel's threshold rises by
+%                                                 this times its blink rate
+%   shadows                   0        0..1 (w)   1: darker copies of the
+%                                                 background are shadows
+%   shadowLow                 0.5      0..1       darkest shadow (brightness
+%                                                 ratio)
+%   shadowHigh                0.9      0..1, at   lightest shadow
+%                                      least
+%                                      shadowLow
+%   shadowDistortion          0.5      0..1000    a shadow lies off its
+%                                                 background's colour by less
+%                                                 than this times the
+%                                                 variance, times ratio^2
+%   shadowValue               0        0..254 (w) the mask's value for a
+%                                                 shadow (OpenCV uses 127)
 %
 %   (w): a whole number. a..b includes both ends; ( or ) excludes that end.
 %
@@ -152,12 +200,25 @@ rows = { ...
   'neighborhoodWidth',        1.0,  false, 0, true,  100,        true,  false, ''; ...
   'calibrationFrames',        0,    true,  0, true,  2147483647, true,  false, ''; ...
   'calibrationRate',          1.0,  false, 0, true,  100,        true,  false, ''; ...
-  'maskThreshold',            0.25, false, 0, true,  1,          true,  false, ''; ...
+  'maskThreshold',            0.15, false, 0, true,  1,          true,  false, ''; ...
   'medianSize',               5,    true,  1, true,  31,         true,  true,  ''; ...
   'priorFloor',               0.005, false, 0, true, 1,          false, false, ''; ...
   'priorCeiling',             0.95, false, 0, false, 1,          true,  false, 'priorFloor'; ...
   'flickerStep',              0.05, false, 0, true,  1,          true,  false, ''; ...
-  'flickerCapFactor',         8.0,  false, 0, true,  1000,       true,  false, ''};
+  'flickerCapFactor',         8.0,  false, 0, true,  1000,       true,  false, ''; ...
+  'neighborRadius',           2,    true,  0, true,  3,          true,  false, ''; ...
+  'neighborMatch',            2.0,  false, 0, false, 100,        true,  false, ''; ...
+  'neighborCount',            6,    true,  1, true,  48,         true,  false, ''; ...
+  'absorbFrames',             5,    true,  0, true,  100000,     true,  false, ''; ...
+  'staticShare',              0.3,  false, 0, true,  1,          false, false, ''; ...
+  'holeShare',                0.003, false, 0, true, 1,          true,  false, ''; ...
+  'blinkRate',                0.05, false, 0, true,  1,          true,  false, ''; ...
+  'blinkThreshold',           3.0,  false, 0, true,  100,        true,  false, ''; ...
+  'shadows',                  0,    true,  0, true,  1,          true,  false, ''; ...
+  'shadowLow',                0.5,  false, 0, true,  1,          true,  false, ''; ...
+  'shadowHigh',               0.9,  false, 0, true,  1,          true,  false, 'shadowLow'; ...
+  'shadowDistortion',         0.5,  false, 0, true,  1000,       true,  false, ''; ...
+  'shadowValue',              0,    true,  0, true,  254,        true,  false, ''};
 info = cell2struct(rows, {'name', 'default', 'whole', 'low', 'lowInclusive', 'high', ...
                            'highInclusive', 'odd', 'atLeast'}, 2);
 names = rows(:, 1);

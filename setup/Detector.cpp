@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "MaskDecision.h"
 #include "ModelCheck.h"
 #include "ParameterTable.h"
 #include "UpdateModel.h"
@@ -102,29 +103,31 @@ bool Detector::StartFromModel(const BackgroundModel& model, std::string* error) 
     }
 }
 
-bool Detector::RestoreFlicker(const std::vector<double>& flicker,
-                              const std::vector<double>& startCap,
-                              const std::vector<double>& previousFrame, std::string* error) {
+bool Detector::RestoreStream(const StreamState& saved, std::string* error) {
     const std::size_t N = static_cast<std::size_t>(H_) * static_cast<std::size_t>(W_);
     if (!started_ || !fromModel_ || framesProcessed_ != 0) {
-        *error = "the flicker tracking can only be restored right after a start from a model";
+        *error = "what a detector keeps between frames can only be restored right after a start "
+                 "from a model";
         return false;
     }
-    if (flicker.size() != N || startCap.size() != N || previousFrame.size() != 3 * N) {
-        *error = "the flicker tracking of " + std::to_string(H_) + " x " + std::to_string(W_) +
-                 " pixels needs " + std::to_string(N) + ", " + std::to_string(N) + " and " +
-                 std::to_string(3 * N) + " values; it has " + std::to_string(flicker.size()) +
-                 ", " + std::to_string(startCap.size()) + " and " +
-                 std::to_string(previousFrame.size());
-        return false;
+    for (const StreamField& field : StreamFields()) {
+        const std::size_t have = (saved.*field.values).size();
+        const std::size_t need = N * static_cast<std::size_t>(field.planes);
+        if (have != need) {
+            *error = std::string(field.name) + " of " + std::to_string(H_) + " x " +
+                     std::to_string(W_) + " pixels needs " + std::to_string(need) +
+                     " values; it has " + std::to_string(have);
+            return false;
+        }
     }
-    // As after a first frame: the next one is tracked against previousFrame.
-    startStream_.H = H_;
-    startStream_.W = W_;
-    startStream_.frameNumber = 1;
-    startStream_.flicker = flicker;
-    startStream_.startCap = startCap;
-    startStream_.previousFrame = previousFrame;
+    // As after a first frame: the next one is compared with previousFrame.
+    StreamState restored;
+    restored.H = H_;
+    restored.W = W_;
+    restored.frameNumber = 1;
+    restored.startFromFrames = false;
+    for (const StreamField& field : StreamFields()) restored.*field.values = saved.*field.values;
+    startStream_ = std::move(restored);
     stream_ = startStream_;
     return true;
 }
@@ -196,6 +199,12 @@ bool Detector::Run(const FrameImage& frame, std::uint8_t* mask, double* probabil
                    std::string* error, double learningRate) {
     if (!CheckFrame(frame, error)) return false;
     try {
+        // The decision's scratch first: once the model has moved on, nothing
+        // of this frame may fail for want of memory.
+        const std::size_t N = static_cast<std::size_t>(H_) * static_cast<std::size_t>(W_);
+        decision_.resize(N);
+        maskScratch_.component.resize(N);
+        maskScratch_.pending.reserve(N);
         PrepareFrame(parameters_, stream_, model_, frame.data, H_, W_, threads_);
     } catch (const std::bad_alloc&) {
         *error = "not enough memory for the model of " + std::to_string(H_) + " x " +
@@ -216,7 +225,14 @@ bool Detector::Run(const FrameImage& frame, std::uint8_t* mask, double* probabil
         return false;
     }
     ++framesProcessed_;
-    ThresholdMask(parameters_, model_.imMask.data(), H_, W_, mask, threads_);
+    DecidePixels(parameters_, view, frame.data, H_, W_, decision_.data(), stream_.still.data(),
+                 parameters_.blinkRate > 0 ? stream_.blink.data() : nullptr, threads_);
+    if (parameters_.blinkRate > 0)
+        TrackBlinking(parameters_, decision_.data(), stream_.lastForeground, stream_.blink);
+    if (parameters_.absorbFrames > 0)
+        AbsorbExplained(parameters_, model_, frame.data, decision_.data(), stream_.still.data(),
+                        firstFrame_ + framesProcessed_);
+    FinishMask(parameters_, decision_.data(), H_, W_, mask, maskScratch_, threads_);
     if (probability != nullptr) std::copy(model_.imMask.begin(), model_.imMask.end(), probability);
     return true;
 }
@@ -261,7 +277,19 @@ bool Detector::Score(const FrameImage& frame, std::uint8_t* mask, double* probab
         *error = "out of memory while scoring the frame";
         return false;
     }
-    ThresholdMask(parameters_, scored_.imMask.data(), H_, W_, mask, threads_);
+    BackgroundModel scoredView = scratch;
+    scoredView.MinimumVariance = source.MinimumVariance;
+    try {
+        decision_.resize(model_.imMask.size());
+        NextStillCounts(parameters_, stream_, frame.data, scoreStill_);
+    } catch (const std::bad_alloc&) {
+        *error = "not enough memory to score a frame of " + std::to_string(H_) + " x " +
+                 std::to_string(W_) + " pixels";
+        return false;
+    }
+    DecidePixels(parameters_, scoredView, frame.data, H_, W_, decision_.data(), scoreStill_.data(),
+                 parameters_.blinkRate > 0 ? stream_.blink.data() : nullptr, threads_);
+    FinishMask(parameters_, decision_.data(), H_, W_, mask, maskScratch_, threads_);
     if (probability != nullptr)
         std::copy(scored_.imMask.begin(), scored_.imMask.end(), probability);
     return true;

@@ -20,6 +20,7 @@
 
 #include "BackgroundModel.h"
 #include "FrameStream.h"
+#include "MaskDecision.h"
 #include "ModelSetup.h"
 
 namespace corvane {
@@ -53,16 +54,16 @@ public:
     // with the model's MaximumVariance as the start cap.
     bool StartFromModel(const BackgroundModel& model, std::string* error);
 
-    // The flicker tracking of a video continued from a model, for a host
-    // that saved it with the model (stream()): the flicker variance and start
-    // cap (N each) and the last frame (3*N), as StreamState holds them. Called
-    // after StartFromModel and before the first frame; the frames then give
-    // exactly the masks and models the saved detector would have given (once
-    // past the start: a model saved during the first initialFrames frames
-    // goes on without the rest of the start). False, with the reason and
-    // nothing changed, for arrays of other sizes or at another time.
-    bool RestoreFlicker(const std::vector<double>& flicker, const std::vector<double>& startCap,
-                        const std::vector<double>& previousFrame, std::string* error);
+    // What a video continued from a model keeps between frames besides the
+    // model, for a host that saved it with the model (stream(); the arrays
+    // of StreamFields()): the flicker tracking, the still counts and the
+    // blink feedback. Called after StartFromModel and before the first
+    // frame; the frames then give exactly the masks and models the saved
+    // detector would have given (once past the start: a model saved during
+    // the first initialFrames frames goes on without the rest of the start).
+    // False, with the reason and nothing changed, for arrays of other sizes
+    // or at another time.
+    bool RestoreStream(const StreamState& saved, std::string* error);
     // What is kept between frames besides the model.
     const StreamState& stream() const { return stream_; }
 
@@ -138,8 +139,11 @@ private:
     std::vector<double> matrix_;
     double matrixRate_ = -1;
     // Score's scratch: the prior in its band, and the update's output.
-    std::vector<double> scorePi_;
+    std::vector<double> scorePi_, scoreStill_;
     OwnedModel scored_;
+    // Each pixel's decision of the last frame, before the median filter.
+    std::vector<std::uint8_t> decision_;
+    MaskScratch maskScratch_;
 };
 
 }  // namespace corvane

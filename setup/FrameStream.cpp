@@ -76,6 +76,21 @@ void TrackFlickerRange(const ModelParameters& parameters, const double* frame,
     }
 }
 
+// The still counts of pixels [begin, end) after `frame`: one more where the
+// change since `previous` is below minimumVariance, 0 elsewhere.
+void StillCounts(const ModelParameters& parameters, const double* frame, const double* previous,
+                 const double* still, double* next, std::int64_t N, std::int64_t begin,
+                 std::int64_t end) {
+    const double limit = parameters.minimumVariance;
+    for (std::int64_t p = begin; p < end; ++p) {
+        const double d0 = frame[p] - previous[p];
+        const double d1 = frame[N + p] - previous[N + p];
+        const double d2 = frame[2 * N + p] - previous[2 * N + p];
+        const double change = (d0 * d0 + d1 * d1 + d2 * d2) / 3;
+        next[p] = change < limit ? still[p] + 1 : 0;
+    }
+}
+
 // Pixels per task below which PrepareFrame's per-pixel work stays on the
 // calling thread: a thread's start costs about as much as this many pixels.
 constexpr std::int64_t kPixelsPerTask = 1 << 15;
@@ -90,6 +105,8 @@ struct PixelStep {
     const double* frame;
     std::int64_t N;
     bool flicker;
+    // Still counts are kept from the second frame on.
+    bool counting;
     int tasks;
 
     void Run(std::int64_t begin, std::int64_t end) const {
@@ -97,6 +114,7 @@ struct PixelStep {
         KeepPriorInBandRange(*parameters, model->Pi.data(), std::min(begin, priors),
                              std::min(end, priors));
         double* previous = state->previousFrame.data();
+        if (counting) StillRange(begin, end);
         if (flicker) {
             TrackFlickerRange<true>(*parameters, frame, previous, previous, state->startCap.data(),
                                     state->flicker.data(), model->MaximumVariance.data(), N,
@@ -105,6 +123,11 @@ struct PixelStep {
         }
         for (int c = 0; c < 3; ++c)
             std::copy(frame + c * N + begin, frame + c * N + end, previous + c * N + begin);
+    }
+
+    void StillRange(std::int64_t begin, std::int64_t end) const {
+        StillCounts(*parameters, frame, state->previousFrame.data(), state->still.data(),
+                    state->still.data(), N, begin, end);
     }
 
     static void Task(void* context, int index) {
@@ -116,6 +139,18 @@ struct PixelStep {
 };
 
 }  // namespace
+
+StreamFieldList StreamFields() {
+    static const StreamField kFields[] = {
+        {"FlickerVariance", 1, &StreamState::flicker},
+        {"FlickerStartCap", 1, &StreamState::startCap},
+        {"PreviousFrame", 3, &StreamState::previousFrame},
+        {"StillFrames", 1, &StreamState::still},
+        {"LastDecisions", 1, &StreamState::lastForeground},
+        {"BlinkRate", 1, &StreamState::blink},
+    };
+    return StreamFieldList{kFields, sizeof kFields / sizeof kFields[0]};
+}
 
 void KeepPriorInBand(const ModelParameters& parameters, OwnedModel& model) {
     KeepPriorInBandRange(parameters, model.Pi.data(), 0,
@@ -131,6 +166,14 @@ void TrackFlicker(const ModelParameters& parameters, const double* frame,
                              0, N);
 }
 
+void NextStillCounts(const ModelParameters& parameters, const StreamState& state,
+                     const double* frame, std::vector<double>& still) {
+    const std::int64_t N = static_cast<std::int64_t>(state.still.size());
+    still.resize(state.still.size());
+    StillCounts(parameters, frame, state.previousFrame.data(), state.still.data(), still.data(), N,
+                0, N);
+}
+
 std::int64_t PrepareFrame(const ModelParameters& parameters, StreamState& state,
                           OwnedModel& model, const double* frame, std::int32_t H,
                           std::int32_t W, int threads) {
@@ -140,6 +183,13 @@ std::int64_t PrepareFrame(const ModelParameters& parameters, StreamState& state,
         state.H = H;
         state.W = W;
         state.flicker.assign(static_cast<std::size_t>(N), parameters.minimumVariance);
+    }
+    // (A stream restored past its first frame has no count yet either.)
+    if (state.still.size() != static_cast<std::size_t>(N))
+        state.still.assign(static_cast<std::size_t>(N), 0.0);
+    if (state.blink.size() != static_cast<std::size_t>(N)) {
+        state.blink.assign(static_cast<std::size_t>(N), 0.0);
+        state.lastForeground.assign(static_cast<std::size_t>(N), 0.0);
     }
     if (t == 1 && !state.startFromFrames) state.startCap = model.MaximumVariance;
     if (state.startFromFrames && t <= parameters.initialFrames) {
@@ -155,7 +205,8 @@ std::int64_t PrepareFrame(const ModelParameters& parameters, StreamState& state,
         }
     }
     if (t == 1) state.previousFrame.assign(static_cast<std::size_t>(3 * N), 0.0);
-    PixelStep step{&parameters, &state, &model, frame, N, parameters.flickerStep > 0 && t >= 2, 1};
+    PixelStep step{&parameters, &state, &model, frame, N, parameters.flickerStep > 0 && t >= 2,
+                   t >= 2, 1};
     if (threads < 1) threads = HardwareThreads();
     const std::int64_t most = std::max<std::int64_t>(1, N / kPixelsPerTask);
     step.tasks = static_cast<int>(std::min<std::int64_t>({threads, most, kMaxTasks}));

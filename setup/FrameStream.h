@@ -34,7 +34,32 @@ struct StreamState {
     // start gave the pixel.
     std::vector<double> flicker;
     std::vector<double> startCap;
+    // Per pixel: the frames in a row, this one included, whose change since
+    // the frame before (the mean square over the channels) was below
+    // minimumVariance; 0 on the first frame.
+    std::vector<double> still;
+    // Per pixel: 1 where the last frame was decided foreground, and how often
+    // the decision flips (TrackBlinking in MaskDecision.h).
+    std::vector<double> lastForeground;
+    std::vector<double> blink;
 };
+
+// The per-pixel arrays of StreamState that a host saves with a model so that
+// a detector continued from it goes on exactly (Detector::RestoreStream):
+// their names in a saved model and their values per pixel (H x W planes).
+struct StreamField {
+    const char* name;
+    int planes;
+    std::vector<double> StreamState::*values;
+};
+struct StreamFieldList {
+    const StreamField* first;
+    std::size_t count;
+    const StreamField* begin() const { return first; }
+    const StreamField* end() const { return first + count; }
+    std::size_t size() const { return count; }
+};
+StreamFieldList StreamFields();
 
 // Keeps every prior in [priorFloor, priorCeiling]: Pi < priorFloor becomes
 // priorFloor, Pi > priorCeiling becomes priorCeiling (NaN stays NaN).
@@ -72,6 +97,12 @@ void KeepPriorInBand(const ModelParameters& parameters, OwnedModel& model);
 void TrackFlicker(const ModelParameters& parameters, const double* frame,
                   const double* previousFrame, const std::vector<double>& startCap,
                   std::vector<double>& flicker, OwnedModel& model);
+
+// The still counts (StreamState::still) that PrepareFrame would give with
+// `frame` as the next frame, into `still`; `state` is left as it is. For a
+// stream past its first frame.
+void NextStillCounts(const ModelParameters& parameters, const StreamState& state,
+                     const double* frame, std::vector<double>& still);
 
 // Everything a host does with frame `frame` (3*H*W doubles, the model's
 // layout) before UpdateModel, for the frames of one video in order:

@@ -224,21 +224,19 @@ std::vector<double> NeighborhoodMatrixForFrame(const ModelParameters& parameters
 
 namespace {
 
-// The median filter of ThresholdMask for output columns [c0, c1). Counts are
-// whole numbers, so how the columns are split cannot change a mask bit.
+// The median filter of MedianFilterMask for output columns [c0, c1). Counts
+// are whole numbers, so how the columns are split cannot change a mask bit.
 struct MedianColumns {
-    const ModelParameters* parameters;
-    const double* imMask;
+    std::int64_t size;
+    const std::uint8_t* in;
     std::int64_t H, W;
     std::uint8_t* mask;
     int tasks;
 
     void Run(std::int64_t c0, std::int64_t c1) const {
         if (c0 >= c1) return;
-        const double threshold = parameters->maskThreshold;
-        const std::int64_t half = parameters->medianSize / 2;
-        const std::int64_t needed =
-            (static_cast<std::int64_t>(parameters->medianSize) * parameters->medianSize + 1) / 2;
+        const std::int64_t half = size / 2;
+        const std::int64_t needed = (size * size + 1) / 2;
         // Per column of [a, b), the columns whose pixels some window of
         // [c0, c1) holds: each pixel's count of foreground pixels in its
         // clipped vertical window, from the column's running count.
@@ -247,10 +245,10 @@ struct MedianColumns {
         std::vector<std::int32_t> vertical(static_cast<std::size_t>((b - a) * H));
         std::vector<std::int32_t> running(static_cast<std::size_t>(H + 1));
         for (std::int64_t c = a; c < b; ++c) {
-            const double* column = imMask + c * H;
+            const std::uint8_t* column = in + c * H;
             running[0] = 0;
             for (std::int64_t r = 0; r < H; ++r)
-                running[r + 1] = running[r] + (column[r] > threshold ? 1 : 0);
+                running[r + 1] = running[r] + (column[r] == 255 ? 1 : 0);
             std::int32_t* out = vertical.data() + (c - a) * H;
             for (std::int64_t r = 0; r < H; ++r)
                 out[r] = running[std::min(r + half + 1, H)] - running[std::max<std::int64_t>(r - half, 0)];
@@ -285,14 +283,14 @@ constexpr std::int64_t kMaskPixelsPerTask = 1 << 15;
 
 }  // namespace
 
-void ThresholdMask(const ModelParameters& parameters, const double* imMask, std::int32_t H,
-                   std::int32_t W, std::uint8_t* mask, int threads) {
+void MedianFilterMask(std::int32_t size, const std::uint8_t* in, std::int32_t H, std::int32_t W,
+                      std::uint8_t* mask, int threads) {
     const std::int64_t N = static_cast<std::int64_t>(H) * W;
-    if (parameters.medianSize <= 1) {
-        for (std::int64_t p = 0; p < N; ++p) mask[p] = imMask[p] > parameters.maskThreshold ? 255 : 0;
+    if (size <= 1) {
+        for (std::int64_t p = 0; p < N; ++p) mask[p] = in[p] == 255 ? 255 : 0;
         return;
     }
-    MedianColumns job{&parameters, imMask, H, W, mask, 1};
+    MedianColumns job{size, in, H, W, mask, 1};
     if (threads < 1) threads = HardwareThreads();
     const std::int64_t most = std::max<std::int64_t>(1, std::min<std::int64_t>(N / kMaskPixelsPerTask, W));
     job.tasks = static_cast<int>(std::min<std::int64_t>({threads, most, kMaxTasks}));
@@ -300,6 +298,14 @@ void ThresholdMask(const ModelParameters& parameters, const double* imMask, std:
         job.Run(0, W);
     else
         RunTasks(job.tasks, &MedianColumns::Task, &job);
+}
+
+void ThresholdMask(const ModelParameters& parameters, const double* imMask, std::int32_t H,
+                   std::int32_t W, std::uint8_t* mask, int threads) {
+    const std::int64_t N = static_cast<std::int64_t>(H) * W;
+    std::vector<std::uint8_t> binary(static_cast<std::size_t>(N));
+    for (std::int64_t p = 0; p < N; ++p) binary[p] = imMask[p] > parameters.maskThreshold ? 255 : 0;
+    MedianFilterMask(parameters.medianSize, binary.data(), H, W, mask, threads);
 }
 
 }  // namespace corvane

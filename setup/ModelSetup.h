@@ -85,7 +85,7 @@ struct ModelParameters {
     // foreground. Below 0.5 because the model's smoothing divides by 9 and
     // weighs neighbours by correlations below 1, which lowers the probability
     // at the edges of objects.
-    double maskThreshold = 0.25;
+    double maskThreshold = 0.15;
     // Side of the square median filter applied to the binary mask (odd; 1:
     // none): removes specks and fills pinholes.
     std::int32_t medianSize = 5;
@@ -107,6 +107,52 @@ struct ModelParameters {
     // minimumVariance), at most maximumVarianceLimit.
     double flickerStep = 0.05;
     double flickerCapFactor = 8.0;
+
+    // The decision (MaskDecision.h). A pixel above its threshold whose colour
+    // is held by neurons of neighborCount pixels within neighborRadius (a
+    // squared distance below neighborMatch times the neuron's variance,
+    // counted at most maximumVariance, plus minimumVariance) is background:
+    // a camera that shakes shows a pixel its neighbour's background. Where
+    // the pixel has kept its colour for absorbFrames frames (a frame-to-frame
+    // change below minimumVariance; a ghost, or a still object), one such
+    // neighbour below the threshold is enough, and the pixel takes the colour
+    // into its model: the ghost of an object that stood there at the start is
+    // absorbed from its edge inwards. 0 radius: no such test; 0 frames: no
+    // absorbing.
+    std::int32_t neighborRadius = 2;
+    double neighborMatch = 2.0;
+    std::int32_t neighborCount = 6;
+    std::int32_t absorbFrames = 5;
+    // A pixel foreground and still for staticShare of the frames so far (and
+    // at least absorbFrames) is absorbed, explained or not: a ghost whose
+    // surroundings do not hold its colour. Scale-free: the ghost of an object
+    // that left at frame r is gone by frame r / (1 - staticShare), while an
+    // object that stops after an hour stays foreground for the better part
+    // of another. 0: never.
+    double staticShare = 0.3;
+    // After the median filter, a hole in the foreground (4-connected
+    // background not touching the image's border) of at most holeShare of the
+    // image's pixels is filled: car windows, a shirt the colour of the wall.
+    double holeShare = 0.003;
+    // Feedback: where a pixel's decision keeps blinking (foreground for one
+    // frame between two of background, or the reverse: leaves, water, a
+    // shaking edge) its threshold rises by blinkThreshold times its blink
+    // rate, a running mean of those blinks that moves by blinkRate per frame
+    // (0: off); where it is steady the threshold relaxes to maskThreshold.
+    double blinkRate = 0.05;
+    double blinkThreshold = 3.0;
+    // Shadows (off by default; see docs/segmenting.md for what they cost on
+    // real footage): with shadows 1, a pixel above its threshold that is a
+    // darker copy of one of its neurons (brightness ratio in [shadowLow,
+    // shadowHigh], its colour off the neuron's line by less than
+    // shadowDistortion times the neuron's effective variance, scaled by the
+    // ratio squared) is not foreground, and the mask shows it as shadowValue
+    // (0: background; OpenCV's subtractors use 127).
+    std::int32_t shadows = 0;
+    double shadowLow = 0.5;
+    double shadowHigh = 0.9;
+    double shadowDistortion = 0.5;
+    std::int32_t shadowValue = 0;
 };
 
 // A model whose arrays live in std::vectors, for hosts without MATLAB.
@@ -187,5 +233,12 @@ std::vector<double> NeighborhoodMatrixForFrame(const ModelParameters& parameters
 // the same mask.
 void ThresholdMask(const ModelParameters& parameters, const double* imMask, std::int32_t H,
                    std::int32_t W, std::uint8_t* mask, int threads = 1);
+
+// The size x size median filter of a binary mask (`in`: 255 foreground,
+// anything else background; H x W, column-major) with zeros outside the
+// image, into `mask` (0 or 255); size 1 copies. Up to `threads` threads, the
+// same mask for every count.
+void MedianFilterMask(std::int32_t size, const std::uint8_t* in, std::int32_t H, std::int32_t W,
+                      std::uint8_t* mask, int threads = 1);
 
 }  // namespace corvane

@@ -30,10 +30,7 @@ const char* const kModelFields[] = {"Mu",      "Sigma2",          "imMask",     
                                     "NumImageColumns", "MinimumVariance", "StepSize",
                                     "CurrentFrame"};
 
-// The detector's flicker tracking, saved with the model by the Python host:
-// per pixel the flicker variance and start cap (H x W), and the last frame
-// (H x W x 3, R, G, B planes as a MATLAB frame).
-const char* const kFlickerFields[] = {"FlickerVariance", "FlickerStartCap", "PreviousFrame"};
+
 
 [[noreturn]] void ThrowValue(const std::string& message) { throw py::value_error(message); }
 [[noreturn]] void ThrowType(const std::string& message) { throw py::type_error(message); }
@@ -220,15 +217,20 @@ py::dict ModelDict(const OwnedModel& m, const FlickerState& flicker) {
                               m.NumImageColumns, m.MinimumVariance, m.StepSize,
                               m.CurrentFrame};
     for (int i = 0; i < 7; ++i) model[kModelFields[8 + i]] = FortranArray({1, 1}, &scalars[i], 1);
-    // The flicker tracking, so that from_model continues exactly; the MATLAB
+    // What the detector keeps between frames (StreamFields(): H x W planes),
+    // so that from_model continues exactly; the MATLAB
     // struct call ignores these fields.
     const std::size_t n = static_cast<std::size_t>(N);
-    if (flicker.flicker.size() == n && flicker.startCap.size() == n &&
-        flicker.previousFrame.size() == 3 * n) {
-        model[kFlickerFields[0]] = FortranArray({H, W}, flicker.flicker.data(), n);
-        model[kFlickerFields[1]] = FortranArray({H, W}, flicker.startCap.data(), n);
-        model[kFlickerFields[2]] = FortranArray({H, W, 3}, flicker.previousFrame.data(), 3 * n);
-    }
+    bool complete = true;
+    for (const StreamField& field : StreamFields())
+        complete = complete && (flicker.*field.values).size() == n * field.planes;
+    if (complete)
+        for (const StreamField& field : StreamFields()) {
+            const std::vector<double>& values = flicker.*field.values;
+            model[field.name] =
+                field.planes == 1 ? FortranArray({H, W}, values.data(), values.size())
+                                  : FortranArray({H, W, field.planes}, values.data(), values.size());
+        }
     return model;
 }
 
@@ -279,20 +281,21 @@ BackgroundModel ModelFromDict(const py::handle& model, std::vector<py::array>* k
         fields[i]->data = static_cast<double*>(flat.mutable_data());
         fields[i]->count = flat.size();
     }
-    int present = 0;
-    for (const char* name : kFlickerFields) present += HasField(model, name) ? 1 : 0;
-    *hasFlicker = present == 3;
-    if (present != 0 && present != 3)
-        ThrowValue(std::string("the model has only part of the flicker tracking: ") +
-                   kFlickerFields[0] + ", " + kFlickerFields[1] + " and " + kFlickerFields[2] +
+    std::size_t present = 0;
+    std::string names;
+    for (const StreamField& field : StreamFields()) {
+        present += HasField(model, field.name) ? 1 : 0;
+        names += std::string(names.empty() ? "" : ", ") + field.name;
+    }
+    *hasFlicker = present == StreamFields().size();
+    if (present != 0 && !*hasFlicker)
+        ThrowValue("the model has only part of what the detector keeps between frames: " + names +
                    " go together");
     if (*hasFlicker) {
-        std::vector<double>* into[] = {&flicker->flicker, &flicker->startCap,
-                                       &flicker->previousFrame};
-        for (int i = 0; i < 3; ++i) {
-            py::array flat = FlatField(model, kFlickerFields[i]);
+        for (const StreamField& field : StreamFields()) {
+            py::array flat = FlatField(model, field.name);
             const double* data = static_cast<const double*>(flat.data());
-            into[i]->assign(data, data + flat.size());
+            (flicker->*field.values).assign(data, data + flat.size());
         }
     }
     return view;

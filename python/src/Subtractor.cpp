@@ -53,8 +53,7 @@ Failure Subtractor::StartFromModel(const BackgroundModel& model, const FlickerSt
     try {
         if (!detector_.StartFromModel(model, error)) return Failure::Value;
         if (flicker != nullptr &&
-            !detector_.RestoreFlicker(flicker->flicker, flicker->startCap, flicker->previousFrame,
-                                      error))
+            !detector_.RestoreStream(*flicker, error))
             return Failure::Value;
         const OwnedModel& m = detector_.model();
         probability_ = m.imMask;
@@ -137,9 +136,7 @@ bool Subtractor::Model(OwnedModel* model, FlickerState* flicker) {
     if (!detector_.started() || detector_.model().Mu.empty()) return false;
     *model = detector_.model();
     const StreamState& stream = detector_.stream();
-    flicker->flicker = stream.flicker;
-    flicker->startCap = stream.startCap;
-    flicker->previousFrame = stream.previousFrame;
+    for (const StreamField& field : StreamFields()) (*flicker).*field.values = stream.*field.values;
     return true;
 }
 

@@ -15,10 +15,9 @@
 
 namespace corvane::python {
 
-// The flicker tracking saved with a model: Detector::RestoreFlicker's arrays.
-struct FlickerState {
-    std::vector<double> flicker, startCap, previousFrame;
-};
+// What the detector keeps between frames, saved with a model: the arrays of
+// StreamFields() (Detector::RestoreStream).
+using FlickerState = StreamState;
 
 enum class PixelType { Uint8, Float32, Float64 };
 
@@ -51,7 +50,7 @@ public:
     Subtractor(const ModelParameters& parameters, int threads);
 
     // Continues `model` (checked as Detector::StartFromModel checks it), and
-    // its flicker tracking when `flicker` is not null (Detector::RestoreFlicker).
+    // its flicker tracking when `flicker` is not null (Detector::RestoreStream).
     Failure StartFromModel(const BackgroundModel& model, const FlickerState* flicker,
                            std::string* error);
 

@@ -240,8 +240,8 @@ def test_from_model_accepts_flat_and_c_ordered_fields_and_keeps_them():
     (lambda m: m.__setitem__("NumImageRows", np.array([[np.nan]])), "NumImageRows"),
     (lambda m: m.__setitem__("Mu", m["Mu"].astype(complex)), "Mu must hold real numbers"),
     (lambda m: m.__setitem__("Var", "none"), "Var"),
-    (lambda m: m.pop("FlickerVariance"), "flicker"),
-    (lambda m: m.__setitem__("PreviousFrame", np.zeros(5)), "flicker tracking"),
+    (lambda m: m.pop("FlickerVariance"), "FlickerVariance"),
+    (lambda m: m.__setitem__("PreviousFrame", np.zeros(5)), "PreviousFrame"),
     (lambda m: m.__setitem__("CurrentFrame", np.array([[1.5]])), "CurrentFrame"),
 ])
 def test_a_model_with_a_missing_or_short_field_is_a_value_error(damage, words):

@@ -39,6 +39,7 @@
 #include <utility>
 #include <vector>
 
+#include "Detector.h"
 #include "FrameStream.h"
 #include "ModelSetup.h"
 #include "ParameterTable.h"
@@ -244,8 +245,8 @@ bool WriteSetupCase(const std::string& path, const ModelParameters& parameters, 
     return out.ok();
 }
 
-// A video segmented frame by frame as the corvane command does it
-// (PrepareFrame, the frame's matrix, UpdateModel, ThresholdMask): the
+// A video segmented frame by frame as the corvane command does it (the
+// Detector every host wraps): the
 // parameters, "H", "W", "T", "frames", and after each frame t the mask as
 // "mask<t>" (0 or 255 per pixel) and the model as "after<t>_<Field>". The
 // frames: a square crossing a noisy background, with a band of pixels that
@@ -275,20 +276,16 @@ bool WriteStreamCase(const std::string& path, const ModelParameters& parameters,
     out.Put("W", double(W));
     out.Put("T", double(T));
     out.Put("frames", frames);
-    corvane::StreamState state;
-    OwnedModel model;
+    corvane::Detector detector(parameters);
+    std::string error;
+    if (!detector.Start(H, W, &error)) return false;
     std::vector<std::uint8_t> bytes(N);
     for (int t = 1; t <= T; ++t) {
         const double* frame = frames.data() + 3 * N * (t - 1);
-        corvane::PrepareFrame(parameters, state, model, frame, H, W);
-        const std::vector<double> matrix = corvane::NeighborhoodMatrixForFrame(parameters, t);
-        if (!corvane::UpdateModel(model.View(),
-                                  corvane::FrameImage{frame, static_cast<std::int64_t>(3 * N)},
-                                  corvane::NeighborhoodMatrix{matrix.data(),
-                                                              static_cast<std::int64_t>(matrix.size())},
-                                  corvane::StandardAllocator()))
+        if (!detector.Process(corvane::FrameImage{frame, static_cast<std::int64_t>(3 * N)},
+                              bytes.data(), nullptr, &error))
             return false;
-        corvane::ThresholdMask(parameters, model.imMask.data(), H, W, bytes.data());
+        OwnedModel model = detector.model();
         out.Put("mask" + std::to_string(t), std::vector<double>(bytes.begin(), bytes.end()));
         out.PutModel("after" + std::to_string(t) + "_", model.View());
     }

@@ -58,10 +58,10 @@ for kind = {'uint8', 'single', 'double'}
   end
 end
 
-% Export and import. Without flicker tracking (its history is not in the
-% model) and past the start, a detector made from the exported model goes
-% on exactly as the original does.
-plain = CorvaneDetector('flickerStep', 0, 'initialFrames', 3);
+% Export and import. Without flicker tracking, absorbing and blink feedback
+% (their history is not in the model) and past the start, a detector made
+% from the exported model goes on exactly as the original does.
+plain = CorvaneDetector('flickerStep', 0, 'absorbFrames', 0, 'blinkRate', 0, 'initialFrames', 3);
 for t = 1:8
   plain.step(video(:, :, :, t));
 end

@@ -4,10 +4,10 @@ function testToolboxScene()
 % square; the demo writes its images; calibration and the mask parameters
 % act; the leading frames of a stack start the model and later ones do not.
 results = corvaneDemo('frames', 300, 'outputDir', '');
-% The default threshold (0.25) keeps the border ring that the model's 3x3
-% smoothing spreads around the square, and the 5x5 median filter trims the
-% square's corners: high recall, lower precision on this crisp square.
-if ~(results.recall > 0.95 && results.precision > 0.75 && results.fmeasure > 0.85)
+% The ring that the model's 3x3 smoothing spreads around the square is
+% explained by the neighbours' backgrounds and goes; the 5x5 median filter
+% trims the square's corners.
+if ~(results.recall > 0.9 && results.precision > 0.95 && results.fmeasure > 0.93)
   error('test:scene', 'the square was not found: precision %.3f, recall %.3f', ...
         results.precision, results.recall);
 end

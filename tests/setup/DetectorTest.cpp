@@ -61,7 +61,8 @@ bool SameModel(const OwnedModel& a, const OwnedModel& b) {
 }
 
 // The detector is the plain loop every host used to write: the steps between
-// frames, the matrix of each frame number, the update, the mask.
+// frames, the matrix of each frame number, the update, the decision, what is
+// learnt from it, the mask.
 TEST_F(DetectorTest, GivesTheMasksOfTheLiteralLoop) {
     Detector detector(parameters);
     std::string error;
@@ -72,7 +73,8 @@ TEST_F(DetectorTest, GivesTheMasksOfTheLiteralLoop) {
 
     OwnedModel model;
     StreamState stream;
-    std::vector<std::uint8_t> expected(static_cast<std::size_t>(N()));
+    MaskScratch scratch;
+    std::vector<std::uint8_t> expected(static_cast<std::size_t>(N())), decision(expected.size());
     for (std::size_t t = 0; t < frames.size(); ++t) {
         PrepareFrame(parameters, stream, model, frames[t].data(), scene.H, scene.W);
         const std::vector<double> matrix =
@@ -80,7 +82,12 @@ TEST_F(DetectorTest, GivesTheMasksOfTheLiteralLoop) {
         ASSERT_TRUE(UpdateModel(model.View(), Frame(t),
                                 NeighborhoodMatrix{matrix.data(), std::int64_t(matrix.size())},
                                 StandardAllocator()));
-        ThresholdMask(parameters, model.imMask.data(), scene.H, scene.W, expected.data());
+        DecidePixels(parameters, model.View(), frames[t].data(), scene.H, scene.W, decision.data(),
+                     stream.still.data(), stream.blink.data());
+        TrackBlinking(parameters, decision.data(), stream.lastForeground, stream.blink);
+        AbsorbExplained(parameters, model, frames[t].data(), decision.data(), stream.still.data(),
+                        static_cast<std::int64_t>(t) + 1);
+        FinishMask(parameters, decision.data(), scene.H, scene.W, expected.data(), scratch);
 
         ASSERT_TRUE(detector.Process(Frame(t), mask.data(), probability.data(), &error)) << error;
         ASSERT_EQ(mask, expected) << "frame " << t + 1;
@@ -110,9 +117,12 @@ TEST_F(DetectorTest, ResetGoesBackToTheStart) {
 
 // An exported model continues in another detector exactly where it stood,
 // calibration schedule and prior band included, and Reset goes back to it.
-// (The flicker history is not part of a model: it is off here.)
+// (What the detector keeps between frames is not part of a model: the
+// flicker, the absorbing of still pixels and the blink feedback are off here.)
 TEST_F(DetectorTest, AnExportedModelContinuesInAnotherDetector) {
     parameters.flickerStep = 0;
+    parameters.absorbFrames = 0;
+    parameters.blinkRate = 0;
     parameters.priorFloor = 0.03;
     Detector whole(parameters);
     std::string error;
@@ -134,9 +144,9 @@ TEST_F(DetectorTest, AnExportedModelContinuesInAnotherDetector) {
     EXPECT_EQ(Run(continued, 4, frames.size()), rest);
 }
 
-// With its flicker tracking restored, an exported model continues exactly,
-// flicker on; Reset goes back to the restored state.
-TEST_F(DetectorTest, AModelWithItsFlickerTrackingContinuesExactly) {
+// With what the detector keeps between frames restored, an exported model
+// continues exactly, flicker on; Reset goes back to the restored state.
+TEST_F(DetectorTest, AModelWithItsStreamContinuesExactly) {
     parameters.flickerStep = 0.2;
     Detector whole(parameters);
     std::string error;
@@ -149,13 +159,16 @@ TEST_F(DetectorTest, AModelWithItsFlickerTrackingContinuesExactly) {
     Detector continued(parameters);
     OwnedModel copy = exported;
     ASSERT_TRUE(continued.StartFromModel(copy.View(), &error)) << error;
-    std::vector<double> shortFlicker(saved.flicker.begin(), saved.flicker.end() - 1);
-    EXPECT_FALSE(continued.RestoreFlicker(shortFlicker, saved.startCap, saved.previousFrame, &error));
-    ASSERT_TRUE(continued.RestoreFlicker(saved.flicker, saved.startCap, saved.previousFrame, &error))
-        << error;
+    for (const StreamField& field : StreamFields()) {
+        StreamState damaged = saved;
+        (damaged.*field.values).pop_back();
+        EXPECT_FALSE(continued.RestoreStream(damaged, &error)) << field.name;
+        EXPECT_NE(error.find(field.name), std::string::npos) << error;
+    }
+    ASSERT_TRUE(continued.RestoreStream(saved, &error)) << error;
     EXPECT_EQ(Run(continued, 5, frames.size()), rest);
     EXPECT_TRUE(SameModel(continued.model(), whole.model()));
-    EXPECT_FALSE(continued.RestoreFlicker(saved.flicker, saved.startCap, saved.previousFrame, &error));
+    EXPECT_FALSE(continued.RestoreStream(saved, &error));
     continued.Reset();
     EXPECT_EQ(Run(continued, 5, frames.size()), rest);
 }
