@@ -559,6 +559,7 @@ py::list ParameterList() {
 PYBIND11_MODULE(_corvane, m) {
     using namespace corvane::python;
     m.doc() = "Corvane's background subtraction (the compiled part of the corvane package)";
+    m.attr("__version__") = CORVANE_VERSION;
     frameRangeWarning = PyErr_NewExceptionWithDoc(
         "corvane.FrameRangeWarning",
         "apply() was given a floating-point frame whose colours all lie in 0..1; the "

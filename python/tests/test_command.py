@@ -73,3 +73,19 @@ def test_the_benchmark_runs_and_finds_the_same_masks(tmp_path):
                        "--threads", "1,2")
     rows = [line for line in table.splitlines() if line.startswith("| 64x48")]
     assert len(rows) == 2
+
+
+def test_python_m_corvane_runs_the_command_and_both_tell_one_version(tmp_path):
+    command = os.environ["CORVANE_COMMAND"]
+    version = subprocess.run([command, "--version"], check=True, capture_output=True,
+                             text=True).stdout
+    assert version == f"corvane {corvane.__version__}\n"
+    # Anything but batch goes to the command, its output and exit status unchanged.
+    listing = subprocess.run([sys.executable, "-m", "corvane", "parameters", "--threshold", "0.4"],
+                             capture_output=True, text=True)
+    assert listing.returncode == 0, listing.stderr
+    assert "mask_threshold --threshold 0.4" in listing.stdout
+    bad = subprocess.run([sys.executable, "-m", "corvane", "segment", str(tmp_path / "none.avi"),
+                          str(tmp_path / "out")], capture_output=True, text=True)
+    assert bad.returncode != 0 and bad.stderr.startswith("corvane: ")
+    assert not (tmp_path / "out").exists()
