@@ -390,9 +390,7 @@ GatewayError CheckStepFrame(DetectorState& state, const FrameFacts& facts) {
             return corvane::gateway::CheckFrame(facts, state.detector.rows(),
                                                 state.detector.columns());
         std::int32_t H = 0, W = 0;
-        std::int64_t T = 0;
-        GatewayError error = corvane::gateway::CheckLeadingFrames(facts, &H, &W, &T);
-        if (!error.raised() && T != 1) error = corvane::gateway::CheckFrame(facts, H, W);
+        GatewayError error = corvane::gateway::CheckFirstFrame(facts, &H, &W);
         if (error.raised()) return error;
         if (!corvane::gateway::ReadFrame(facts.pixels, facts.data, 3 * static_cast<std::int64_t>(H) * W,
                                          nullptr)
