@@ -60,7 +60,9 @@ classdef CorvaneDetector < handle
 %     Parameters       every parameter, as corvaneParameters returns them
 %     Threads          the Threads option
 %     FramesProcessed  frames stepped (or learnt from) since the start or the
-%                      last reset
+%                      last reset; a detector made from a model starts at 0
+%                      (the model's own frame number, which goes on from the
+%                      saved one, is det.Model.CurrentFrame)
 %     Model            a copy of the model as it stands, the struct Corvane
 %                      takes ([] before the first frame); a new copy each time
 %

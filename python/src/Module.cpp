@@ -605,8 +605,10 @@ PYBIND11_MODULE(_corvane, m) {
         .def_property_readonly("parameters", &PySubtractor::Parameters,
                                "The parameters, by their Python names.")
         .def_property_readonly("frames", &PySubtractor::Frames,
-                               "Frames learnt from since the start (learningRate=0 calls "
-                               "are not counted).")
+                               "Frames this subtractor learnt from since it was made "
+                               "(learningRate=0 calls are not counted). A subtractor from "
+                               "from_model starts at 0; the model's own frame number, which "
+                               "goes on from the saved one, is model['CurrentFrame'].")
         .def_property("threads", &PySubtractor::Threads, &PySubtractor::SetThreads,
                       "Threads the update runs on; 0 = every hardware thread.");
     py::class_<CommandStep>(m, "_CommandStep",

@@ -249,6 +249,9 @@ def test_from_model_continues_exactly():
     for frame in frames[20:]:
         assert np.array_equal(original.apply(frame), copy.apply(frame))
     assert model_bytes(copy.model) == model_bytes(original.model)
+    # frames counts the copy's own work; the model's frame number goes on.
+    assert (copy.frames, original.frames) == (20, 40)
+    assert copy.model["CurrentFrame"][0, 0] == 40
 
 
 def test_from_model_accepts_flat_and_c_ordered_fields_and_keeps_them():
