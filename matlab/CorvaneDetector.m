@@ -87,8 +87,9 @@ classdef CorvaneDetector < handle
 %                             whole number from 0
 %     Corvane:deletedHandle   the detector was deleted
 %     Corvane:staleHandle     the detector was made before CorvaneDetectorMex
-%                             was unloaded (clear mex, clear all, clear
-%                             functions); its model is gone
+%                             was unloaded (clear all, clear functions; in
+%                             MATLAB clear mex too, which Octave takes for
+%                             a variable's name); its model is gone
 %     Corvane:badHandle       not a detector's id (for instance a detector
 %                             saved to a file and loaded again)
 %     Corvane:outOfMemory     not enough memory for the model
