@@ -114,8 +114,8 @@ DetectorState* FindDetector(int nrhs, const mxArray* const prhs[], GatewayError*
         case corvane::gateway::IdStatus::EarlierLoad:
             *error = MakeError("Corvane:staleHandle",
                                "this CorvaneDetector was made before CorvaneDetectorMex was "
-                               "last loaded (clear mex, clear all or clear functions unload "
-                               "it), so its model is gone; make a new detector");
+                               "last loaded (clear all or clear functions unload it, and in "
+                               "MATLAB clear mex), so its model is gone; make a new detector");
             return nullptr;
         case corvane::gateway::IdStatus::NotAnId:
             break;
