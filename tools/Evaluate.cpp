@@ -40,7 +40,7 @@ cv::Mat ReadGrey(const std::string& path) {
     // A missing file is the caller's to report: imread would print OpenCV's
     // own warning first.
     std::error_code status;
-    if (!fs::is_regular_file(path, status)) return cv::Mat();
+    if (!fs::exists(path, status)) return cv::Mat();
     try {
         return cv::imread(path, cv::IMREAD_GRAYSCALE);
     } catch (const cv::Exception&) {
