@@ -1,23 +1,30 @@
 #!/usr/bin/python3
 """Corvane and OpenCV's MOG2 side by side on one video.
 
-    /usr/bin/python3 examples/segment_video.py VIDEO OUTDIR [--max-frames N]
+    examples/segment_video.py VIDEO OUTDIR [--max-frames N] [--quiet]
+    examples/segment_video.py data/sample/highway-160x120.avi /tmp/highway
 
 Reads VIDEO with cv2.VideoCapture, gives every frame to
 corvane.BackgroundSubtractor and to cv2.createBackgroundSubtractorMOG2, and
 writes both masks (OUTDIR/corvane/000001.png, OUTDIR/mog2/000001.png, ...;
 MOG2's shadows, 127, counted as background) and OUTDIR/side-by-side.png:
-the last frame | Corvane's mask | MOG2's mask.
+the last frame | Corvane's mask | MOG2's mask. Progress goes to standard
+error, about once a second.
 """
 
 import argparse
 import os
 import sys
+import time
 
 import cv2
 import numpy as np
 
-import corvane
+try:
+    import corvane
+except ImportError:
+    sys.exit(f"{sys.executable} cannot import corvane: install it with scripts/install-python.sh, "
+             "or run from a build with PYTHONPATH=build/release/python")
 
 
 def main():
@@ -25,6 +32,7 @@ def main():
     parser.add_argument("video")
     parser.add_argument("outdir")
     parser.add_argument("--max-frames", type=int, default=0, help="stop after N frames")
+    parser.add_argument("--quiet", action="store_true", help="no progress lines")
     args = parser.parse_args()
 
     capture = cv2.VideoCapture(args.video)
@@ -35,6 +43,11 @@ def main():
 
     sub = corvane.BackgroundSubtractor()          # keywords: help(corvane.BackgroundSubtractor)
     mog2 = cv2.createBackgroundSubtractorMOG2()
+    total = int(capture.get(cv2.CAP_PROP_FRAME_COUNT))
+    if args.max_frames > 0:
+        total = min(total, args.max_frames) if total > 0 else args.max_frames
+    terminal = sys.stderr.isatty()
+    start = last = time.monotonic()
     count, frame = 0, None
     while args.max_frames <= 0 or count < args.max_frames:
         ok, next_frame = capture.read()
@@ -45,6 +58,16 @@ def main():
         theirs = np.where(mog2.apply(frame) == 255, 255, 0).astype(np.uint8)
         for name, mask in (("corvane", ours), ("mog2", theirs)):
             cv2.imwrite(os.path.join(args.outdir, name, f"{count:06d}.png"), mask)
+        now = time.monotonic()
+        if not args.quiet and (now - last >= 1 or count == total):
+            last = now
+            of = f"/{total}" if total > 0 else ""
+            line = f"frame {count}{of}, {count / max(now - start, 1e-9):.1f} frames/s"
+            # On a terminal one line, rewritten; in a log one line each time.
+            sys.stderr.write("\r" + line if terminal else line + "\n")
+            sys.stderr.flush()
+    if not args.quiet and terminal:
+        sys.stderr.write("\n")
     if count == 0:
         sys.exit(f"{args.video} has no frames")
 

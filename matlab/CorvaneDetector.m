@@ -60,7 +60,9 @@ classdef CorvaneDetector < handle
 %     Parameters       every parameter, as corvaneParameters returns them
 %     Threads          the Threads option
 %     FramesProcessed  frames stepped (or learnt from) since the start or the
-%                      last reset
+%                      last reset; a detector made from a model starts at 0
+%                      (the model's own frame number, which goes on from the
+%                      saved one, is det.Model.CurrentFrame)
 %     Model            a copy of the model as it stands, the struct Corvane
 %                      takes ([] before the first frame); a new copy each time
 %
@@ -85,8 +87,9 @@ classdef CorvaneDetector < handle
 %                             whole number from 0
 %     Corvane:deletedHandle   the detector was deleted
 %     Corvane:staleHandle     the detector was made before CorvaneDetectorMex
-%                             was unloaded (clear mex, clear all, clear
-%                             functions); its model is gone
+%                             was unloaded (clear all, clear functions; in
+%                             MATLAB clear mex too, which Octave takes for
+%                             a variable's name); its model is gone
 %     Corvane:badHandle       not a detector's id (for instance a detector
 %                             saved to a file and loaded again)
 %     Corvane:outOfMemory     not enough memory for the model

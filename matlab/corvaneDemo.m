@@ -4,6 +4,9 @@ function results = corvaneDemo(varargin)
 %   corvaneDemo()
 %   results = corvaneDemo('Name', value, ...)
 %
+%   Typed as corvaneDemo() it prints three lines (what ran, the scores and
+%   where the images went); with an output it also returns the results.
+%
 %   Renders a square of a distinct colour moving over a fixed, textured,
 %   noisy background; the square enters after the leading frames, as in a
 %   video that starts on an empty scene. The whole loop is the corvane
@@ -99,6 +102,11 @@ fprintf('  square found: precision %.3f  recall %.3f  F-measure %.3f\n', ...
         results.precision, results.recall, results.fmeasure);
 if ~isempty(files)
   fprintf('  frames, probabilities and masks written to %s (%d images)\n', opts.outputDir, numel(files));
+end
+if nargout == 0
+  % Called as a command: the summary above is all, not the results struct
+  % with its mask matrices echoed as ans.
+  clear results
 end
 end
 

@@ -1,7 +1,10 @@
-function mexfile = corvane_build(outdir)
-%CORVANE_BUILD Compile the Corvane MEX file from source with MATLAB's or Octave's mex.
-%   CORVANE_BUILD builds Corvane.<mexext> into the current folder;
-%   CORVANE_BUILD(OUTDIR) builds it into OUTDIR. Returns the file's full path.
+function [mexfile, detectorfile] = corvane_build(outdir)
+%CORVANE_BUILD Compile the Corvane MEX files from source with MATLAB's or Octave's mex.
+%   CORVANE_BUILD builds Corvane.<mexext>, the struct call, and
+%   CorvaneDetectorMex.<mexext>, which the detector object CorvaneDetector
+%   runs on, into the current folder; CORVANE_BUILD(OUTDIR) builds them into
+%   OUTDIR. [MEXFILE, DETECTORFILE] = CORVANE_BUILD(...) returns their full
+%   paths.
 %
 %   Use it when no prebuilt file fits your platform (the releases carry
 %   Corvane.mexw64 and Corvane.mexw32 for Windows). It needs a C++17 compiler
@@ -9,8 +12,10 @@ function mexfile = corvane_build(outdir)
 %
 %   The update must give the same bits on every platform, so the core is
 %   compiled without floating-point contraction (no fused multiply-add) and
-%   without fast-math. Put the output folder on the path, then call
+%   without fast-math. Put the output folder on the path (with this folder,
+%   the toolbox), then call
 %       model = Corvane(model, frame, nhood);
+%       det = CorvaneDetector(); mask = det.step(frame);
 
 if nargin < 1 || isempty(outdir)
     outdir = pwd;
@@ -47,12 +52,26 @@ if ~isempty(regexp(arch, '^(x86_64|i[3-6]86|win64|win32|glnxa64|maci64)', 'once'
     listing(end + 1) = dir(fullfile(core, 'SweepKernelsSse2.cpp'));
     defines = {'-DCORVANE_ROUNDED_SSE2', '-DCORVANE_SWEEP_SSE2'};
 end
-sources = [cellfun(@(name) fullfile(gateway, name), ...
-                   {'CorvaneGateway.cpp', 'GatewayModel.cpp', 'GatewayThreads.cpp', 'FreshMemory.cpp'}, ...
-                   'UniformOutput', false), ...
-           cellfun(@(name) fullfile(core, name), {listing.name}, 'UniformOutput', false), ...
-           cellfun(@(name) fullfile(math, name), mathSources, 'UniformOutput', false)];
+coreSources = [cellfun(@(name) fullfile(core, name), {listing.name}, 'UniformOutput', false), ...
+               cellfun(@(name) fullfile(math, name), mathSources, 'UniformOutput', false)];
+shared = cellfun(@(name) fullfile(gateway, name), ...
+                 {'GatewayModel.cpp', 'GatewayThreads.cpp', 'FreshMemory.cpp'}, 'UniformOutput', false);
+% The struct call: the gateway over the core.
+sources = [{fullfile(gateway, 'CorvaneGateway.cpp')}, shared, coreSources];
+% The detector object's MEX file: the per-video Detector of setup/ with its
+% ids, options and frame checks.
+detector = fullfile(gateway, 'detector');
+setup = fullfile(root, 'setup');
+detectorSources = [cellfun(@(name) fullfile(detector, name), ...
+                           {'CorvaneDetectorMex.cpp', 'DetectorRegistry.cpp', ...
+                            'DetectorOptions.cpp', 'FrameInput.cpp'}, 'UniformOutput', false), ...
+                   cellfun(@(name) fullfile(setup, name), ...
+                           {'ModelSetup.cpp', 'ParameterTable.cpp', 'FrameStream.cpp', ...
+                            'MaskDecision.cpp', 'Detector.cpp'}, 'UniformOutput', false), ...
+                   shared, coreSources];
+includes = {['-I', core], ['-I', math], ['-I', gateway], ['-I', detector], ['-I', setup]};
 output = fullfile(outdir, 'Corvane');
+detectorOutput = fullfile(outdir, 'CorvaneDetectorMex');
 
 if exist('OCTAVE_VERSION', 'builtin')
     % Octave's mex (mkoctfile) takes extra compiler flags from CXXFLAGS.
@@ -60,9 +79,10 @@ if exist('OCTAVE_VERSION', 'builtin')
     saved = getenv('CXXFLAGS');
     setenv('CXXFLAGS', [strtrim(mkoctfile('-p', 'CXXFLAGS')), ' ', flags]);
     cleanup = onCleanup(@() setenv('CXXFLAGS', saved));
-    mex(['-I', core], ['-I', math], ['-I', gateway], defines{:}, '-o', output, sources{:}, ...
-        libraries{:});
+    mex(includes{:}, defines{:}, '-o', output, sources{:}, libraries{:});
+    mex(includes{:}, defines{:}, '-o', detectorOutput, detectorSources{:}, libraries{:});
     mexfile = [output, '.mex'];
+    detectorfile = [detectorOutput, '.mex'];
 else
     compiler = mex.getCompilerConfigurations('C++', 'Selected');
     if isempty(compiler)
@@ -77,9 +97,11 @@ else
         % GCC, MinGW-w64 and Clang.
         flags = 'CXXFLAGS=$CXXFLAGS -std=c++17 -ffp-contract=off -fno-fast-math';
     end
-    mex('-R2017b', flags, ['-I', core], ['-I', math], ['-I', gateway], defines{:}, '-output', output, ...
-        sources{:}, libraries{:});
+    mex('-R2017b', flags, includes{:}, defines{:}, '-output', output, sources{:}, libraries{:});
+    mex('-R2017b', flags, includes{:}, defines{:}, '-output', detectorOutput, ...
+        detectorSources{:}, libraries{:});
     mexfile = [output, '.', mexext];
+    detectorfile = [detectorOutput, '.', mexext];
 end
-fprintf('built %s\n', mexfile);
+fprintf('built %s and %s\n', mexfile, detectorfile);
 end

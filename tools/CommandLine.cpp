@@ -14,6 +14,7 @@ namespace corvane::tools {
 std::string HelpText() {
     std::ostringstream s;
     s << "corvane - background subtraction with a per-pixel self-organising map\n"
+         "(corvane --version prints the version)\n"
          "\n"
          "corvane segment INPUT OUTDIR [options]\n"
          "  Segments every frame of INPUT: a video file, a printf-style image pattern\n"

@@ -166,6 +166,10 @@ int RunCorvane(const std::vector<std::string>& args, std::ostream& out, std::ost
         out << HelpText();
         return 0;
     }
+    if (command == "--version" || command == "-V") {
+        out << "corvane " << CORVANE_VERSION << "\n";
+        return 0;
+    }
     const std::vector<std::string> rest(args.begin() + 1, args.end());
     for (const auto& arg : rest)
         if (arg == "--help" || arg == "-h") {

@@ -37,6 +37,10 @@ bool ReadTemporalRoi(const fs::path& path, long long* first, long long* last, st
 }
 
 cv::Mat ReadGrey(const std::string& path) {
+    // A missing file is the caller's to report: imread would print OpenCV's
+    // own warning first.
+    std::error_code status;
+    if (!fs::exists(path, status)) return cv::Mat();
     try {
         return cv::imread(path, cv::IMREAD_GRAYSCALE);
     } catch (const cv::Exception&) {

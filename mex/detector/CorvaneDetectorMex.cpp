@@ -114,8 +114,8 @@ DetectorState* FindDetector(int nrhs, const mxArray* const prhs[], GatewayError*
         case corvane::gateway::IdStatus::EarlierLoad:
             *error = MakeError("Corvane:staleHandle",
                                "this CorvaneDetector was made before CorvaneDetectorMex was "
-                               "last loaded (clear mex, clear all or clear functions unload "
-                               "it), so its model is gone; make a new detector");
+                               "last loaded (clear all or clear functions unload it, and in "
+                               "MATLAB clear mex), so its model is gone; make a new detector");
             return nullptr;
         case corvane::gateway::IdStatus::NotAnId:
             break;
@@ -390,9 +390,7 @@ GatewayError CheckStepFrame(DetectorState& state, const FrameFacts& facts) {
             return corvane::gateway::CheckFrame(facts, state.detector.rows(),
                                                 state.detector.columns());
         std::int32_t H = 0, W = 0;
-        std::int64_t T = 0;
-        GatewayError error = corvane::gateway::CheckLeadingFrames(facts, &H, &W, &T);
-        if (!error.raised() && T != 1) error = corvane::gateway::CheckFrame(facts, H, W);
+        GatewayError error = corvane::gateway::CheckFirstFrame(facts, &H, &W);
         if (error.raised()) return error;
         if (!corvane::gateway::ReadFrame(facts.pixels, facts.data, 3 * static_cast<std::int64_t>(H) * W,
                                          nullptr)

@@ -36,16 +36,19 @@ void DescribeSize(const FrameFacts& facts, char* text, std::size_t room) {
     }
 }
 
-}  // namespace
-
-GatewayError CheckLeadingFrames(const FrameFacts& facts, std::int32_t* H, std::int32_t* W,
-                                std::int64_t* T) {
-    const char* what = "the leading frames (input 1)";
+// The leading frames given when a detector is made (a stack allowed), or the
+// first frame of a step (one frame): the messages name what the caller gave.
+GatewayError CheckStack(const FrameFacts& facts, bool oneFrame, std::int32_t* H, std::int32_t* W,
+                        std::int64_t* T) {
+    const char* what = oneFrame ? "the frame" : "the leading frames (input 1)";
     GatewayError error = CheckPixels(facts, what);
     if (error.raised()) return error;
     char size[96] = {};
     DescribeSize(facts, size, sizeof size);
-    if (facts.dimensions > 4 || SizeAt(facts, 2) != 3) {
+    if (facts.dimensions > (oneFrame ? 3 : 4) || SizeAt(facts, 2) != 3) {
+        if (oneFrame)
+            return MakeError("Corvane:frameChannels",
+                             "%s is %s; it must be H x W x 3, channels R, G, B", what, size);
         return MakeError("Corvane:frameChannels",
                          "%s are %s; they must be H x W x 3 (one frame) or H x W x 3 x T, "
                          "channels R, G, B",
@@ -54,16 +57,31 @@ GatewayError CheckLeadingFrames(const FrameFacts& facts, std::int32_t* H, std::i
     const std::int64_t rows = SizeAt(facts, 0), columns = SizeAt(facts, 1);
     const std::int64_t frames = SizeAt(facts, 3);
     if (rows < 1 || columns < 1 || frames < 1)
-        return MakeError("Corvane:empty", "%s are %s; they hold no frame", what, size);
+        return MakeError("Corvane:empty", oneFrame ? "%s is %s; it holds no pixel"
+                                                   : "%s are %s; they hold no frame",
+                         what, size);
     if (rows * columns > std::numeric_limits<std::int32_t>::max()) {
         return MakeError("Corvane:sizeOverflow",
-                         "%s have %lld x %lld pixels, more than 2147483647", what,
-                         static_cast<long long>(rows), static_cast<long long>(columns));
+                         oneFrame ? "%s has %lld x %lld pixels, more than 2147483647"
+                                  : "%s have %lld x %lld pixels, more than 2147483647",
+                         what, static_cast<long long>(rows), static_cast<long long>(columns));
     }
     *H = static_cast<std::int32_t>(rows);
     *W = static_cast<std::int32_t>(columns);
     *T = frames;
     return GatewayError{};
+}
+
+}  // namespace
+
+GatewayError CheckLeadingFrames(const FrameFacts& facts, std::int32_t* H, std::int32_t* W,
+                                std::int64_t* T) {
+    return CheckStack(facts, false, H, W, T);
+}
+
+GatewayError CheckFirstFrame(const FrameFacts& facts, std::int32_t* H, std::int32_t* W) {
+    std::int64_t T = 0;
+    return CheckStack(facts, true, H, W, &T);
 }
 
 GatewayError CheckFrame(const FrameFacts& facts, std::int32_t H, std::int32_t W) {

@@ -31,6 +31,10 @@ struct FrameFacts {
 GatewayError CheckLeadingFrames(const FrameFacts& facts, std::int32_t* H, std::int32_t* W,
                                 std::int64_t* T);
 
+// The first frame of a detector made without frames: one H x W x 3 frame,
+// whose size it gives; the same errors, naming "the frame".
+GatewayError CheckFirstFrame(const FrameFacts& facts, std::int32_t* H, std::int32_t* W);
+
 // One H x W x 3 frame for a detector started on H x W images; the same
 // errors, and Corvane:frameSize for another image size.
 GatewayError CheckFrame(const FrameFacts& facts, std::int32_t H, std::int32_t W);

@@ -14,7 +14,7 @@ default and allowed values; corvane.parameters() gives the same table as data.
 OpenCV is not needed to import or use the module: frames are NumPy arrays.
 """
 
-from ._corvane import BackgroundSubtractor, parameters
+from ._corvane import BackgroundSubtractor, FrameRangeWarning, parameters, __version__
 from .batch import segment_many  # many videos on Dask; Dask is imported only when it runs
 
-__all__ = ["BackgroundSubtractor", "parameters", "segment_many"]
+__all__ = ["BackgroundSubtractor", "FrameRangeWarning", "parameters", "segment_many", "__version__"]

@@ -1,4 +1,5 @@
-"""python3 -m corvane batch INPUT... OUTROOT [options]: many videos on Dask."""
+"""python3 -m corvane batch INPUT... OUTROOT [options]: many videos on Dask;
+python3 -m corvane segment|evaluate|parameters ...: the corvane command."""
 
 import argparse
 import os
@@ -99,12 +100,35 @@ def batch(argv):
     return min(len(result.failed), b.MAX_FAILED_STATUS)
 
 
+def command(argv):
+    """Anything else goes to the corvane command installed with the package:
+    python3 -m corvane segment ... is corvane segment ...."""
+    from . import batch as b
+
+    try:
+        program = b.find_command()
+    except b.BatchError as error:
+        sys.stderr.write(f"python3 -m corvane: {error}\n")
+        return 125
+    sys.stdout.flush()
+    sys.stderr.flush()
+    os.execv(program, [program] + argv)
+
+
 def main(argv=None):
     argv = sys.argv[1:] if argv is None else argv
     if argv and argv[0] == "batch":
         return batch(argv[1:])
+    if argv in (["--version"], ["-V"]):
+        from . import __version__
+        sys.stdout.write(f"corvane {__version__}\n")
+        return 0
+    if argv:
+        return command(argv)
     sys.stderr.write("usage: python3 -m corvane batch INPUT... OUTROOT [options] "
-                     "(python3 -m corvane batch --help)\n")
+                     "(python3 -m corvane batch --help)\n"
+                     "       python3 -m corvane segment|evaluate|parameters ... "
+                     "(the corvane command; python3 -m corvane --help)\n")
     return 125
 
 

@@ -32,6 +32,15 @@ const char* const kModelFields[] = {"Mu",      "Sigma2",          "imMask",     
 
 
 
+// corvane.FrameRangeWarning, made when the module loads.
+PyObject* frameRangeWarning = nullptr;
+
+const char* const kFrameRangeMessage =
+    "every value of this floating-point frame lies in 0..1, but the subtractor expects colours "
+    "in 0..255 (as uint8 frames hold them); scaled to 0..1 the whole frame matches the "
+    "background and the mask comes out empty. Pass 255 * frame, or the uint8 frame itself. "
+    "(Said once per subtractor.)";
+
 [[noreturn]] void ThrowValue(const std::string& message) { throw py::value_error(message); }
 [[noreturn]] void ThrowType(const std::string& message) { throw py::type_error(message); }
 
@@ -365,6 +374,20 @@ public:
                            ", the frame's size");
             if (!mask.writeable()) ThrowValue("fgmask is read-only");
         }
+        // Warned before the frame is used, so that a warning turned into an
+        // error (warnings.simplefilter("error")) leaves the model as it was.
+        if (!warnedFrameRange_ && checked.view.type != PixelType::Uint8) {
+            bool scaled;
+            {
+                py::gil_scoped_release release;
+                scaled = LooksScaledToOne(checked.view);
+            }
+            if (scaled && !warnedFrameRange_) {
+                if (PyErr_WarnEx(frameRangeWarning, kFrameRangeMessage, 1) < 0)
+                    throw py::error_already_set();
+                warnedFrameRange_ = true;
+            }
+        }
         MaskView out;
         out.data = static_cast<char*>(mask.mutable_data());
         out.strides[0] = mask.strides(0);
@@ -451,6 +474,7 @@ public:
 
 private:
     std::unique_ptr<Subtractor> subtractor_;
+    bool warnedFrameRange_ = false;  // read and written with the GIL held
 };
 
 // The corvane command's per-frame work on an 8-bit BGR frame, without the
@@ -535,6 +559,14 @@ py::list ParameterList() {
 PYBIND11_MODULE(_corvane, m) {
     using namespace corvane::python;
     m.doc() = "Corvane's background subtraction (the compiled part of the corvane package)";
+    m.attr("__version__") = CORVANE_VERSION;
+    frameRangeWarning = PyErr_NewExceptionWithDoc(
+        "corvane.FrameRangeWarning",
+        "apply() was given a floating-point frame whose colours all lie in 0..1; the "
+        "subtractor expects 0..255 and its masks come out empty. Given once per subtractor.",
+        PyExc_UserWarning, nullptr);
+    if (frameRangeWarning == nullptr) throw py::error_already_set();
+    m.add_object("FrameRangeWarning", py::handle(frameRangeWarning));
     static const std::string classDoc = ClassDoc();
     py::class_<PySubtractor>(m, "BackgroundSubtractor", classDoc.c_str())
         .def(py::init(&PySubtractor::Create))
@@ -550,7 +582,8 @@ PYBIND11_MODULE(_corvane, m) {
              py::arg("learningRate") = -1,
              "apply(image, fgmask=None, learningRate=-1) -> mask\n\n"
              "Segments the next frame of the video: image is H x W x 3, BGR (as "
-             "cv2.VideoCapture reads it), uint8 or float32/float64 in 0..255. Returns the H x W "
+             "cv2.VideoCapture reads it), uint8 or float32/float64 in 0..255 (a floating frame "
+             "in 0..1 gives empty masks: FrameRangeWarning, once per subtractor). Returns the H x W "
              "uint8 mask, 255 = foreground, written into fgmask when one is given.\n"
              "learningRate: -1 learns as the parameters say; 0 learns nothing (the model "
              "stays exactly as it was; the mask is the one the next learning apply() would "
@@ -572,8 +605,10 @@ PYBIND11_MODULE(_corvane, m) {
         .def_property_readonly("parameters", &PySubtractor::Parameters,
                                "The parameters, by their Python names.")
         .def_property_readonly("frames", &PySubtractor::Frames,
-                               "Frames learnt from since the start (learningRate=0 calls "
-                               "are not counted).")
+                               "Frames this subtractor learnt from since it was made "
+                               "(learningRate=0 calls are not counted). A subtractor from "
+                               "from_model starts at 0; the model's own frame number, which "
+                               "goes on from the saved one, is model['CurrentFrame'].")
         .def_property("threads", &PySubtractor::Threads, &PySubtractor::SetThreads,
                       "Threads the update runs on; 0 = every hardware thread.");
     py::class_<CommandStep>(m, "_CommandStep",

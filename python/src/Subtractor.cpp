@@ -42,6 +42,38 @@ bool ReadFrame(const ImageView& image, double* out) {
     return false;
 }
 
+namespace {
+
+template <class T>
+bool AllInUnitRange(const ImageView& image) {
+    bool anyAboveZero = false;
+    for (std::int64_t r = 0; r < image.rows; ++r) {
+        const char* row = image.data + r * image.strides[0];
+        for (std::int64_t c = 0; c < image.columns; ++c) {
+            const char* pixel = row + c * image.strides[1];
+            for (int ch = 0; ch < 3; ++ch) {
+                T value;
+                std::memcpy(&value, pixel + ch * image.strides[2], sizeof value);
+                // NaN fails both comparisons: not a scaled frame.
+                if (!(value >= 0 && value <= 1)) return false;
+                anyAboveZero = anyAboveZero || value > 0;
+            }
+        }
+    }
+    return anyAboveZero;
+}
+
+}  // namespace
+
+bool LooksScaledToOne(const ImageView& image) {
+    switch (image.type) {
+        case PixelType::Uint8: return false;
+        case PixelType::Float32: return AllInUnitRange<float>(image);
+        case PixelType::Float64: return AllInUnitRange<double>(image);
+    }
+    return false;
+}
+
 Subtractor::Subtractor(const ModelParameters& parameters, int threads)
     : parameters_(parameters), detector_(parameters) {
     detector_.SetThreads(threads);

@@ -40,6 +40,11 @@ struct MaskView {
 // doubles, pixel p = c * H + r). False when a value is NaN or infinite.
 bool ReadFrame(const ImageView& image, double* out);
 
+// True for a floating frame whose values are all finite and in 0..1, one of
+// them above 0: colours scaled to 0..1 instead of 0..255, which match the
+// background everywhere and give empty masks. Always false for uint8.
+bool LooksScaledToOne(const ImageView& image);
+
 // How a call failed: the Python exception it becomes.
 enum class Failure { None, Value, Memory };
 

@@ -73,3 +73,36 @@ def test_the_benchmark_runs_and_finds_the_same_masks(tmp_path):
                        "--threads", "1,2")
     rows = [line for line in table.splitlines() if line.startswith("| 64x48")]
     assert len(rows) == 2
+
+
+def test_python_m_corvane_runs_the_command_and_both_tell_one_version(tmp_path):
+    command = os.environ["CORVANE_COMMAND"]
+    version = subprocess.run([command, "--version"], check=True, capture_output=True,
+                             text=True).stdout
+    assert version == f"corvane {corvane.__version__}\n"
+    # Anything but batch goes to the command, its output and exit status unchanged.
+    listing = subprocess.run([sys.executable, "-m", "corvane", "parameters", "--threshold", "0.4"],
+                             capture_output=True, text=True)
+    assert listing.returncode == 0, listing.stderr
+    assert "mask_threshold --threshold 0.4" in listing.stdout
+    bad = subprocess.run([sys.executable, "-m", "corvane", "segment", str(tmp_path / "none.avi"),
+                          str(tmp_path / "out")], capture_output=True, text=True)
+    assert bad.returncode != 0 and bad.stderr.startswith("corvane: ")
+    assert not (tmp_path / "out").exists()
+
+
+def test_the_example_runs_as_written_and_tells_its_progress(tmp_path):
+    # Run by its path, as the guides write it: executable, with its own
+    # interpreter line.
+    example = os.path.join(os.environ["CORVANE_SOURCE_DIR"], "examples", "segment_video.py")
+    run = subprocess.run([example, SAMPLE, str(tmp_path), "--max-frames", "30"],
+                         capture_output=True, text=True, timeout=600)
+    assert run.returncode == 0, run.stderr
+    assert "frame 30/30" in run.stderr and "frames/s" in run.stderr
+    assert "30 frames" in run.stdout
+    ours = [cv2.imread(str(tmp_path / "corvane" / f"{t:06d}.png"), cv2.IMREAD_UNCHANGED)
+            for t in range(1, 31)]
+    assert all(mask is not None for mask in ours)
+    assert (tmp_path / "side-by-side.png").exists()
+    # The masks are the module's own.
+    assert all(np.array_equal(a, b) for a, b in zip(ours, module_masks({}, 30)))

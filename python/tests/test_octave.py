@@ -1,7 +1,8 @@
 """A model moves between Python and MATLAB: the dict of sub.model, given to
 Octave's CorvaneDetector(model), segments the next frames exactly as
 BackgroundSubtractor.from_model does, and the model Octave ends with reads
-back into Python as the one Python ends with. ($CORVANE_OCTAVE runs
+back into Python as the one Python ends with; and Octave's corvaneReadFrames
+reads the sample clip and image folders as OpenCV does. ($CORVANE_OCTAVE runs
 octave-cli; $CORVANE_OCTAVE_PATH holds the toolbox and its MEX files.)"""
 
 import os
@@ -74,3 +75,69 @@ def test_a_model_continues_identically_in_octave(tmp_path):
     # And back again: Octave's model continues in Python as Python's own.
     again = corvane.BackgroundSubtractor.from_model(back)
     assert np.array_equal(again.apply(frames[0]), python.apply(frames[0]))
+
+
+READ_FRAMES = r"""
+addpath(getenv('CORVANE_OCTAVE_PATH'));
+folder = '%(folder)s';
+sources = {'%(sample)s', fullfile(folder, 'pngs'), fullfile(folder, 'pngs', 'in%%04d.png')};
+limits = [30, Inf, 4];
+for i = 1:numel(sources)
+  video = corvaneReadFrames(sources{i}, limits(i));
+  dlmwrite(fullfile(folder, sprintf('read%%d.shape', i)), size(video));
+  fid = fopen(fullfile(folder, sprintf('read%%d.rgb', i)), 'w'); fwrite(fid, video, 'uint8'); fclose(fid);
+end
+bad = {fullfile(folder, 'none.avi'), fullfile(folder, 'empty'), fullfile(folder, 'x%%03d.png')};
+fid = fopen(fullfile(folder, 'errors'), 'w');
+for i = 1:numel(bad)
+  try
+    corvaneReadFrames(bad{i});
+    fprintf(fid, 'none\n');
+  catch err
+    fprintf(fid, '%%s\n', err.identifier);
+  end
+end
+fclose(fid);
+"""
+
+
+def octave_frames(folder, i):
+    shape = [int(v) for v in (folder / f"read{i}.shape").read_text().split(",")]
+    frames = np.fromfile(folder / f"read{i}.rgb", np.uint8).reshape(shape, order="F")
+    return frames[:, :, ::-1, :]   # RGB to OpenCV's BGR
+
+
+def test_octave_reads_the_sample_video_and_image_folders_as_opencv_does(tmp_path):
+    import cv2
+
+    sample = os.path.join(os.environ["CORVANE_SOURCE_DIR"], "data", "sample",
+                          "highway-160x120.avi")
+    (tmp_path / "pngs").mkdir()
+    (tmp_path / "empty").mkdir()
+    pictures = scene(6)
+    for t, picture in enumerate(pictures, 7):
+        cv2.imwrite(str(tmp_path / "pngs" / f"in{t:04d}.png"), picture)
+    script = READ_FRAMES % {"folder": tmp_path, "sample": sample}
+    subprocess.run([os.environ["CORVANE_OCTAVE"], "--no-gui", "--quiet", "--norc",
+                    "--eval", script], check=True, timeout=600)
+    # The AVI's frames, in order, upright and in colour order: OpenCV's
+    # video decoder rounds a few values differently from the JPEG decoder.
+    video = octave_frames(tmp_path, 1)
+    assert video.shape == (120, 160, 3, 30)
+    capture = cv2.VideoCapture(sample)
+    previous = None
+    for t in range(30):
+        ok, frame = capture.read()
+        assert ok
+        ours = video[:, :, :, t].astype(int)
+        difference = np.abs(ours - frame)
+        assert difference.max() <= 16 and difference.mean() < 1.5, f"frame {t + 1}"
+        if previous is not None:   # nearer its own frame than the one before
+            assert difference.mean() < 0.75 * np.abs(ours - previous).mean(), f"frame {t + 1}"
+        previous = frame
+    # Images: exactly, in name order; the pattern from its first number.
+    folder = octave_frames(tmp_path, 2)
+    assert folder.shape[3] == 6
+    assert all(np.array_equal(folder[:, :, :, t], pictures[t]) for t in range(6))
+    assert np.array_equal(octave_frames(tmp_path, 3), folder[:, :, :, :4])
+    assert (tmp_path / "errors").read_text().split() == ["Corvane:badSource"] * 3

@@ -3,6 +3,7 @@ dict, and every misuse a user can make."""
 
 import threading
 import time
+import warnings
 
 import numpy as np
 import pytest
@@ -111,6 +112,39 @@ def test_float_frames_in_0_to_255_give_the_same_bits_as_uint8():
     assert model_bytes(subs[0].model) == model_bytes(subs[1].model) == model_bytes(subs[2].model)
 
 
+def test_float_frames_scaled_to_0_to_1_warn_once_per_subtractor():
+    frames = scene(15)
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        # Colours in 0..255, as uint8 or floats, and a black frame: no warning.
+        quiet = corvane.BackgroundSubtractor()
+        quiet.apply(frames[0])
+        quiet.apply(frames[1].astype(np.float32))
+        quiet.apply(np.zeros((H, W, 3)))
+        assert not caught
+        scaled = corvane.BackgroundSubtractor()
+        for frame in frames:
+            assert not scaled.apply(frame.astype(np.float32) / 255).any()
+        other = corvane.BackgroundSubtractor()
+        other.apply(frames[0] / 255.0)
+    assert [w.category for w in caught] == [corvane.FrameRangeWarning] * 2
+    assert issubclass(corvane.FrameRangeWarning, UserWarning)
+    assert "0..255" in str(caught[0].message) and "255 * frame" in str(caught[0].message)
+
+
+def test_a_frame_range_warning_made_an_error_leaves_the_subtractor_unchanged():
+    frames = scene(12)
+    sub = corvane.BackgroundSubtractor()
+    for frame in frames[:10]:
+        sub.apply(frame)
+    before = model_bytes(sub.model)
+    with warnings.catch_warnings():
+        warnings.simplefilter("error", corvane.FrameRangeWarning)
+        with pytest.raises(corvane.FrameRangeWarning):
+            sub.apply(frames[10] / 255.0)
+    assert sub.frames == 10 and model_bytes(sub.model) == before
+
+
 def test_non_contiguous_read_only_and_swapped_frames_are_read_by_copy():
     frames = scene(14)
     plain, odd = corvane.BackgroundSubtractor(), corvane.BackgroundSubtractor()
@@ -215,6 +249,9 @@ def test_from_model_continues_exactly():
     for frame in frames[20:]:
         assert np.array_equal(original.apply(frame), copy.apply(frame))
     assert model_bytes(copy.model) == model_bytes(original.model)
+    # frames counts the copy's own work; the model's frame number goes on.
+    assert (copy.frames, original.frames) == (20, 40)
+    assert copy.model["CurrentFrame"][0, 0] == 40
 
 
 def test_from_model_accepts_flat_and_c_ordered_fields_and_keeps_them():

@@ -80,9 +80,15 @@ for i = 1:size(starts, 1)
 end
 
 % A detector made without frames takes its size from its first good frame.
+% Its errors name the step's frame, not the leading frames a detector may be
+% made from.
 unstarted = CorvaneDetector();
-expectError(@() unstarted.step(frame(:, :, 1)), 'Corvane:frameChannels', 'a grey first frame');
-expectError(@() unstarted.step(video(:, :, :, 1:2)), 'Corvane:frameChannels', 'a stack as first frame');
+err = expectError(@() unstarted.step(frame(:, :, 1)), 'Corvane:frameChannels', 'a grey first frame');
+expectStepFrameMessage(err, 'the frame is 10 x 12; it must be H x W x 3');
+err = expectError(@() unstarted.step(video(:, :, :, 1:2)), 'Corvane:frameChannels', 'a stack as first frame');
+expectStepFrameMessage(err, 'the frame is 10 x 12 x 3 x 2; it must be H x W x 3');
+err = expectError(@() unstarted.step(zeros(0, W, 3)), 'Corvane:empty', 'an empty first frame');
+expectStepFrameMessage(err, 'the frame is 0 x 12 x 3');
 expectError(@() unstarted.step(int8(frame)), 'Corvane:frameClass', 'an int8 first frame');
 expectError(@() unstarted.step(withValue(double(frame), NaN)), 'Corvane:frameNotFinite', 'a NaN in the first frame');
 if ~isequal(unstarted.ImageSize, [0 0]) || unstarted.FramesProcessed ~= 0
@@ -90,7 +96,7 @@ if ~isequal(unstarted.ImageSize, [0 0]) || unstarted.FramesProcessed ~= 0
 end
 unstarted.step(frame(1:5, :, :));
 expectError(@() unstarted.step(frame), 'Corvane:frameSize', 'a frame larger than the first');
-count = count + 6;
+count = count + 7;
 
 % The MEX file itself, called other than by the class.
 expectError(@() CorvaneDetectorMex(), 'Corvane:badCommand', 'no command');
@@ -142,6 +148,12 @@ t = det.FramesProcessed + 1;
 frame = video(:, :, :, 1 + mod(t, size(video, 4)));
 if ~isequal(det.step(frame), twin.step(frame)) || det.FramesProcessed ~= twin.FramesProcessed
   error('test:changed', 'after %s the detector differs from one that never saw it', what);
+end
+end
+
+function expectStepFrameMessage(err, text)
+if isempty(strfind(err.message, text)) || ~isempty(strfind(err.message, 'leading'))
+  error('test:message', 'a step''s error says ''%s'', not ''%s''', err.message, text);
 end
 end
 

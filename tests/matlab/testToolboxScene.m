@@ -35,6 +35,14 @@ if ~(small.fmeasure > 0.8)
   error('test:scene', 'a 2 x 2 map found the square with F-measure %.3f only', small.fmeasure);
 end
 
+% Typed without an output, as the guides show it, the demo prints its
+% summary and nothing else (not the results with their matrices).
+printed = evalc('corvaneDemo(''frames'', 20, ''rows'', 30, ''columns'', 40, ''outputDir'', '''')');
+lines = strsplit(strtrim(printed), sprintf('\n'));
+if numel(lines) > 3 || isempty(strfind(printed, 'F-measure'))
+  error('test:scene', 'corvaneDemo() printed %d lines:\n%s', numel(lines), printed);
+end
+
 % The demo writes one image every `every` frames.
 folder = tempname();
 written = corvaneDemo('frames', 20, 'every', 10, 'rows', 30, 'columns', 40, 'outputDir', folder);

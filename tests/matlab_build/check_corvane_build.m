@@ -2,9 +2,14 @@ function check_corvane_build(outdir)
 % Builds Corvane with matlab/corvane_build.m into OUTDIR and calls it: one
 % frame of a one-pixel, one-neuron model whose result is known exactly, an
 % extra field that must survive, and a malformed model that must raise a
-% Corvane: error. Prints "CORVANE BUILD SCRIPT OK" when all of it holds.
-mexfile = corvane_build(outdir);
+% Corvane: error; and the detector object on the CorvaneDetectorMex it
+% built, which must give corvaneStep's masks (the struct call it built, with
+% what the command does between frames) bit for bit. Prints "CORVANE BUILD
+% SCRIPT OK" when all of it holds.
+[mexfile, detectorfile] = corvane_build(outdir);
 assert(exist(mexfile, 'file') == 3 || exist(mexfile, 'file') == 2, 'no MEX file at %s', mexfile);
+assert(exist(detectorfile, 'file') == 3 || exist(detectorfile, 'file') == 2, ...
+       'no detector MEX file at %s', detectorfile);
 addpath(outdir);
 
 % The neuron lies on the pixel's colour with effective variance 1, so its
@@ -37,5 +42,29 @@ try
 catch err
     assert(strcmp(err.identifier, 'Corvane:missingField'), 'error %s: %s', err.identifier, err.message);
 end
-printf('CORVANE BUILD SCRIPT OK: %s\n', mexfile);
+% The detector object, as the toolbox uses it, on the file just built.
+assert(strncmp(which('CorvaneDetectorMex'), outdir, numel(outdir)), ...
+       'CorvaneDetectorMex comes from %s, not from %s', which('CorvaneDetectorMex'), outdir);
+rand('state', 2); %#ok<RAND>
+H = 8; W = 10;
+det = CorvaneDetector('Threads', 1);
+state = [];
+found = 0;
+for t = 1:14
+  frame = uint8(80 + 20 * rand(H, W, 3));
+  if t > 9
+    frame(2:5, t - 8:t - 5, :) = 240;
+  end
+  mask = det.step(frame);
+  if t == 1
+    [state, expected] = corvaneStep(state, double(frame), corvaneParameters());
+  else
+    [state, expected] = corvaneStep(state, double(frame));
+  end
+  assert(isequal(mask, expected), 'frame %d: the built detector differs from corvaneStep', t);
+  found = found + sum(mask(:));
+end
+assert(found > 0, 'the built detector found nothing of the square');
+assert(det.FramesProcessed == 14);
+printf('CORVANE BUILD SCRIPT OK: %s, %s\n', mexfile, detectorfile);
 end

@@ -274,7 +274,11 @@ TEST_F(EvaluateTest, MasksByPatternAndLabelsThatNeedQuoting) {
 
 TEST_F(EvaluateTest, ReportsMissingMasksAndBadArguments) {
     fs::remove(folder / "masks/000002.png");
+    // Our message alone: nothing of OpenCV's own (its imread warns on a missing file).
+    testing::internal::CaptureStderr();
     EXPECT_EQ(Corvane({"evaluate", folder / "masks", folder / "seq"}, &out, &err), 1);
+    const std::string printed = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(printed, "") << printed;
     EXPECT_NE(err.find("frame 2"), std::string::npos) << err;
     EXPECT_EQ(Corvane({"evaluate", folder / "nowhere", folder / "seq"}, &out, &err), 1);
     EXPECT_EQ(Corvane({"evaluate", folder / "masks", folder / "nolabels"}, &out, &err), 1);

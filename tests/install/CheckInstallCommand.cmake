@@ -1,0 +1,27 @@
+# Installs the command component of BUILD into a fresh PREFIX and runs the
+# installed corvane from there:
+#   cmake -DBUILD=<build> -DPREFIX=<folder> -P CheckInstallCommand.cmake
+cmake_minimum_required(VERSION 3.18)
+file(REMOVE_RECURSE ${PREFIX})
+execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD} --component command --prefix ${PREFIX}
+                RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE output)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "cmake --install --component command failed:\n${output}")
+endif()
+set(program ${PREFIX}/bin/corvane)
+if(NOT EXISTS ${program})
+  message(FATAL_ERROR "cmake --install put no corvane in ${PREFIX}/bin:\n${output}")
+endif()
+execute_process(COMMAND ${program} --help RESULT_VARIABLE status OUTPUT_VARIABLE help ERROR_VARIABLE error)
+if(NOT status EQUAL 0 OR NOT help MATCHES "corvane segment INPUT OUTDIR")
+  message(FATAL_ERROR "the installed ${program} --help gave status ${status}:\n${help}${error}")
+endif()
+execute_process(COMMAND ${program} --version RESULT_VARIABLE status OUTPUT_VARIABLE version)
+if(NOT status EQUAL 0 OR NOT version STREQUAL "corvane ${VERSION}\n")
+  message(FATAL_ERROR "the installed ${program} --version gave status ${status}: ${version}")
+endif()
+file(GLOB others RELATIVE ${PREFIX} ${PREFIX}/*)
+if(NOT others STREQUAL "bin")
+  message(FATAL_ERROR "the command component installed more than bin/corvane: ${others}")
+endif()
+file(REMOVE_RECURSE ${PREFIX})
