@@ -8,6 +8,7 @@
 #include <iomanip>
 
 #include "CommandLine.h"
+#include "FileWrites.h"
 #include "ParameterTable.h"
 #include "RunRecord.h"
 #include "Evaluate.h"
@@ -130,9 +131,11 @@ int Evaluate(const std::vector<std::string>& args, std::ostream& out, std::ostre
     if (command.csv == "-") {
         out << ScoreCsv(result);
     } else if (!command.csv.empty()) {
-        std::ofstream file(command.csv);
-        if (!(file << ScoreCsv(result)) || !file.flush()) {
-            err << "corvane: cannot write \"" << command.csv << "\"\n";
+        // Written aside and renamed: a full disk leaves the earlier file, or
+        // none, never a part of the scores.
+        std::string error;
+        if (!ReplaceFileChecked(command.csv, ScoreCsv(result), &error)) {
+            err << "corvane: " << error << "\n";
             return 1;
         }
     }

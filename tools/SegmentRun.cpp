@@ -4,7 +4,6 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <stdexcept>
 #include <system_error>
 
@@ -52,8 +51,10 @@ std::vector<std::int64_t> SheetFrames(int rows, std::int64_t total) {
 // One run: the state the frame loop and the finishing steps share.
 class Run {
 public:
-    Run(const SegmentOptions& options, const StopFlag& stop, const SegmentProgress& progress)
-        : o_(options), stop_(stop), progress_(progress), start_(Clock::now()) {}
+    Run(const SegmentOptions& options, const StopFlag& stop, const SegmentProgress& progress,
+        FileCalls& files)
+        : o_(options), stop_(stop), progress_(progress), files_(files), start_(Clock::now()),
+          folder_(SystemFolderMoves(), files) {}
 
     SegmentResult Go() {
         try {
@@ -125,10 +126,11 @@ private:
             ++n;
             if (!segmenter.Process(bgr_, frame, mask_, wantProbability ? &prob_ : nullptr, &error))
                 return Fail("frame " + std::to_string(n) + ": " + error);
-            if (!WriteImage((work_ / MaskName(n)).string(), mask_, &error) ||
+            if (!WriteImage((work_ / MaskName(n)).string(), mask_, &error, files_) ||
                 (o_.probability &&
-                 !WriteImage((work_ / "probability" / MaskName(n)).string(), prob_, &error)))
-                return Fail(error);
+                 !WriteImage((work_ / "probability" / MaskName(n)).string(), prob_, &error, files_)))
+                return Fail(error + " (stopped after " + std::to_string(n) +
+                            " frames; no output written)");
             if (std::find(sheetFrames_.begin(), sheetFrames_.end(), n) != sheetFrames_.end())
                 AddSheetRow();
             if (progress_) progress_(n, total_);
@@ -166,14 +168,13 @@ private:
                                       std::to_string(result_.height) + ", " + std::to_string(n) +
                                       " frames)";
             if (!WriteImage((work_ / "contact-sheet.png").string(), ContactSheet(sheet_, title),
-                            &error))
-                return Fail(error);
+                            &error, files_))
+                return Fail(error + "; no output written");
             result_.sheet = (fs::path(o_.outdir) / "contact-sheet.png").string();
         }
-        std::ofstream record(work_ / kRunRecord);
-        record << RunRecordText(o_, n, result_.width, result_.height);
-        if (!record.flush()) return Fail("cannot write the run record in " + work_.string());
-        record.close();
+        if (!WriteFileChecked((work_ / kRunRecord).string(),
+                              RunRecordText(o_, n, result_.width, result_.height), &error, files_))
+            return Fail(error + "; no output written");
         if (!folder_.Commit(&error)) return Fail(error);
         if (!folder_.Notice().empty()) result_.warnings.push_back(folder_.Notice());
         return true;
@@ -182,6 +183,7 @@ private:
     const SegmentOptions& o_;
     const StopFlag& stop_;
     const SegmentProgress& progress_;
+    FileCalls& files_;
     Clock::time_point start_;
     SegmentResult result_;
     FrameSource source_;
@@ -211,14 +213,14 @@ std::string CheckSegmentOptions(const SegmentOptions& options) {
 }
 
 SegmentResult RunSegment(const SegmentOptions& options, const StopFlag& stop,
-                         const SegmentProgress& progress) {
+                         const SegmentProgress& progress, FileCalls& files) {
     const std::string problem = CheckSegmentOptions(options);
     if (!problem.empty()) {
         SegmentResult result;
         result.message = problem;
         return result;
     }
-    return Run(options, stop, progress).Go();
+    return Run(options, stop, progress, files).Go();
 }
 
 }  // namespace corvane::tools

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "FileWrites.h"
 #include "ModelSetup.h"
 #include "Segmenter.h"
 #include "StopFlag.h"
@@ -49,8 +50,11 @@ using SegmentProgress = std::function<void(std::int64_t done, std::int64_t total
 std::string CheckSegmentOptions(const SegmentOptions& options);
 
 // Segments options.input into options.outdir. Looks at `stop` before every
-// frame: a request ends the run as Interrupted with nothing written.
+// frame: a request ends the run as Interrupted with nothing written. Every
+// file goes through `files`, checked to its end and synced: a failed write
+// fails the run, naming the file and the reason, and nothing is committed.
 SegmentResult RunSegment(const SegmentOptions& options, const StopFlag& stop,
-                         const SegmentProgress& progress = nullptr);
+                         const SegmentProgress& progress = nullptr,
+                         FileCalls& files = SystemFileCalls());
 
 }  // namespace corvane::tools
