@@ -69,11 +69,15 @@ int Segment(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     SegmentCommand command;
     if (!ParseSegmentCommand(args, &command, err)) return 2;
     const SegmentOptions& o = command.options;
-    std::int64_t done = 0;
-    if (command.skipComplete && HoldsFinishedRun(o, &done)) {
-        out << "corvane: " << o.outdir << " already holds this run (" << done
+    RunOutcome finished;
+    if (command.skipComplete && HoldsFinishedRun(o, &finished)) {
+        out << "corvane: " << o.outdir << " already holds this run (" << finished.frames
             << " masks); left as it is\n";
-        return 0;
+        if (!EndedShort(o, finished)) return 0;
+        err << "corvane: warning: the input announced " << finished.announced
+            << " frames but only " << finished.frames << " could be decoded"
+            << (o.allowShort ? "\n" : " (exit status 3; --allow-short makes it 0)\n");
+        return o.allowShort ? 0 : kExitShortInput;
     }
     Progress progress(err, terminal && !command.quiet);
     const SegmentResult result = RunSegment(o, stopFlag, [&](std::int64_t done, std::int64_t total) {
@@ -100,7 +104,7 @@ int Segment(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         << (result.seconds > 0 ? static_cast<double>(result.frames) / result.seconds : 0.0)
         << " frames/s)\n"
         << std::defaultfloat;
-    return 0;
+    return result.endedShort && !o.allowShort ? kExitShortInput : 0;
 }
 
 // The model parameters the options give, one line each: Python name, option,

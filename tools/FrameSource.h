@@ -45,7 +45,11 @@ public:
     bool Read(cv::Mat& bgr, std::string* error);
 
     // The number of frames, or -1 when the input does not say (some videos).
+    // For many containers the count is only an estimate.
     std::int64_t FrameCount() const { return frameCount_; }
+
+    // The files the frames come from: the video file, or the images in order.
+    std::vector<std::string> Files() const { return video_ ? std::vector<std::string>{input_} : files_; }
 
 private:
     bool video_ = false;

@@ -11,6 +11,7 @@
 #include "OutputFolder.h"
 #include "ParameterTable.h"
 #include "Pictures.h"
+#include "RunFiles.h"
 #include "RunRecord.h"
 
 namespace fs = std::filesystem;
@@ -82,6 +83,8 @@ private:
                         "\"; choose another output folder");
         if (!source_.Open(o_.input, &error) || !folder_.Begin(o_.outdir, &error)) return Fail(error);
         work_ = folder_.WorkingPath();
+        inputIdentity_ = InputIdentity(source_.Files());
+        if (inputIdentity_.empty()) return Fail("cannot read the input \"" + o_.input + "\"");
         if (o_.probability) {
             std::error_code ec;
             fs::create_directory(work_ / "probability", ec);
@@ -145,16 +148,23 @@ private:
 
     bool Finish() {
         const std::int64_t n = result_.frames;
-        // A video that ends before the length its container announces is
-        // truncated or damaged: its masks would look like a complete run of
-        // a shorter video.
-        if (source_.FrameCount() > n && (o_.maxFrames < 0 || n < o_.maxFrames)) {
-            const std::string said = "the input announced " + std::to_string(source_.FrameCount()) +
-                                     " frames but only " + std::to_string(n) + " could be decoded";
-            if (!o_.allowShort)
-                return Fail(said + " (truncated or damaged?); no output written "
-                                   "(--allow-short keeps the frames that were decoded)");
-            result_.warnings.push_back(said);
+        result_.announced = source_.FrameCount();
+        // A video that ends before the length its container announces may be
+        // truncated or damaged, or its container's count only an estimate.
+        // The masks of every decoded frame are kept either way; the record
+        // and the exit status say the input was short.
+        RunOutcome outcome;
+        outcome.frames = n;
+        outcome.announced = result_.announced;
+        outcome.width = result_.width;
+        outcome.height = result_.height;
+        if (EndedShort(o_, outcome)) {
+            result_.endedShort = true;
+            result_.warnings.push_back(
+                "the input announced " + std::to_string(result_.announced) + " frames but only " +
+                std::to_string(n) + " could be decoded (truncated, damaged, or the count was an "
+                "estimate); the masks of those " + std::to_string(n) + " are kept" +
+                (o_.allowShort ? std::string() : " (exit status 3; --allow-short makes it 0)"));
         }
         std::string error;
         if (o_.sheetRows > 0) {
@@ -172,8 +182,20 @@ private:
                 return Fail(error + "; no output written");
             result_.sheet = (fs::path(o_.outdir) / "contact-sheet.png").string();
         }
+        for (std::int64_t f = 1; f <= n; ++f) {
+            outcome.files.emplace_back(MaskName(f), 0);
+            if (o_.probability)
+                outcome.files.emplace_back(std::string(kProbabilityFolder) + "/" + MaskName(f), 0);
+        }
+        if (o_.sheetRows > 0) outcome.files.emplace_back(kContactSheet, 0);
+        for (auto& [name, bytes] : outcome.files) {
+            std::error_code ec;
+            bytes = fs::file_size(work_ / name, ec);
+            if (ec) return Fail("cannot read back \"" + (work_ / name).string() + "\": " +
+                                ec.message() + "; no output written");
+        }
         if (!WriteFileChecked((work_ / kRunRecord).string(),
-                              RunRecordText(o_, n, result_.width, result_.height), &error, files_))
+                              RunRecordText(o_, inputIdentity_, outcome), &error, files_))
             return Fail(error + "; no output written");
         if (!folder_.Commit(&error)) return Fail(error);
         if (!folder_.Notice().empty()) result_.warnings.push_back(folder_.Notice());
@@ -189,6 +211,7 @@ private:
     FrameSource source_;
     OutputFolder folder_;
     fs::path work_;
+    std::string inputIdentity_;
     std::int64_t total_ = -1;
     std::vector<std::int64_t> sheetFrames_;
     std::vector<SheetRow> sheet_;

@@ -38,6 +38,8 @@ _KILL_HOOK = "CORVANE_BATCH_KILL_WORKER_ONCE"
 # The exit status of the command line is the number of failed videos, at
 # most this many; 125 says the batch could not run at all.
 MAX_FAILED_STATUS = 100
+# `corvane segment`'s status for an input shorter than it announced.
+_EXIT_SHORT_INPUT = 3
 STATUS_CANNOT_RUN = 125
 
 
@@ -51,7 +53,8 @@ class VideoResult:
     name: str        # the output folder's name under the output root
     input: str       # the input as the command was given it (absolute)
     output: str      # OUTROOT/<name>
-    status: str      # "done", "skipped" (already complete) or "failed"
+    status: str      # "done", "skipped" (already complete), "short" (the input ended
+                     # before the length it announced; its masks are kept) or "failed"
     frames: int      # masks in the output (0 when failed)
     seconds: float   # wall time of the task
     error: str = ""  # why it failed, in the command's words
@@ -65,6 +68,11 @@ class BatchResult:
     @property
     def failed(self):
         return [v for v in self.videos if v.status == "failed"]
+
+    @property
+    def short(self):
+        """Videos that ended before the length they announced (masks kept)."""
+        return [v for v in self.videos if v.status == "short"]
 
     @property
     def frames_segmented(self):
@@ -244,6 +252,14 @@ def segment_video(name, input, output, options, threads, force):
         _kill_worker_when_started(child, output, flag)
     said, complaint = child.communicate()
     seconds = time.monotonic() - start
+    if child.returncode == _EXIT_SHORT_INPUT:
+        # Segmented, but shorter than it announced: the masks are there, the
+        # video is not reported as complete.
+        lines = [line.strip() for line in complaint.splitlines()
+                 if line.strip().startswith("corvane: warning: ")]
+        error = "; ".join(line[len("corvane: warning: "):] for line in lines)
+        return VideoResult(name, input, output, "short", _frames_in_record(output), seconds,
+                           error or "the input ended before the length it announced")
     if child.returncode != 0:
         # The command's own messages; the decoders' chatter only if there is nothing else.
         lines = [line.strip() for line in complaint.splitlines() if line.strip()]
@@ -338,6 +354,8 @@ class _Progress:
             return
         if video.status == "failed":
             line = f"failed   {video.name}: {video.error}"
+        elif video.status == "short":
+            line = f"short    {video.name}: {video.frames} frames kept; {video.error}"
         else:
             line = f"{video.status:<8} {video.name}: {video.frames} frames, {video.seconds:.1f} s"
         self._write(("\r\x1b[K" if self.bar else "") + line + "\n")
@@ -369,9 +387,12 @@ def summary(result):
     for v in result.videos:
         lines.append(f"{v.name:<{width}}  {v.frames:>7}  {v.seconds:>8.1f}  {v.status}"
                      + (f": {v.error}" if v.error else ""))
-    counts = {s: sum(v.status == s for v in result.videos) for s in ("done", "skipped", "failed")}
+    counts = {s: sum(v.status == s for v in result.videos)
+              for s in ("done", "skipped", "short", "failed")}
+    short = (f"{counts['short']} short (masks kept, input shorter than announced), "
+             if counts["short"] else "")
     lines.append(f"{len(result.videos)} videos: {counts['done']} done, {counts['skipped']} "
-                 f"skipped (already complete), {counts['failed']} failed; "
+                 f"skipped (already complete), {short}{counts['failed']} failed; "
                  f"{result.frames_segmented} frames in {result.seconds:.1f} s "
                  f"({result.frames_per_second:.1f} frames/s)")
     return "\n".join(lines) + "\n"
@@ -492,8 +513,9 @@ def segment_many(inputs, output_root, client=None, *, force=False, workers=None,
     threads     threads of each video's update (default: the CPUs over the
                 workers on a local cluster, 1 on a given cluster).
     max_frames  segment only the first max_frames frames of each video.
-    allow_short keep the masks of a video that ends before the length it
-                announces (truncated or damaged); by default it fails.
+    allow_short take a video that ends before the length it announces
+                (truncated, damaged, or a count that was an estimate) as done;
+                by default its masks are kept and its status is "short".
     progress    print a line per finished video, a bar on a terminal and the
                 summary to standard error.
     parameters  the model's parameters by their Python names, as for
@@ -504,6 +526,8 @@ def segment_many(inputs, output_root, client=None, *, force=False, workers=None,
 
     Returns a BatchResult; a video that fails is reported there (status
     "failed", with the command's message) and does not stop the others.
+    The frames of a video that is shorter than it announced are kept
+    (status "short", with the counts in `error`).
     Raises BatchError (a ValueError) for bad inputs or parameters.
     """
     command = find_command()

@@ -128,6 +128,27 @@ def test_a_worker_killed_mid_video_loses_nothing(tmp_path, clips, monkeypatch):
     assert no_working_folders(root) == []
 
 
+def test_a_rerun_redoes_a_shorter_run_and_keeps_a_short_videos_masks(tmp_path, client):
+    # A quarter of the clip: its container still announces every frame.
+    cut = tmp_path / "in" / "cut.avi"
+    cut.parent.mkdir()
+    data = open(SAMPLE, "rb").read()
+    cut.write_bytes(data[:len(data) // 4])
+    root = tmp_path / "out"
+    first = batch.segment_many([str(cut)], root, client, max_frames=10, progress=False)
+    assert [(v.status, v.frames) for v in first.videos] == [("done", 10)]
+    # The whole video is another run than its first 10 frames.
+    whole = batch.segment_many([str(cut)], root, client, progress=False)
+    video = whole.videos[0]
+    assert video.status == "short" and video.frames > 10, video
+    assert "could be decoded" in video.error
+    assert whole.short == [video] and whole.failed == []
+    assert len([n for n in os.listdir(root / "cut") if n.endswith(".png")]) == video.frames
+    again = batch.segment_many([str(cut)], root, client, allow_short=True, progress=False)
+    assert [(v.status, v.frames) for v in again.videos] == [("skipped", video.frames)]
+    assert "1 short (masks kept" in batch.summary(whole)
+
+
 def test_inputs_names_and_parameters_are_checked_before_anything_runs(tmp_path, clips):
     other = tmp_path / "other"
     other.mkdir()

@@ -313,9 +313,11 @@ TEST(EndToEndTest, SegmentsTheShippedClip) {
 }
 
 // A video cut off halfway (a copy interrupted, a disk full): its container
-// still announces every frame. Segmenting it fails and leaves nothing that
-// looks like a complete run, unless the user accepts the short video.
-TEST(EndToEndTest, RefusesATruncatedVideo) {
+// still announces every frame. The masks of every decoded frame are kept,
+// never discarded, but the run says it was short: on standard error, in the
+// run record and by exit status 3, which --allow-short makes 0. A rerun with
+// --skip-complete gives the same status.
+TEST(EndToEndTest, KeepsTheMasksOfATruncatedVideoAndSaysSo) {
     TempFolder folder;
     const std::string clip = folder / "cut.avi";
     {
@@ -326,14 +328,25 @@ TEST(EndToEndTest, RefusesATruncatedVideo) {
     }
     const std::string out = folder / "out";
     std::string text, err;
-    EXPECT_EQ(Corvane({"segment", clip, out, "--quiet"}, &text, &err), 1);
+    EXPECT_EQ(Corvane({"segment", clip, out, "--quiet"}, &text, &err), 3);
+    EXPECT_NE(err.find("could be decoded"), std::string::npos) << err;
     EXPECT_NE(err.find("truncated"), std::string::npos) << err;
-    EXPECT_EQ(Names(folder.path().string()), std::vector<std::string>{"cut.avi"});
-
-    ASSERT_EQ(Corvane({"segment", clip, out, "--quiet", "--allow-short"}, &text, &err), 0) << err;
     const std::size_t written = Names(out).size() - 1;  // masks and the run record
     EXPECT_GT(written, 20u);
     EXPECT_LT(written, 150u);
+    const std::string record = ReadFile(out + "/corvane-run.txt");
+    EXPECT_NE(record.find("\nframes " + std::to_string(written) + "\n"), std::string::npos) << record;
+    EXPECT_EQ(record.find("\nannounced " + std::to_string(written) + "\n"), std::string::npos);
+    EXPECT_NE(record.find("\nannounced "), std::string::npos) << record;
+
+    EXPECT_EQ(Corvane({"segment", clip, out, "--quiet", "--skip-complete"}, &text, &err), 3);
+    EXPECT_NE(text.find("already holds this run"), std::string::npos) << text;
+    EXPECT_EQ(Corvane({"segment", clip, out, "--quiet", "--skip-complete", "--allow-short"}, &text,
+                      &err),
+              0);
+    EXPECT_NE(text.find("already holds this run"), std::string::npos) << text;
+    ASSERT_EQ(Corvane({"segment", clip, out, "--quiet", "--allow-short"}, &text, &err), 0) << err;
+    EXPECT_EQ(Names(out).size() - 1, written);
 }
 
 }  // namespace
