@@ -6,6 +6,7 @@ import os
 import shutil
 import subprocess
 import sys
+import time
 
 import pytest
 
@@ -173,3 +174,41 @@ def test_inputs_names_and_parameters_are_checked_before_anything_runs(tmp_path, 
         with pytest.raises(batch.BatchError, match=message):
             batch.segment_many(clips, tmp_path / "out", **parameters)
     assert not (tmp_path / "out").exists()
+
+
+def test_a_script_without_the_main_guard_fails_once_and_fast(tmp_path, clips):
+    script = tmp_path / "unguarded.py"
+    script.write_text("import corvane\n"
+                      f"corvane.segment_many([{clips[0]!r}], {str(tmp_path / 'out')!r}, "
+                      "max_frames=5)\n"
+                      "print('after the batch')\n")
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
+    start = time.monotonic()
+    run = subprocess.run([sys.executable, str(script)], env=env, stdout=subprocess.PIPE,
+                         stderr=subprocess.PIPE, text=True, timeout=120)
+    assert time.monotonic() - start < 30
+    assert run.returncode == 1
+    assert run.stderr.count("MainGuardError: ") == 1, run.stderr
+    assert 'if __name__ == "__main__":' in run.stderr
+    assert f"{script}, line 2" in run.stderr
+    assert run.stdout == ""
+    assert not (tmp_path / "out").exists()
+
+
+def test_the_main_guard_is_recognised_in_its_usual_spellings(tmp_path):
+    script = tmp_path / "s.py"
+    script.write_text("import corvane\n"
+                      "x = 1\n"
+                      "if __name__ == '__main__':\n"
+                      "    corvane.segment_many(\n"
+                      "        ['a'], 'b')\n"
+                      "if '__main__' == __name__:\n"
+                      "    y = 2\n"
+                      "if __name__ != '__main__':\n"
+                      "    z = 3\n")
+    assert batch._guarded(str(script), 2) is False
+    assert batch._guarded(str(script), 4) is True
+    assert batch._guarded(str(script), 5) is True
+    assert batch._guarded(str(script), 7) is True
+    assert batch._guarded(str(script), 9) is False
+    assert batch._guarded(str(tmp_path / "missing.py"), 1) is None
