@@ -26,6 +26,7 @@ import signal
 import socket
 import subprocess
 import sys
+import tempfile
 import time
 import warnings
 
@@ -491,12 +492,38 @@ def local_cluster(workers):
                                         dashboard_address=None)
 
 
-def _positive(value, what):
+# The largest values `corvane segment` takes for --threads and --max-frames.
+_MAX_THREADS = 1024
+_MAX_FRAMES = 2**31 - 1
+
+
+def _positive(value, what, largest):
     if value is None:
         return None
-    if isinstance(value, bool) or not isinstance(value, int) or value < 1:
-        raise BatchError(f"{what} must be a whole number of at least 1, not {value!r}")
+    if isinstance(value, bool) or not isinstance(value, int) or not 1 <= value <= largest:
+        raise BatchError(f"{what} must be a whole number from 1 to {largest}, not {value!r}")
     return value
+
+
+def _make_output_root(output_root):
+    """Creates OUTROOT (and its parents) and makes sure folders can be made
+    in it; BatchError, naming the problem, when not."""
+    root = os.path.abspath(os.fspath(output_root))
+    try:
+        os.makedirs(root, exist_ok=True)
+    except FileExistsError:
+        raise BatchError(f"the output root {root!r} exists and is not a folder") from None
+    except NotADirectoryError:
+        raise BatchError(f"the output root {root!r} lies under a file, not a folder") from None
+    except OSError as error:
+        raise BatchError(f"cannot create the output root {root!r}: {error.strerror}") from None
+    if not os.path.isdir(root):
+        raise BatchError(f"the output root {root!r} is not a folder")
+    try:
+        os.rmdir(tempfile.mkdtemp(prefix=".corvane-probe-", dir=root))
+    except OSError as error:
+        raise BatchError(f"cannot write into the output root {root!r}: {error.strerror}") from None
+    return root
 
 
 def run_batch(inputs, output_root, options=(), client=None, scheduler=None, workers=None,
@@ -507,14 +534,14 @@ def run_batch(inputs, output_root, options=(), client=None, scheduler=None, work
     if client is None and not scheduler:
         _refuse_unguarded_call()  # before anything is checked, written or started
     jobs = plan(inputs, output_root)
-    _positive(workers, "workers")
-    _positive(threads, "threads")
-    _positive(max_frames, "max_frames")
+    _positive(workers, "workers", 4096)
+    _positive(threads, "threads", _MAX_THREADS)
+    _positive(max_frames, "max_frames", _MAX_FRAMES)
     if client is not None and (scheduler or workers):
         raise BatchError("give a client, or a scheduler address or worker count, not both")
     check_options(find_command(), options)
     stream = sys.stderr if stream is None else stream
-    os.makedirs(os.path.abspath(os.fspath(output_root)), exist_ok=True)
+    _make_output_root(output_root)
 
     import distributed  # only now: importing corvane does not need Dask
 

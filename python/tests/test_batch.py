@@ -212,3 +212,24 @@ def test_the_main_guard_is_recognised_in_its_usual_spellings(tmp_path):
     assert batch._guarded(str(script), 7) is True
     assert batch._guarded(str(script), 9) is False
     assert batch._guarded(str(tmp_path / "missing.py"), 1) is None
+
+
+def test_set_up_errors_refuse_to_start_with_status_125(tmp_path, clips):
+    a_file = tmp_path / "a-file"
+    a_file.write_text("not a folder")
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
+    cases = [([str(a_file)], "exists and is not a folder"),
+             ([str(a_file / "out")], "lies under a file"),
+             ([str(tmp_path / "out"), "--threads", "5000"], "threads must be a whole number"),
+             ([str(tmp_path / "out"), "--max-frames", str(2**40)], "max_frames must be")]
+    if os.geteuid() != 0:  # the superuser writes into read-only folders
+        read_only = tmp_path / "read-only"
+        read_only.mkdir(mode=0o555)
+        cases.append(([str(read_only)], "cannot write into the output root"))
+    for arguments, message in cases:
+        run = subprocess.run([sys.executable, "-m", "corvane", "batch", clips[0], *arguments],
+                             env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        assert run.returncode == 125, (arguments, run.stderr)
+        assert message in run.stderr and "Traceback" not in run.stderr, run.stderr
+    assert not (tmp_path / "out").exists()
+    assert a_file.read_text() == "not a folder"
