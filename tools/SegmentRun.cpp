@@ -31,7 +31,8 @@ std::string MaskName(std::int64_t frameNumber) {
 bool OutputHoldsInput(const std::string& input, const std::string& outdir) {
     std::error_code ec;
     fs::path inputPath = fs::path(input);
-    if (input.find('%') != std::string::npos) inputPath = inputPath.parent_path();
+    if (input.find('%') != std::string::npos && !fs::exists(inputPath, ec))
+        inputPath = inputPath.parent_path();  // a pattern: its folder
     const fs::path in = fs::weakly_canonical(fs::absolute(inputPath, ec), ec);
     const fs::path out = fs::weakly_canonical(fs::absolute(outdir, ec), ec);
     const auto mismatch = std::mismatch(out.begin(), out.end(), in.begin(), in.end());

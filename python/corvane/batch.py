@@ -153,7 +153,9 @@ def _name_of(path):
     """The output folder's name for an input: a file's name without its
     extension, a folder's name, an image pattern's folder."""
     path = path.rstrip("/") or path
-    if "%" in os.path.basename(path):
+    # A path that exists is a file or folder, whatever '%' it holds; the
+    # command takes it so too.
+    if "%" in os.path.basename(path) and not os.path.exists(path):
         path = os.path.dirname(path) or "."
         return os.path.basename(os.path.abspath(path))
     if os.path.isdir(path):

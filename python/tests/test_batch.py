@@ -161,6 +161,11 @@ def test_inputs_names_and_parameters_are_checked_before_anything_runs(tmp_path, 
     named = batch.plan([clips[0], ("east2", str(other / "east.avi"))], tmp_path / "out")
     assert [n for n, _, _ in named] == ["east", "east2"]
     assert batch.plan([str(tmp_path / "seq" / "in%06d.jpg")], "o")[0][0] == "seq"
+    # A real file or folder whose name holds '%' is named after itself.
+    shutil.copyfile(clips[0], tmp_path / "50%.avi")
+    (tmp_path / "dir%done").mkdir()
+    assert [n for n, _, _ in batch.plan([str(tmp_path / "50%.avi"), str(tmp_path / "dir%done")],
+                                        "o")] == ["50%", "dir%done"]
     for bad in ("..", "a.incomplete-12"):
         with pytest.raises(batch.BatchError):
             batch.plan({bad: clips[0]}, tmp_path / "out")
