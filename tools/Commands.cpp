@@ -5,15 +5,19 @@
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
+#include <filesystem>
 #include <iomanip>
 
 #include "CommandLine.h"
 #include "FileWrites.h"
+#include "OutputFolder.h"
 #include "ParameterTable.h"
 #include "RunRecord.h"
 #include "Evaluate.h"
 #include "SegmentRun.h"
 #include "StopFlag.h"
+
+namespace fs = std::filesystem;
 
 namespace corvane::tools {
 
@@ -71,6 +75,10 @@ int Segment(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     const SegmentOptions& o = command.options;
     RunOutcome finished;
     if (command.skipComplete && HoldsFinishedRun(o, &finished)) {
+        // What killed runs left beside OUTDIR goes, as a segmenting run would
+        // clear it.
+        ClearAbandonedFolders(fs::path(o.outdir).lexically_normal(), ThisProcess(),
+                              SystemFolderMoves());
         out << "corvane: " << o.outdir << " already holds this run (" << finished.frames
             << " masks); left as it is\n";
         if (!EndedShort(o, finished)) return 0;

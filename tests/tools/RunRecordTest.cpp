@@ -9,6 +9,9 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include "RunFiles.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
 #include "ToolsTestSupport.h"
 
 namespace fs = std::filesystem;
@@ -153,6 +156,24 @@ TEST(SkipCompleteVideoTest, RedoesAShortRunOnceTheWholeVideoIsThere) {
         << err;
     EXPECT_EQ(said.find("already holds this run"), std::string::npos) << said;
     EXPECT_GT(Names(out).size(), shortRun);
+}
+
+// A skipping run clears what killed runs left beside OUTDIR, as a
+// segmenting run does.
+TEST_F(SkipCompleteTest, ClearsAKilledRunsWorkingFolderWhenSkipping) {
+    const pid_t pid = fork();
+    if (pid == 0) _exit(0);
+    int status = 0;
+    waitpid(pid, &status, 0);  // an id no process holds now
+    const fs::path left = out + ".incomplete-" + std::to_string(pid);
+    fs::create_directory(left);
+    std::ofstream(left / "000001.png") << "unfinished";
+    ProcessIdentity killed = ThisProcess();
+    killed.pid = pid;
+    killed.start = "1";
+    std::ofstream(left / kWorkingMarker) << MarkerText(killed, false);
+    EXPECT_TRUE(Skipped({}));
+    EXPECT_FALSE(fs::exists(left));
 }
 
 TEST_F(SkipCompleteTest, ARunWithItsWorkingMarkerIsNotFinished) {
