@@ -198,6 +198,16 @@ TEST(ThreadsOptionTest, SameMasksForEveryCount) {
     EXPECT_NE(err.find("--threads"), std::string::npos) << err;
 }
 
+// The start grows with the square of its frame count: the option stops at
+// what finishes in reasonable time, and says so.
+TEST(ParametersCommandTest, TheStartIsBoundedToWhatFinishes) {
+    std::string said, err;
+    EXPECT_EQ(Corvane({"parameters", "--init-frames", "100"}, &said, &err), 0) << err;
+    EXPECT_EQ(Corvane({"parameters", "--init-frames", "1000"}, &said, &err), 2);
+    EXPECT_NE(err.find("100"), std::string::npos) << err;
+    EXPECT_NE(err.find("--init-frames"), std::string::npos) << err;
+}
+
 TEST(ParametersCommandTest, ListsEveryParameterWithTheGivenValues) {
     std::string out, err;
     ASSERT_EQ(Corvane({"parameters", "--threshold", "0.3", "--map", "2x4"}, &out, &err), 0) << err;
