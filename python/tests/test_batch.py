@@ -97,18 +97,24 @@ def test_a_broken_video_fails_alone_and_sets_the_exit_status(tmp_path, clips):
     broken = tmp_path / "in" / "broken.avi"
     broken.write_bytes(b"RIFF\0\0\0\0AVI not really a video")
     missing = tmp_path / "in" / "missing.avi"
+    # Cut short: it keeps its masks but counts in the exit status.
+    cut = tmp_path / "in" / "cut.avi"
+    data = open(SAMPLE, "rb").read()
+    cut.write_bytes(data[:len(data) // 4])
     env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
     run = subprocess.run([sys.executable, "-m", "corvane", "batch", clips[0], str(broken),
-                          str(missing), clips[1], str(tmp_path / "out"), "--workers", "2",
-                          "--max-frames", str(FRAMES)],
+                          str(missing), clips[1], str(cut), str(tmp_path / "out"), "--workers",
+                          "2", "--max-frames", "300"],
                          env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-    assert run.returncode == 2, run.stderr
+    assert run.returncode == 3, run.stderr
     lines = run.stderr.splitlines()
     assert any(line.startswith('failed   broken: cannot open the video "') for line in lines)
     assert any(line.startswith("failed   missing: ") for line in lines)
-    assert "4 videos: 2 done, 0 skipped (already complete), 2 failed" in run.stderr
-    assert sorted(os.listdir(tmp_path / "out")) == ["east", "west"]
-    assert_same_files(tmp_path / "out" / "west", reference(tmp_path, clips[1], FRAMES))
+    assert any(line.startswith("short    cut: ") for line in lines)
+    assert ("5 videos: 2 done, 0 skipped (already complete), 1 short (masks kept, input "
+            "shorter than announced), 2 failed") in run.stderr
+    assert sorted(os.listdir(tmp_path / "out")) == ["cut", "east", "west"]
+    assert_same_files(tmp_path / "out" / "west", reference(tmp_path, clips[1], 300))
 
 
 def test_a_worker_killed_mid_video_loses_nothing(tmp_path, clips, monkeypatch):
