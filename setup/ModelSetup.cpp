@@ -100,6 +100,23 @@ OwnedModel ModelAroundColours(const ModelParameters& parameters, const double* c
 }
 }  // namespace
 
+namespace {
+
+// NaN sorts last: plain < is no ordering once a NaN is present, and std::sort
+// may then read outside the range.
+void SortSamples(std::vector<double>& values) {
+    std::sort(values.begin(), values.end(), [](double a, double b) {
+        return a < b || (!std::isnan(a) && std::isnan(b));
+    });
+}
+
+double MiddleOfSorted(const std::vector<double>& values) {
+    const std::size_t F = values.size();
+    return F % 2 == 1 ? values[F / 2] : (values[F / 2 - 1] + values[F / 2]) / 2;
+}
+
+}  // namespace
+
 std::vector<double> MedianFrame(const std::vector<const double*>& frames, std::int64_t count) {
     std::vector<double> median(static_cast<std::size_t>(count), 0.0);
     const std::size_t F = frames.size();
@@ -107,12 +124,8 @@ std::vector<double> MedianFrame(const std::vector<const double*>& frames, std::i
     std::vector<double> values(F);
     for (std::int64_t i = 0; i < count; ++i) {
         for (std::size_t f = 0; f < F; ++f) values[f] = frames[f][i];
-        // NaN sorts last: plain < is no ordering once a NaN is present, and
-        // std::sort may then read outside the range.
-        std::sort(values.begin(), values.end(), [](double a, double b) {
-            return a < b || (!std::isnan(a) && std::isnan(b));
-        });
-        median[i] = F % 2 == 1 ? values[F / 2] : (values[F / 2 - 1] + values[F / 2]) / 2;
+        SortSamples(values);
+        median[i] = MiddleOfSorted(values);
     }
     return median;
 }
@@ -121,21 +134,23 @@ FrameStatistics LeadingFrameStatistics(const std::vector<const double*>& frames,
     FrameStatistics statistics;
     statistics.median = MedianFrame(frames, 3 * N);
     statistics.variance.assign(static_cast<std::size_t>(N), 0.0);
-    if (frames.size() < 2) return statistics;
-    std::vector<std::vector<double>> deviations(frames.size(),
-                                                std::vector<double>(static_cast<std::size_t>(3 * N)));
-    std::vector<const double*> pointers;
-    for (std::size_t f = 0; f < frames.size(); ++f) {
-        for (std::int64_t i = 0; i < 3 * N; ++i)
-            deviations[f][i] = std::fabs(frames[f][i] - statistics.median[i]);
-        pointers.push_back(deviations[f].data());
-    }
-    const std::vector<double> mad = MedianFrame(pointers, 3 * N);
+    const std::size_t F = frames.size();
+    if (F < 2) return statistics;
+    // The median absolute deviation of each sample, one sample at a time:
+    // the deviations of all frames are never held at once (t frames of them
+    // would double the start's memory).
+    std::vector<double> deviations(F);
+    const auto mad = [&](std::int64_t i) {
+        for (std::size_t f = 0; f < F; ++f)
+            deviations[f] = std::fabs(frames[f][i] - statistics.median[static_cast<std::size_t>(i)]);
+        SortSamples(deviations);
+        return MiddleOfSorted(deviations);
+    };
     for (std::int64_t p = 0; p < N; ++p) {
-        const double s0 = 1.4826 * mad[p];
-        const double s1 = 1.4826 * mad[N + p];
-        const double s2 = 1.4826 * mad[2 * N + p];
-        statistics.variance[p] = (s0 * s0 + s1 * s1 + s2 * s2) / 3;
+        const double s0 = 1.4826 * mad(p);
+        const double s1 = 1.4826 * mad(N + p);
+        const double s2 = 1.4826 * mad(2 * N + p);
+        statistics.variance[static_cast<std::size_t>(p)] = (s0 * s0 + s1 * s1 + s2 * s2) / 3;
     }
     return statistics;
 }

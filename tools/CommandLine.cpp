@@ -39,13 +39,18 @@ std::string HelpText() {
          "                        over the video, input | probability | mask\n"
          "  --max-frames N        stop after N frames\n"
          "  --allow-short         accept a video that ends before the length it announces\n"
-         "                        (truncated or damaged); without it that is an error\n"
+         "                        (truncated, damaged, or a container whose count is an\n"
+         "                        estimate): exit 0 instead of 3. The masks of every\n"
+         "                        decoded frame are kept either way\n"
          "  --quiet               no progress bar (it is shown only on a terminal anyway)\n"
          "  --threads N           threads of the model update, 0 = every CPU this process\n"
          "                        may use [0]; the masks are the same for every count\n"
-         "  --skip-complete       leave OUTDIR as it is, and exit 0, when it already holds\n"
-         "                        this run in full: the same input, method, options and\n"
-         "                        every file (for batches that are run again)\n"
+         "  --skip-complete       leave OUTDIR as it is when it already holds this run in\n"
+         "                        full: the same input (path, size and modification\n"
+         "                        time), method, frame limit and model options, every\n"
+         "                        file of its recorded size and the last mask decoding\n"
+         "                        (for batches that are run again); the exit status is\n"
+         "                        the earlier run's, 0 or 3\n"
          "  Model options (corvane; defaults in brackets):\n"
       << ModelOptionsHelp()
       << "\n"
@@ -69,10 +74,13 @@ std::string HelpText() {
          "  --chart FILE.png      also write a bar chart of the F-measures\n"
          "\n"
          "Exit status: 0 success, 1 failure (message on standard error), 2 bad usage,\n"
-         "130 interrupted by Ctrl-C, 143 stopped by SIGTERM. Either stops the command\n"
-         "after the current frame and removes the unfinished output; a second one\n"
-         "stops it at once (a segment run then leaves OUTDIR.incomplete-PID, which the\n"
-         "next run into OUTDIR removes).\n";
+         "3 segment: the input ended before the length it announced; the masks of\n"
+         "every decoded frame are in OUTDIR and the run record says how many of how\n"
+         "many (0 with --allow-short), 130 interrupted by Ctrl-C, 143 stopped by\n"
+         "SIGTERM. Either stops the command after the current frame and removes the\n"
+         "unfinished output; a second one stops it at once (a segment run then leaves\n"
+         "OUTDIR.incomplete-PID, which the next run into OUTDIR removes), except a\n"
+         "SIGTERM from the command's parent, which never hurries it.\n";
     return s.str();
 }
 

@@ -5,14 +5,19 @@
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
+#include <filesystem>
 #include <iomanip>
 
 #include "CommandLine.h"
+#include "FileWrites.h"
+#include "OutputFolder.h"
 #include "ParameterTable.h"
 #include "RunRecord.h"
 #include "Evaluate.h"
 #include "SegmentRun.h"
 #include "StopFlag.h"
+
+namespace fs = std::filesystem;
 
 namespace corvane::tools {
 
@@ -68,11 +73,19 @@ int Segment(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     SegmentCommand command;
     if (!ParseSegmentCommand(args, &command, err)) return 2;
     const SegmentOptions& o = command.options;
-    std::int64_t done = 0;
-    if (command.skipComplete && HoldsFinishedRun(o, &done)) {
-        out << "corvane: " << o.outdir << " already holds this run (" << done
+    RunOutcome finished;
+    if (command.skipComplete && HoldsFinishedRun(o, &finished)) {
+        // What killed runs left beside OUTDIR goes, as a segmenting run would
+        // clear it.
+        ClearAbandonedFolders(fs::path(o.outdir).lexically_normal(), ThisProcess(),
+                              SystemFolderMoves());
+        out << "corvane: " << o.outdir << " already holds this run (" << finished.frames
             << " masks); left as it is\n";
-        return 0;
+        if (!EndedShort(o, finished)) return 0;
+        err << "corvane: warning: the input announced " << finished.announced
+            << " frames but only " << finished.frames << " could be decoded"
+            << (o.allowShort ? "\n" : " (exit status 3; --allow-short makes it 0)\n");
+        return o.allowShort ? 0 : kExitShortInput;
     }
     Progress progress(err, terminal && !command.quiet);
     const SegmentResult result = RunSegment(o, stopFlag, [&](std::int64_t done, std::int64_t total) {
@@ -99,7 +112,7 @@ int Segment(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         << (result.seconds > 0 ? static_cast<double>(result.frames) / result.seconds : 0.0)
         << " frames/s)\n"
         << std::defaultfloat;
-    return 0;
+    return result.endedShort && !o.allowShort ? kExitShortInput : 0;
 }
 
 // The model parameters the options give, one line each: Python name, option,
@@ -130,9 +143,11 @@ int Evaluate(const std::vector<std::string>& args, std::ostream& out, std::ostre
     if (command.csv == "-") {
         out << ScoreCsv(result);
     } else if (!command.csv.empty()) {
-        std::ofstream file(command.csv);
-        if (!(file << ScoreCsv(result)) || !file.flush()) {
-            err << "corvane: cannot write \"" << command.csv << "\"\n";
+        // Written aside and renamed: a full disk leaves the earlier file, or
+        // none, never a part of the scores.
+        std::string error;
+        if (!ReplaceFileChecked(command.csv, ScoreCsv(result), &error)) {
+            err << "corvane: " << error << "\n";
             return 1;
         }
     }

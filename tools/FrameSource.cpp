@@ -124,7 +124,10 @@ bool FrameSource::Open(const std::string& input, std::string* error) {
     frameCount_ = -1;
     size_ = cv::Size();
     std::error_code ec;
-    if (input.find('%') != std::string::npos) {
+    // A path that exists is taken as it is, before it is read as a pattern:
+    // "50%.avi" or a folder "dir%done" are real names.
+    const bool literal = fs::exists(fs::symlink_status(input, ec)) || fs::exists(input, ec);
+    if (!literal && input.find('%') != std::string::npos) {
         NumberPattern pattern;
         if (!pattern.Parse(input, error)) return false;
         files_ = ListPatternFiles(pattern);
@@ -183,7 +186,11 @@ bool FrameSource::Read(cv::Mat& bgr, std::string* error) {
         if (framesRead_ >= static_cast<std::int64_t>(files_.size())) return false;
         where = files_[static_cast<std::size_t>(framesRead_)];
         try {
-            image = cv::imread(where, cv::IMREAD_COLOR);
+            // At the file's own depth and channels, then scaled as any frame
+            // is (ToColourBgr8): OpenCV's colour flag would shift 16-bit
+            // samples down (500 -> 1) instead of dividing by 257 (500 -> 2).
+            // The orientation an image's metadata gives is still applied.
+            image = cv::imread(where, cv::IMREAD_ANYDEPTH | cv::IMREAD_ANYCOLOR);
         } catch (const cv::Exception&) {
             image.release();
         }

@@ -1,5 +1,6 @@
 // Reading the frames of a video: a video file, a printf-style image pattern
-// ("input/in%06d.jpg") or a folder of images taken in name order.
+// ("input/in%06d.jpg") or a folder of images taken in name order. A path
+// that exists is always taken as a file or folder, whatever '%' it holds.
 #pragma once
 
 #include <cstdint>
@@ -38,14 +39,18 @@ public:
     // exist, is not readable or holds no images.
     bool Open(const std::string& input, std::string* error);
 
-    // Reads the next frame as 8-bit BGR (a video stream of another depth is
-    // scaled by ToColourBgr8; image files are decoded to 8 bits). Returns
+    // Reads the next frame as 8-bit BGR (a video stream or image file of
+    // another depth is decoded at its depth and scaled by ToColourBgr8). Returns
     // false at the end of the input (`error` empty) or on a failure (`error`
     // says what failed). Every frame must have the size of the first.
     bool Read(cv::Mat& bgr, std::string* error);
 
     // The number of frames, or -1 when the input does not say (some videos).
+    // For many containers the count is only an estimate.
     std::int64_t FrameCount() const { return frameCount_; }
+
+    // The files the frames come from: the video file, or the images in order.
+    std::vector<std::string> Files() const { return video_ ? std::vector<std::string>{input_} : files_; }
 
 private:
     bool video_ = false;

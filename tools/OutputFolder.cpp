@@ -131,7 +131,8 @@ std::vector<std::string> ClearAbandonedFolders(const fs::path& target, const Pro
     return cleared;
 }
 
-OutputFolder::OutputFolder(FolderMoves moves) : moves_(moves), self_(ThisProcess()) {}
+OutputFolder::OutputFolder(FolderMoves moves, FileCalls& files)
+    : moves_(moves), files_(&files), self_(ThisProcess()) {}
 
 OutputFolder::~OutputFolder() { Abandon(); }
 
@@ -191,9 +192,10 @@ bool OutputFolder::Begin(const std::string& outdir, std::string* error) {
                  (ec ? ec.message() : std::string("it already exists"));
         return false;
     }
-    if (!WriteMarker(working, self_, false)) {
+    std::string markerError;
+    if (!WriteMarker(working, self_, false, &markerError, *files_)) {
         fs::remove_all(working, ec);
-        *error = "cannot write into the working folder " + Quote(working);
+        *error = "cannot write into the working folder " + Quote(working) + ": " + markerError;
         return false;
     }
     outdir_ = target.string();
@@ -205,7 +207,8 @@ bool OutputFolder::Begin(const std::string& outdir, std::string* error) {
 bool OutputFolder::Fail(const std::string& message, std::string* error) {
     // The results are finished: keep them, marked so that no later run
     // clears them as abandoned.
-    WriteMarker(working_, self_, true);
+    std::string ignored;
+    WriteMarker(working_, self_, true, &ignored, *files_);
     *error = message + " (the results are in \"" + working_ + "\")";
     active_ = false;
     return false;
@@ -215,11 +218,16 @@ void OutputFolder::Placed(const fs::path& earlier) {
     std::error_code ec;
     fs::remove(fs::path(outdir_) / kWorkingMarker, ec);
     active_ = false;
-    if (earlier.empty()) return;
+    // The new name, and the marker's removal, on the disk too.
+    const fs::path parent = fs::path(outdir_).has_parent_path() ? fs::path(outdir_).parent_path()
+                                                                : fs::path(".");
     std::string error;
+    if (!SyncFolder(outdir_, &error, *files_) || !SyncFolder(parent.string(), &error, *files_))
+        notice_ = "the output is in place but may not survive a power cut: " + error;
+    if (earlier.empty()) return;
     if (!RemoveRunFiles(earlier, &error))
-        notice_ = "the earlier output of \"" + outdir_ + "\" was moved to " + Quote(earlier) +
-                  " but not removed: " + error;
+        notice_ += std::string(notice_.empty() ? "" : "; ") + "the earlier output of \"" +
+                   outdir_ + "\" was moved to " + Quote(earlier) + " but not removed: " + error;
 }
 
 bool OutputFolder::Commit(std::string* error) {
@@ -228,6 +236,16 @@ bool OutputFolder::Commit(std::string* error) {
         return false;
     }
     notice_.clear();
+    // Every file was synced as it was written; now the names in the folder.
+    std::string syncError;
+    const fs::path probability = fs::path(working_) / kProbabilityFolder;
+    std::error_code ec;
+    if ((fs::is_directory(fs::symlink_status(probability, ec)) &&
+         !SyncFolder(probability.string(), &syncError, *files_)) ||
+        !SyncFolder(working_, &syncError, *files_)) {
+        *error = syncError + "; no output written";
+        return false;  // still active: the destructor removes the working folder
+    }
     const fs::path target(outdir_);
     for (int attempt = 0; attempt < 3; ++attempt) {
         // Again, right before anything is replaced: files may have been put

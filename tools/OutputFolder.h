@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "FileWrites.h"
 #include "RunFiles.h"
 
 namespace corvane::tools {
@@ -38,7 +39,9 @@ FolderMoves SystemFolderMoves();
 
 class OutputFolder {
 public:
-    explicit OutputFolder(FolderMoves moves = SystemFolderMoves());
+    // `files`: what the marker is written and the folders synced through.
+    explicit OutputFolder(FolderMoves moves = SystemFolderMoves(),
+                          FileCalls& files = SystemFileCalls());
     OutputFolder(const OutputFolder&) = delete;
     OutputFolder& operator=(const OutputFolder&) = delete;
     // Removes the working folder if the run was not committed.
@@ -49,9 +52,13 @@ public:
     bool Begin(const std::string& outdir, std::string* error);
     // The folder to write into until Commit.
     const std::string& WorkingPath() const { return working_; }
-    // Puts the working folder in OUTDIR's place and removes the earlier
-    // output. On failure the finished results stay in the working folder,
-    // which the message names and which is then never cleared as abandoned.
+    // Syncs the working folder (the files in it were synced as written), puts
+    // it in OUTDIR's place, syncs OUTDIR's parent and removes the earlier
+    // output: after a power cut OUTDIR holds the earlier output or the whole
+    // new one. When the working folder cannot be synced the run fails and the
+    // folder is removed like any unfinished one. On a failure to move it the
+    // finished results stay in the working folder, which the message names
+    // and which is then never cleared as abandoned.
     bool Commit(std::string* error);
     // After a successful Commit: what was left behind that the user should
     // hear of (an earlier output that could not be removed in full); empty
@@ -66,6 +73,7 @@ private:
     void Placed(const std::filesystem::path& earlier);
 
     FolderMoves moves_;
+    FileCalls* files_;
     ProcessIdentity self_;
     std::string outdir_;
     std::string working_;

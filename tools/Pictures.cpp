@@ -111,15 +111,25 @@ cv::Mat BarChart(const std::vector<Bar>& bars, const std::string& title) {
     return chart;
 }
 
-bool WriteImage(const std::string& path, const cv::Mat& image, std::string* error) {
-    bool written = false;
+bool WriteImage(const std::string& path, const cv::Mat& image, std::string* error,
+                FileCalls& calls) {
+    // Encoded in memory, then written through a checked write: OpenCV's own
+    // writer reports success when the failure only shows at the close.
+    const std::size_t dot = path.rfind('.');
+    const std::string extension = dot == std::string::npos ? std::string() : path.substr(dot);
+    std::vector<unsigned char> bytes;
+    bool encoded = false;
     try {
-        written = cv::imwrite(path, image);
+        encoded = !extension.empty() && cv::imencode(extension, image, bytes);
     } catch (const cv::Exception&) {
-        written = false;
+        encoded = false;
     }
-    if (!written) *error = "cannot write \"" + path + "\"";
-    return written;
+    if (!encoded) {
+        *error = "cannot write \"" + path + "\": the image cannot be encoded as " +
+                 (extension.empty() ? std::string("(no extension)") : extension);
+        return false;
+    }
+    return WriteFileChecked(path, bytes.data(), bytes.size(), error, calls);
 }
 
 }  // namespace corvane::tools

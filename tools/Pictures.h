@@ -7,6 +7,8 @@
 
 #include <opencv2/core.hpp>
 
+#include "FileWrites.h"
+
 namespace corvane::tools {
 
 // One row of a contact sheet.
@@ -29,8 +31,10 @@ struct Bar {
 // A bar chart of values in 0..1 with their labels and values written on it.
 cv::Mat BarChart(const std::vector<Bar>& bars, const std::string& title);
 
-// Writes `image` to `path` in the format its extension names. False, with
-// the reason in `error`, when it cannot be written.
-bool WriteImage(const std::string& path, const cv::Mat& image, std::string* error);
+// Writes `image` to `path` in the format its extension names, checked to
+// the end and synced (FileWrites.h). False, with the file and the reason in
+// `error`, when it cannot be written; nothing is left at `path` then.
+bool WriteImage(const std::string& path, const cv::Mat& image, std::string* error,
+                FileCalls& calls = SystemFileCalls());
 
 }  // namespace corvane::tools

@@ -228,10 +228,10 @@ bool ParseMarker(const std::string& text, ProcessIdentity* owner, bool* kept) {
     return hasPid;
 }
 
-bool WriteMarker(const fs::path& folder, const ProcessIdentity& owner, bool kept) {
-    std::ofstream out(folder / kWorkingMarker, std::ios::trunc);
-    out << MarkerText(owner, kept);
-    return static_cast<bool>(out.flush());
+bool WriteMarker(const fs::path& folder, const ProcessIdentity& owner, bool kept,
+                 std::string* error, FileCalls& calls) {
+    return WriteFileChecked((folder / kWorkingMarker).string(), MarkerText(owner, kept), error,
+                            calls);
 }
 
 }  // namespace corvane::tools

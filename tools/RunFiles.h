@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "FileWrites.h"
+
 namespace corvane::tools {
 
 // The names a run writes. Masks and probability images are named by frame
@@ -71,7 +73,9 @@ std::string ProcessStartTime(long pid);
 std::string MarkerText(const ProcessIdentity& owner, bool kept);
 bool ParseMarker(const std::string& text, ProcessIdentity* owner, bool* kept);
 
-// Writes the marker into `folder`. Returns false when it cannot be written.
-bool WriteMarker(const std::filesystem::path& folder, const ProcessIdentity& owner, bool kept);
+// Writes the marker into `folder`, checked and synced. Returns false, with
+// the reason in `error`, when it cannot be written.
+bool WriteMarker(const std::filesystem::path& folder, const ProcessIdentity& owner, bool kept,
+                 std::string* error, FileCalls& calls = SystemFileCalls());
 
 }  // namespace corvane::tools

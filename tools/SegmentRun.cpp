@@ -4,7 +4,6 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <stdexcept>
 #include <system_error>
 
@@ -12,6 +11,7 @@
 #include "OutputFolder.h"
 #include "ParameterTable.h"
 #include "Pictures.h"
+#include "RunFiles.h"
 #include "RunRecord.h"
 
 namespace fs = std::filesystem;
@@ -31,7 +31,8 @@ std::string MaskName(std::int64_t frameNumber) {
 bool OutputHoldsInput(const std::string& input, const std::string& outdir) {
     std::error_code ec;
     fs::path inputPath = fs::path(input);
-    if (input.find('%') != std::string::npos) inputPath = inputPath.parent_path();
+    if (input.find('%') != std::string::npos && !fs::exists(inputPath, ec))
+        inputPath = inputPath.parent_path();  // a pattern: its folder
     const fs::path in = fs::weakly_canonical(fs::absolute(inputPath, ec), ec);
     const fs::path out = fs::weakly_canonical(fs::absolute(outdir, ec), ec);
     const auto mismatch = std::mismatch(out.begin(), out.end(), in.begin(), in.end());
@@ -52,8 +53,10 @@ std::vector<std::int64_t> SheetFrames(int rows, std::int64_t total) {
 // One run: the state the frame loop and the finishing steps share.
 class Run {
 public:
-    Run(const SegmentOptions& options, const StopFlag& stop, const SegmentProgress& progress)
-        : o_(options), stop_(stop), progress_(progress), start_(Clock::now()) {}
+    Run(const SegmentOptions& options, const StopFlag& stop, const SegmentProgress& progress,
+        FileCalls& files)
+        : o_(options), stop_(stop), progress_(progress), files_(files), start_(Clock::now()),
+          folder_(SystemFolderMoves(), files) {}
 
     SegmentResult Go() {
         try {
@@ -81,6 +84,8 @@ private:
                         "\"; choose another output folder");
         if (!source_.Open(o_.input, &error) || !folder_.Begin(o_.outdir, &error)) return Fail(error);
         work_ = folder_.WorkingPath();
+        inputIdentity_ = InputIdentity(source_.Files());
+        if (inputIdentity_.empty()) return Fail("cannot read the input \"" + o_.input + "\"");
         if (o_.probability) {
             std::error_code ec;
             fs::create_directory(work_ / "probability", ec);
@@ -125,10 +130,11 @@ private:
             ++n;
             if (!segmenter.Process(bgr_, frame, mask_, wantProbability ? &prob_ : nullptr, &error))
                 return Fail("frame " + std::to_string(n) + ": " + error);
-            if (!WriteImage((work_ / MaskName(n)).string(), mask_, &error) ||
+            if (!WriteImage((work_ / MaskName(n)).string(), mask_, &error, files_) ||
                 (o_.probability &&
-                 !WriteImage((work_ / "probability" / MaskName(n)).string(), prob_, &error)))
-                return Fail(error);
+                 !WriteImage((work_ / "probability" / MaskName(n)).string(), prob_, &error, files_)))
+                return Fail(error + " (stopped after " + std::to_string(n) +
+                            " frames; no output written)");
             if (std::find(sheetFrames_.begin(), sheetFrames_.end(), n) != sheetFrames_.end())
                 AddSheetRow();
             if (progress_) progress_(n, total_);
@@ -143,16 +149,23 @@ private:
 
     bool Finish() {
         const std::int64_t n = result_.frames;
-        // A video that ends before the length its container announces is
-        // truncated or damaged: its masks would look like a complete run of
-        // a shorter video.
-        if (source_.FrameCount() > n && (o_.maxFrames < 0 || n < o_.maxFrames)) {
-            const std::string said = "the input announced " + std::to_string(source_.FrameCount()) +
-                                     " frames but only " + std::to_string(n) + " could be decoded";
-            if (!o_.allowShort)
-                return Fail(said + " (truncated or damaged?); no output written "
-                                   "(--allow-short keeps the frames that were decoded)");
-            result_.warnings.push_back(said);
+        result_.announced = source_.FrameCount();
+        // A video that ends before the length its container announces may be
+        // truncated or damaged, or its container's count only an estimate.
+        // The masks of every decoded frame are kept either way; the record
+        // and the exit status say the input was short.
+        RunOutcome outcome;
+        outcome.frames = n;
+        outcome.announced = result_.announced;
+        outcome.width = result_.width;
+        outcome.height = result_.height;
+        if (EndedShort(o_, outcome)) {
+            result_.endedShort = true;
+            result_.warnings.push_back(
+                "the input announced " + std::to_string(result_.announced) + " frames but only " +
+                std::to_string(n) + " could be decoded (truncated, damaged, or the count was an "
+                "estimate); the masks of those " + std::to_string(n) + " are kept" +
+                (o_.allowShort ? std::string() : " (exit status 3; --allow-short makes it 0)"));
         }
         std::string error;
         if (o_.sheetRows > 0) {
@@ -166,14 +179,25 @@ private:
                                       std::to_string(result_.height) + ", " + std::to_string(n) +
                                       " frames)";
             if (!WriteImage((work_ / "contact-sheet.png").string(), ContactSheet(sheet_, title),
-                            &error))
-                return Fail(error);
+                            &error, files_))
+                return Fail(error + "; no output written");
             result_.sheet = (fs::path(o_.outdir) / "contact-sheet.png").string();
         }
-        std::ofstream record(work_ / kRunRecord);
-        record << RunRecordText(o_, n, result_.width, result_.height);
-        if (!record.flush()) return Fail("cannot write the run record in " + work_.string());
-        record.close();
+        for (std::int64_t f = 1; f <= n; ++f) {
+            outcome.files.emplace_back(MaskName(f), 0);
+            if (o_.probability)
+                outcome.files.emplace_back(std::string(kProbabilityFolder) + "/" + MaskName(f), 0);
+        }
+        if (o_.sheetRows > 0) outcome.files.emplace_back(kContactSheet, 0);
+        for (auto& [name, bytes] : outcome.files) {
+            std::error_code ec;
+            bytes = fs::file_size(work_ / name, ec);
+            if (ec) return Fail("cannot read back \"" + (work_ / name).string() + "\": " +
+                                ec.message() + "; no output written");
+        }
+        if (!WriteFileChecked((work_ / kRunRecord).string(),
+                              RunRecordText(o_, inputIdentity_, outcome), &error, files_))
+            return Fail(error + "; no output written");
         if (!folder_.Commit(&error)) return Fail(error);
         if (!folder_.Notice().empty()) result_.warnings.push_back(folder_.Notice());
         return true;
@@ -182,11 +206,13 @@ private:
     const SegmentOptions& o_;
     const StopFlag& stop_;
     const SegmentProgress& progress_;
+    FileCalls& files_;
     Clock::time_point start_;
     SegmentResult result_;
     FrameSource source_;
     OutputFolder folder_;
     fs::path work_;
+    std::string inputIdentity_;
     std::int64_t total_ = -1;
     std::vector<std::int64_t> sheetFrames_;
     std::vector<SheetRow> sheet_;
@@ -211,14 +237,14 @@ std::string CheckSegmentOptions(const SegmentOptions& options) {
 }
 
 SegmentResult RunSegment(const SegmentOptions& options, const StopFlag& stop,
-                         const SegmentProgress& progress) {
+                         const SegmentProgress& progress, FileCalls& files) {
     const std::string problem = CheckSegmentOptions(options);
     if (!problem.empty()) {
         SegmentResult result;
         result.message = problem;
         return result;
     }
-    return Run(options, stop, progress).Go();
+    return Run(options, stop, progress, files).Go();
 }
 
 }  // namespace corvane::tools

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "FileWrites.h"
 #include "ModelSetup.h"
 #include "Segmenter.h"
 #include "StopFlag.h"
@@ -26,7 +27,7 @@ struct SegmentOptions {
     bool probability = false;    // also write the probability images (Corvane)
     int sheetRows = 0;           // contact sheet rows, 0 (none) to kMaxSheetRows
     std::int64_t maxFrames = -1; // stop after this many frames; -1: every frame
-    bool allowShort = false;     // accept a video shorter than it announces
+    bool allowShort = false;     // a video shorter than it announces is no failure
     int threads = 0;             // threads of Corvane's update; 0: every CPU this
                                  // process may use (the masks are the same for any)
 };
@@ -34,6 +35,11 @@ struct SegmentOptions {
 struct SegmentResult {
     RunStatus status = RunStatus::Failed;
     std::int64_t frames = 0;  // frames segmented (written only when Done)
+    std::int64_t announced = -1;  // frames the input announced; -1: it did not say
+    // Done, but the input ended before the length it announced without a
+    // frame limit to explain it: the masks of every decoded frame are kept,
+    // and the command says so with its own exit status.
+    bool endedShort = false;
     double seconds = 0;       // from opening the input to the finished folder
     int width = 0, height = 0;
     std::string message;      // why it failed; empty otherwise
@@ -49,8 +55,11 @@ using SegmentProgress = std::function<void(std::int64_t done, std::int64_t total
 std::string CheckSegmentOptions(const SegmentOptions& options);
 
 // Segments options.input into options.outdir. Looks at `stop` before every
-// frame: a request ends the run as Interrupted with nothing written.
+// frame: a request ends the run as Interrupted with nothing written. Every
+// file goes through `files`, checked to its end and synced: a failed write
+// fails the run, naming the file and the reason, and nothing is committed.
 SegmentResult RunSegment(const SegmentOptions& options, const StopFlag& stop,
-                         const SegmentProgress& progress = nullptr);
+                         const SegmentProgress& progress = nullptr,
+                         FileCalls& files = SystemFileCalls());
 
 }  // namespace corvane::tools

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <csignal>
 
 namespace corvane::tools {
 
@@ -21,6 +22,16 @@ private:
     static_assert(std::atomic<int>::is_always_lock_free, "a signal handler sets the flag");
     std::atomic<int> signal_{0};
 };
+
+// Whether a stop signal that comes after an earlier one ends the process at
+// once, skipping the clean-up. `sender` is the sending process (0 for the
+// kernel, e.g. Ctrl-C at a terminal), `parent` the process that started this
+// one. A SIGTERM from the parent does not: a parent that dies sends its
+// parent-death signal once per exiting thread, and a supervisor may repeat a
+// polite kill; neither wants the output left half-written.
+inline bool RepeatStopsAtOnce(int signal, long sender, long parent) {
+    return !(signal == SIGTERM && sender != 0 && sender == parent);
+}
 
 // How a run that looks at a StopFlag ended.
 enum class RunStatus { Done, Failed, Interrupted };

@@ -24,9 +24,10 @@ choose it. Two inputs with the same NAME are refused.
   --threads N          threads of each video's update [the CPUs over the
                        workers; 1 with --scheduler]
   --max-frames N       segment the first N frames of each video only
-  --allow-short        keep the masks of a video that ends before the length it
-                       announces (truncated or damaged); without it that
-                       video fails
+  --allow-short        take a video that ends before the length it announces
+                       (truncated, damaged, or a count that was an estimate)
+                       as done; without it its masks are kept and it counts
+                       as "short" in the exit status
   --force              segment again videos whose output is complete (by
                        default they are skipped when their run record shows
                        the same input and model options)
@@ -34,8 +35,8 @@ choose it. Two inputs with the same NAME are refused.
   model options        as for corvane segment (--threshold 0.3, --map 4x4, ...;
                        `corvane --help` lists them)
 
-Exit status: the number of videos that failed (0: every video is done; at
-most 100), 125 when the batch cannot run (bad usage, options or inputs), 130
+Exit status: the number of videos that failed or were short (0: every video
+is done; at most 100), 125 when the batch cannot run (bad usage, options or inputs), 130
 when interrupted.
 """
 
@@ -97,7 +98,7 @@ def batch(argv):
     except KeyboardInterrupt:
         sys.stderr.write("python3 -m corvane batch: interrupted\n")
         return 130
-    return min(len(result.failed), b.MAX_FAILED_STATUS)
+    return min(len(result.failed) + len(result.short), b.MAX_FAILED_STATUS)
 
 
 def command(argv):

@@ -15,18 +15,22 @@ Dask is imported only when a batch runs, so ``import corvane`` does not need
 it.
 """
 
+import ast
 import dataclasses
+import multiprocessing
 import numbers
 import os
 import re
 import shutil
 import signal
+import socket
 import subprocess
 import sys
+import tempfile
 import time
 import warnings
 
-__all__ = ["segment_many", "VideoResult", "BatchResult", "BatchError"]
+__all__ = ["segment_many", "VideoResult", "BatchResult", "BatchError", "MainGuardError"]
 
 # The run record the command leaves in every finished output folder.
 _RUN_RECORD = "corvane-run.txt"
@@ -37,6 +41,8 @@ _KILL_HOOK = "CORVANE_BATCH_KILL_WORKER_ONCE"
 # The exit status of the command line is the number of failed videos, at
 # most this many; 125 says the batch could not run at all.
 MAX_FAILED_STATUS = 100
+# `corvane segment`'s status for an input shorter than it announced.
+_EXIT_SHORT_INPUT = 3
 STATUS_CANNOT_RUN = 125
 
 
@@ -50,7 +56,8 @@ class VideoResult:
     name: str        # the output folder's name under the output root
     input: str       # the input as the command was given it (absolute)
     output: str      # OUTROOT/<name>
-    status: str      # "done", "skipped" (already complete) or "failed"
+    status: str      # "done", "skipped" (already complete), "short" (the input ended
+                     # before the length it announced; its masks are kept) or "failed"
     frames: int      # masks in the output (0 when failed)
     seconds: float   # wall time of the task
     error: str = ""  # why it failed, in the command's words
@@ -64,6 +71,11 @@ class BatchResult:
     @property
     def failed(self):
         return [v for v in self.videos if v.status == "failed"]
+
+    @property
+    def short(self):
+        """Videos that ended before the length they announced (masks kept)."""
+        return [v for v in self.videos if v.status == "short"]
 
     @property
     def frames_segmented(self):
@@ -141,7 +153,9 @@ def _name_of(path):
     """The output folder's name for an input: a file's name without its
     extension, a folder's name, an image pattern's folder."""
     path = path.rstrip("/") or path
-    if "%" in os.path.basename(path):
+    # A path that exists is a file or folder, whatever '%' it holds; the
+    # command takes it so too.
+    if "%" in os.path.basename(path) and not os.path.exists(path):
         path = os.path.dirname(path) or "."
         return os.path.basename(os.path.abspath(path))
     if os.path.isdir(path):
@@ -243,6 +257,14 @@ def segment_video(name, input, output, options, threads, force):
         _kill_worker_when_started(child, output, flag)
     said, complaint = child.communicate()
     seconds = time.monotonic() - start
+    if child.returncode == _EXIT_SHORT_INPUT:
+        # Segmented, but shorter than it announced: the masks are there, the
+        # video is not reported as complete.
+        lines = [line.strip() for line in complaint.splitlines()
+                 if line.strip().startswith("corvane: warning: ")]
+        error = "; ".join(line[len("corvane: warning: "):] for line in lines)
+        return VideoResult(name, input, output, "short", _frames_in_record(output), seconds,
+                           error or "the input ended before the length it announced")
     if child.returncode != 0:
         # The command's own messages; the decoders' chatter only if there is nothing else.
         lines = [line.strip() for line in complaint.splitlines() if line.strip()]
@@ -251,6 +273,71 @@ def segment_video(name, input, output, options, threads, force):
         return VideoResult(name, input, output, "failed", 0, seconds, error)
     status = "skipped" if "already holds this run" in said else "done"
     return VideoResult(name, input, output, status, _frames_in_record(output), seconds)
+
+
+# ------------------------------------------------------------------ leftovers
+
+_WORKING_MARKER = ".corvane-working"
+# How long a batch waits, at most, for the children of its dead tasks to
+# finish their frame and remove their working folders.
+_LEFTOVER_WAIT = 60.0
+
+
+def _working_folders(jobs):
+    """The command's working folders next to the jobs' outputs."""
+    found = set()
+    for _, _, output in jobs:
+        parent, name = os.path.split(output)
+        try:
+            entries = os.listdir(parent)
+        except OSError:
+            continue
+        pattern = re.compile(re.escape(name) + r"\.incomplete-[0-9]+$")
+        found.update(os.path.join(parent, n) for n in entries if pattern.match(n))
+    return found
+
+
+def _start_time(pid):
+    """Process `pid`'s start time as /proc has it (field 22), or None."""
+    try:
+        with open(f"/proc/{pid}/stat") as stat:
+            fields = stat.read().rsplit(")", 1)[1].split()
+        return fields[19]
+    except (OSError, IndexError):
+        return None
+
+
+def _still_written(folder):
+    """Whether a live command still owns the working folder `folder`: its
+    marker names a process on this host that runs with the same start time,
+    or a process on another host (which cannot be asked; the folder then
+    counts while it exists)."""
+    try:
+        with open(os.path.join(folder, _WORKING_MARKER)) as marker:
+            lines = marker.read().splitlines()
+    except FileNotFoundError:
+        return os.path.isdir(folder)  # being created or already being removed
+    except OSError:
+        return False
+    if not lines or lines[0] != "corvane working folder" or "kept" in lines:
+        return False  # not a run's, or finished results kept on purpose
+    fields = dict(line.partition(" ")[::2] for line in lines[1:])
+    if fields.get("host", "") != socket.gethostname():
+        return True
+    start = _start_time(fields.get("pid", ""))
+    return start is not None and start == fields.get("start")
+
+
+def _wait_for_leftovers(jobs, earlier, limit=_LEFTOVER_WAIT):
+    """Waits until no command started by this batch is left writing next to
+    its outputs: a task whose worker died leaves its child running until it
+    has finished its frame and removed its working folder. Folders that were
+    there before the batch (`earlier`) are not waited for."""
+    deadline = time.monotonic() + limit
+    while time.monotonic() < deadline:
+        if not any(_still_written(f) for f in _working_folders(jobs) - earlier):
+            return
+        time.sleep(0.05)
 
 
 # ------------------------------------------------------------------ progress
@@ -272,6 +359,8 @@ class _Progress:
             return
         if video.status == "failed":
             line = f"failed   {video.name}: {video.error}"
+        elif video.status == "short":
+            line = f"short    {video.name}: {video.frames} frames kept; {video.error}"
         else:
             line = f"{video.status:<8} {video.name}: {video.frames} frames, {video.seconds:.1f} s"
         self._write(("\r\x1b[K" if self.bar else "") + line + "\n")
@@ -303,9 +392,12 @@ def summary(result):
     for v in result.videos:
         lines.append(f"{v.name:<{width}}  {v.frames:>7}  {v.seconds:>8.1f}  {v.status}"
                      + (f": {v.error}" if v.error else ""))
-    counts = {s: sum(v.status == s for v in result.videos) for s in ("done", "skipped", "failed")}
+    counts = {s: sum(v.status == s for v in result.videos)
+              for s in ("done", "skipped", "short", "failed")}
+    short = (f"{counts['short']} short (masks kept, input shorter than announced), "
+             if counts["short"] else "")
     lines.append(f"{len(result.videos)} videos: {counts['done']} done, {counts['skipped']} "
-                 f"skipped (already complete), {counts['failed']} failed; "
+                 f"skipped (already complete), {short}{counts['failed']} failed; "
                  f"{result.frames_segmented} frames in {result.seconds:.1f} s "
                  f"({result.frames_per_second:.1f} frames/s)")
     return "\n".join(lines) + "\n"
@@ -320,6 +412,79 @@ def _usable_cpus():
         return os.cpu_count() or 1
 
 
+class MainGuardError(RuntimeError):
+    """A local cluster started from a script's top level without the
+    ``if __name__ == "__main__":`` guard."""
+
+
+def _is_main_guard(test):
+    """Whether an ``if`` test reads ``__name__ == "__main__"`` (either way round)."""
+    if not (isinstance(test, ast.Compare) and len(test.ops) == 1
+            and isinstance(test.ops[0], ast.Eq)):
+        return False
+    sides = [test.left, test.comparators[0]]
+    names = [s for s in sides if isinstance(s, ast.Name) and s.id == "__name__"]
+    texts = [s for s in sides if isinstance(s, ast.Constant) and s.value == "__main__"]
+    return len(names) == 1 and len(texts) == 1
+
+
+def _guarded(path, line):
+    """Whether `line` of the script `path` lies under an ``if __name__ ==
+    "__main__":``; None when the script cannot be read."""
+    try:
+        with open(path, "rb") as source:
+            tree = ast.parse(source.read(), path)
+    except (OSError, SyntaxError, ValueError):
+        return None
+    for node in ast.walk(tree):
+        if isinstance(node, ast.If) and _is_main_guard(node.test) and node.body:
+            if node.body[0].lineno <= line <= (node.body[-1].end_lineno or line):
+                return True
+    return False
+
+
+def _unguarded_call():
+    """(script, line) when the batch is being started from the main script's
+    top level outside an ``if __name__ == "__main__":`` block, else None.
+
+    A local cluster's worker processes are started afresh and import the main
+    script again; a call outside the guard would run again in every one of
+    them, each starting a cluster of its own, which Python refuses, and Dask
+    starts the failed worker again: the batch never ends. It is refused once
+    here instead, before any process is started."""
+    main = sys.modules.get("__main__")
+    path = getattr(main, "__file__", None)
+    if not path:
+        return None  # an interactive session: the workers have no script to import
+    path = os.path.abspath(path)
+    outer = None
+    frame = sys._getframe(1)
+    while frame is not None:
+        if (frame.f_code.co_name == "<module>"
+                and os.path.abspath(frame.f_code.co_filename) == path):
+            outer = frame
+        frame = frame.f_back
+    if outer is None:
+        return None
+    return None if _guarded(path, outer.f_lineno) is not False else (path, outer.f_lineno)
+
+
+def _refuse_unguarded_call():
+    # In a worker process that imports the script again (its main module is
+    # "__mp_main__"): refuse at once, before another cluster is started.
+    bootstrapping = (multiprocessing.parent_process() is not None
+                     and getattr(sys.modules.get("__main__"), "__name__", "") == "__mp_main__")
+    found = _unguarded_call()
+    if found is None and not bootstrapping:
+        return
+    where = f" ({found[0]}, line {found[1]})" if found else ""
+    raise MainGuardError(
+        "a batch on a local cluster must be started under `if __name__ == \"__main__\":` in "
+        f"the script{where}: the cluster's worker processes import the script again, and each "
+        "would start the batch anew. Write:\n\n    if __name__ == \"__main__\":\n        "
+        "corvane.segment_many(...)\n\n(or pass a client of a cluster started elsewhere)")
+
+
 def local_cluster(workers):
     """A LocalCluster of `workers` processes, one thread each, no dashboard."""
     import distributed
@@ -329,12 +494,38 @@ def local_cluster(workers):
                                         dashboard_address=None)
 
 
-def _positive(value, what):
+# The largest values `corvane segment` takes for --threads and --max-frames.
+_MAX_THREADS = 1024
+_MAX_FRAMES = 2**31 - 1
+
+
+def _positive(value, what, largest):
     if value is None:
         return None
-    if isinstance(value, bool) or not isinstance(value, int) or value < 1:
-        raise BatchError(f"{what} must be a whole number of at least 1, not {value!r}")
+    if isinstance(value, bool) or not isinstance(value, int) or not 1 <= value <= largest:
+        raise BatchError(f"{what} must be a whole number from 1 to {largest}, not {value!r}")
     return value
+
+
+def _make_output_root(output_root):
+    """Creates OUTROOT (and its parents) and makes sure folders can be made
+    in it; BatchError, naming the problem, when not."""
+    root = os.path.abspath(os.fspath(output_root))
+    try:
+        os.makedirs(root, exist_ok=True)
+    except FileExistsError:
+        raise BatchError(f"the output root {root!r} exists and is not a folder") from None
+    except NotADirectoryError:
+        raise BatchError(f"the output root {root!r} lies under a file, not a folder") from None
+    except OSError as error:
+        raise BatchError(f"cannot create the output root {root!r}: {error.strerror}") from None
+    if not os.path.isdir(root):
+        raise BatchError(f"the output root {root!r} is not a folder")
+    try:
+        os.rmdir(tempfile.mkdtemp(prefix=".corvane-probe-", dir=root))
+    except OSError as error:
+        raise BatchError(f"cannot write into the output root {root!r}: {error.strerror}") from None
+    return root
 
 
 def run_batch(inputs, output_root, options=(), client=None, scheduler=None, workers=None,
@@ -342,17 +533,21 @@ def run_batch(inputs, output_root, options=(), client=None, scheduler=None, work
               stream=None):
     """The batch behind segment_many and ``python3 -m corvane batch``, with
     the model options in the command's spelling (["--threshold", "0.3"])."""
+    if client is None and not scheduler:
+        _refuse_unguarded_call()  # before anything is checked, written or started
     jobs = plan(inputs, output_root)
-    _positive(workers, "workers")
-    _positive(threads, "threads")
-    _positive(max_frames, "max_frames")
+    _positive(workers, "workers", 4096)
+    _positive(threads, "threads", _MAX_THREADS)
+    _positive(max_frames, "max_frames", _MAX_FRAMES)
     if client is not None and (scheduler or workers):
         raise BatchError("give a client, or a scheduler address or worker count, not both")
     check_options(find_command(), options)
     stream = sys.stderr if stream is None else stream
-    os.makedirs(os.path.abspath(os.fspath(output_root)), exist_ok=True)
+    _make_output_root(output_root)
 
     import distributed  # only now: importing corvane does not need Dask
+
+    earlier = _working_folders(jobs)
 
     cluster = own_client = None
     if client is None:
@@ -398,6 +593,9 @@ def run_batch(inputs, output_root, options=(), client=None, scheduler=None, work
             own_client.close()
         if cluster is not None:
             cluster.close()
+        # Whether it ended or was stopped: it returns once no child of its
+        # tasks is left writing.
+        _wait_for_leftovers(jobs, earlier)
     if progress:
         stream.write(summary(result))
         stream.flush()
@@ -421,8 +619,9 @@ def segment_many(inputs, output_root, client=None, *, force=False, workers=None,
     threads     threads of each video's update (default: the CPUs over the
                 workers on a local cluster, 1 on a given cluster).
     max_frames  segment only the first max_frames frames of each video.
-    allow_short keep the masks of a video that ends before the length it
-                announces (truncated or damaged); by default it fails.
+    allow_short take a video that ends before the length it announces
+                (truncated, damaged, or a count that was an estimate) as done;
+                by default its masks are kept and its status is "short".
     progress    print a line per finished video, a bar on a terminal and the
                 summary to standard error.
     parameters  the model's parameters by their Python names, as for
@@ -430,11 +629,17 @@ def segment_many(inputs, output_root, client=None, *, force=False, workers=None,
 
     Without a client, call it under ``if __name__ == "__main__":`` in a
     script: the local cluster's worker processes import the main module again.
+    A call outside the guard is refused at once with MainGuardError (a
+    RuntimeError), before anything is written or started.
 
     Returns a BatchResult; a video that fails is reported there (status
     "failed", with the command's message) and does not stop the others.
+    The frames of a video that is shorter than it announced are kept
+    (status "short", with the counts in `error`).
     Raises BatchError (a ValueError) for bad inputs or parameters.
     """
+    if client is None:
+        _refuse_unguarded_call()
     command = find_command()
     return run_batch(inputs, output_root, model_options(command, parameters), client=client,
                      workers=workers, threads=threads, max_frames=max_frames,

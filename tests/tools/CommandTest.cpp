@@ -20,6 +20,7 @@
 
 #include "OutputFolder.h"
 #include "SegmentRun.h"
+#include "StopFlag.h"
 #include "ToolsTestSupport.h"
 
 namespace fs = std::filesystem;
@@ -316,9 +317,11 @@ TEST(EndToEndTest, SegmentsTheShippedClip) {
 }
 
 // A video cut off halfway (a copy interrupted, a disk full): its container
-// still announces every frame. Segmenting it fails and leaves nothing that
-// looks like a complete run, unless the user accepts the short video.
-TEST(EndToEndTest, RefusesATruncatedVideo) {
+// still announces every frame. The masks of every decoded frame are kept,
+// never discarded, but the run says it was short: on standard error, in the
+// run record and by exit status 3, which --allow-short makes 0. A rerun with
+// --skip-complete gives the same status.
+TEST(EndToEndTest, KeepsTheMasksOfATruncatedVideoAndSaysSo) {
     TempFolder folder;
     const std::string clip = folder / "cut.avi";
     {
@@ -329,14 +332,25 @@ TEST(EndToEndTest, RefusesATruncatedVideo) {
     }
     const std::string out = folder / "out";
     std::string text, err;
-    EXPECT_EQ(Corvane({"segment", clip, out, "--quiet"}, &text, &err), 1);
+    EXPECT_EQ(Corvane({"segment", clip, out, "--quiet"}, &text, &err), 3);
+    EXPECT_NE(err.find("could be decoded"), std::string::npos) << err;
     EXPECT_NE(err.find("truncated"), std::string::npos) << err;
-    EXPECT_EQ(Names(folder.path().string()), std::vector<std::string>{"cut.avi"});
-
-    ASSERT_EQ(Corvane({"segment", clip, out, "--quiet", "--allow-short"}, &text, &err), 0) << err;
     const std::size_t written = Names(out).size() - 1;  // masks and the run record
     EXPECT_GT(written, 20u);
     EXPECT_LT(written, 150u);
+    const std::string record = ReadFile(out + "/corvane-run.txt");
+    EXPECT_NE(record.find("\nframes " + std::to_string(written) + "\n"), std::string::npos) << record;
+    EXPECT_EQ(record.find("\nannounced " + std::to_string(written) + "\n"), std::string::npos);
+    EXPECT_NE(record.find("\nannounced "), std::string::npos) << record;
+
+    EXPECT_EQ(Corvane({"segment", clip, out, "--quiet", "--skip-complete"}, &text, &err), 3);
+    EXPECT_NE(text.find("already holds this run"), std::string::npos) << text;
+    EXPECT_EQ(Corvane({"segment", clip, out, "--quiet", "--skip-complete", "--allow-short"}, &text,
+                      &err),
+              0);
+    EXPECT_NE(text.find("already holds this run"), std::string::npos) << text;
+    ASSERT_EQ(Corvane({"segment", clip, out, "--quiet", "--allow-short"}, &text, &err), 0) << err;
+    EXPECT_EQ(Names(out).size() - 1, written);
 }
 
 }  // namespace
@@ -352,11 +366,17 @@ namespace {
 // writing into a removed folder) after its test.
 class Child {
 public:
-    explicit Child(std::vector<std::string> args) {
+    // `stdoutFd`: the descriptor the child writes its standard output to
+    // (-1: this process's).
+    explicit Child(std::vector<std::string> args, int stdoutFd = -1) {
         std::vector<char*> argv;
         for (auto& a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
-        if (posix_spawn(&pid_, argv[0], nullptr, nullptr, argv.data(), environ) != 0) pid_ = 0;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        if (stdoutFd >= 0) posix_spawn_file_actions_adddup2(&actions, stdoutFd, STDOUT_FILENO);
+        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = 0;
+        posix_spawn_file_actions_destroy(&actions);
     }
     ~Child() {
         if (pid_ <= 0) return;
@@ -501,6 +521,68 @@ TEST(SecondStopTest, SecondCtrlCStopsAHungRead) {
     close(writer);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 130);
+}
+
+// Whether a second stop signal ends the command at once: any repeat but a
+// SIGTERM from the process that started it.
+TEST(SecondStopTest, OnlyTheParentsTermNeverHurries) {
+    const long parent = 4242;
+    EXPECT_FALSE(RepeatStopsAtOnce(SIGTERM, parent, parent));
+    EXPECT_TRUE(RepeatStopsAtOnce(SIGTERM, 777, parent));
+    EXPECT_TRUE(RepeatStopsAtOnce(SIGTERM, 0, parent));  // from the kernel
+    EXPECT_TRUE(RepeatStopsAtOnce(SIGINT, parent, parent));
+    EXPECT_TRUE(RepeatStopsAtOnce(SIGINT, 0, parent));   // Ctrl-C at a terminal
+}
+
+// A parent that dies sends its parent-death signal (SIGTERM) again as the
+// child passes between its exiting threads. The command still finishes the
+// frame and removes its working folder: large frames make sure the second
+// signal arrives while the first is being honoured.
+TEST(SecondStopTest, RepeatedTermFromTheParentStillCleansUp) {
+    TempFolder folder;
+    fs::create_directory(folder / "in");
+    cv::Mat noise(720, 1280, CV_8UC3);
+    for (int f = 1; f <= 40; ++f) {
+        cv::randu(noise, 0, 256);
+        char name[32];
+        std::snprintf(name, sizeof name, "in/f%03d.png", f);
+        ASSERT_TRUE(cv::imwrite(folder / name, noise));
+    }
+    const std::string out = folder / "out";
+    Child child({CORVANE_COMMAND, "segment", folder / "in", out, "--quiet", "--threads", "1"});
+    ASSERT_TRUE(child.Started());
+    const std::string working = out + ".incomplete-" + std::to_string(child.Pid());
+    ASSERT_TRUE(WaitUntil([&] { return fs::exists(fs::path(working) / "000001.png"); }));
+    child.Signal(SIGTERM);
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    child.Signal(SIGTERM);
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    child.Signal(SIGTERM);
+    int status = 0;
+    ASSERT_TRUE(child.WaitFor(std::chrono::seconds(60), &status));
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 143);
+    EXPECT_EQ(Names(folder.path().string()), std::vector<std::string>{"in"});
+}
+
+// A reader of its output that went away (a killed worker, `| head`) does not
+// kill the command: the run is committed and the status is the run's.
+TEST(SecondStopTest, AClosedOutputPipeDoesNotKillTheCommand) {
+    TempFolder folder;
+    fs::create_directory(folder / "in");
+    WriteSceneImages(folder / "in", "f%03d.png", 1, 4);
+    int pipeFds[2];
+    ASSERT_EQ(pipe(pipeFds), 0);
+    close(pipeFds[0]);
+    Child child({CORVANE_COMMAND, "segment", folder / "in", folder / "out", "--quiet"},
+                pipeFds[1]);
+    close(pipeFds[1]);
+    ASSERT_TRUE(child.Started());
+    int status = 0;
+    ASSERT_TRUE(child.WaitFor(std::chrono::seconds(60), &status));
+    ASSERT_TRUE(WIFEXITED(status)) << "killed by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_TRUE(fs::exists(fs::path(folder / "out") / "000004.png"));
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -98,6 +99,60 @@ TEST(FrameSourceTest, FramesOfOtherDepthsAreScaledToEightBits) {
     const cv::Mat twoChannels(2, 2, CV_8UC2, cv::Scalar::all(5));
     EXPECT_FALSE(ToColourBgr8(twoChannels, bgr, &error));
     EXPECT_NE(error.find("2 channels"), std::string::npos) << error;
+}
+
+// A 16-bit image file is read at its depth and scaled like a 16-bit stream,
+// not shifted down to 8 bits by the decoder.
+TEST(FrameSourceTest, SixteenBitImagesAreScaledNotShifted) {
+    TempFolder folder;
+    cv::Mat wide(4, 4, CV_16UC3, cv::Scalar(500, 257 * 100, 65535));
+    ASSERT_TRUE(cv::imwrite(folder / "f001.png", wide));
+    cv::Mat grey(4, 4, CV_16UC1, cv::Scalar(500));
+    ASSERT_TRUE(cv::imwrite(folder / "f002.png", grey));
+    FrameSource source;
+    std::string error;
+    ASSERT_TRUE(source.Open(folder / "f%03d.png", &error)) << error;
+    cv::Mat frame;
+    ASSERT_TRUE(source.Read(frame, &error)) << error;
+    EXPECT_EQ(frame.at<cv::Vec3b>(1, 1), cv::Vec3b(2, 100, 255));  // 500/257 = 1.95
+    ASSERT_TRUE(source.Read(frame, &error)) << error;
+    EXPECT_EQ(frame.at<cv::Vec3b>(2, 3), cv::Vec3b(2, 2, 2));
+}
+
+// Names that hold '%' but exist are files and folders, not patterns.
+TEST(FrameSourceTest, AnExistingPathWithPercentIsTakenLiterally) {
+    TempFolder folder;
+    {
+        std::ifstream in(CORVANE_SAMPLE_CLIP, std::ios::binary);
+        std::ofstream(folder / "50%.avi", std::ios::binary) << in.rdbuf();
+    }
+    std::filesystem::create_directory(folder / "dir%done");
+    std::filesystem::create_directory(folder / "take%d");
+    WriteSceneImages(folder / "dir%done", "f%03d.png", 1, 3);
+    WriteSceneImages(folder / "take%d", "f%03d.png", 1, 2);
+    std::string error;
+    cv::Mat frame;
+    for (const auto& [input, frames] : std::vector<std::pair<std::string, std::int64_t>>{
+             {folder / "dir%done", 3}, {folder / "take%d", 2}, {folder / "dir%done/", 3}}) {
+        FrameSource source;
+        ASSERT_TRUE(source.Open(input, &error)) << input << ": " << error;
+        EXPECT_EQ(source.FrameCount(), frames) << input;
+    }
+    FrameSource video;
+    ASSERT_TRUE(video.Open(folder / "50%.avi", &error)) << error;
+    ASSERT_TRUE(video.Read(frame, &error)) << error;
+    EXPECT_EQ(frame.size(), cv::Size(160, 120));
+    // A pattern is still a pattern where no such path exists.
+    FrameSource pattern;
+    ASSERT_TRUE(pattern.Open(folder / "dir%%done/f%03d.png", &error)) << error;
+    EXPECT_EQ(pattern.FrameCount(), 3);
+    // And the command segments such a file.
+    std::string out, err;
+    EXPECT_EQ(Corvane({"segment", folder / "50%.avi", folder / "out", "--max-frames", "3"}, &out,
+                      &err),
+              0)
+        << err;
+    EXPECT_EQ(Names(folder / "out").size(), 4u);
 }
 
 TEST(FrameSourceTest, DecodesAGeneratedClip) {

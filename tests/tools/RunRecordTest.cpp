@@ -6,8 +6,12 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <opencv2/imgcodecs.hpp>
 
 #include "RunFiles.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
 #include "ToolsTestSupport.h"
 
 namespace fs = std::filesystem;
@@ -70,6 +74,108 @@ TEST_F(SkipCompleteTest, RedoesAFolderMissingAMaskOrWithAnotherInput) {
     EXPECT_NE(ReadFile(fs::path(out) / kRunRecord).find("again"), std::string::npos);
 }
 
+// A run cut short by --max-frames is not the whole video's run.
+TEST_F(SkipCompleteTest, RedoesARunOfFewerFramesThanAsked) {
+    ASSERT_EQ(Corvane({"segment", input, out, "--init-frames", "2", "--max-frames", "3"}, nullptr,
+                      &err),
+              0)
+        << err;
+    fs::last_write_time(fs::path(out) / "000003.png", fs::file_time_type{});
+    EXPECT_FALSE(Skipped({}));
+    EXPECT_EQ(Names(out).size(), 7u);
+}
+
+// The input as it is now, not only its name: more frames, or the same
+// frames written again, are another input.
+TEST_F(SkipCompleteTest, RedoesWhenTheInputChanged) {
+    WriteSceneImages(folder / "in", "f%03d.png", 7, 2);
+    EXPECT_FALSE(Skipped({}));
+    EXPECT_EQ(Names(out).size(), 9u);
+    fs::last_write_time(fs::path(out) / "000003.png", fs::file_time_type{});
+    EXPECT_TRUE(Skipped({}));
+    fs::last_write_time(folder / "in/f004.png", fs::file_time_type::clock::now());
+    EXPECT_FALSE(Skipped({}));
+}
+
+// What a damaged or edited folder looks like: a mask replaced by random
+// bytes, an empty file or an image of another size, a record whose frame
+// count was lowered, a mask beyond the recorded ones.
+TEST_F(SkipCompleteTest, RedoesADamagedOrEditedFolder) {
+    const fs::path last = fs::path(out) / "000006.png";
+    const fs::path middle = fs::path(out) / "000004.png";
+    const auto again = [&] {
+        ASSERT_EQ(Corvane({"segment", input, out, "--init-frames", "2"}, nullptr, &err), 0) << err;
+        fs::last_write_time(fs::path(out) / "000003.png", fs::file_time_type{});
+        ASSERT_TRUE(Skipped({}));
+    };
+    std::ofstream(middle, std::ios::binary) << "0123456789";
+    EXPECT_FALSE(Skipped({}));
+    again();
+    std::ofstream(middle, std::ios::binary).close();  // empty
+    EXPECT_FALSE(Skipped({}));
+    again();
+    // Another image of exactly the recorded size: only decoding tells.
+    const std::uintmax_t size = fs::file_size(last);
+    std::ofstream(last, std::ios::binary) << std::string(size, '\x89');
+    EXPECT_FALSE(Skipped({}));
+    again();
+    ASSERT_TRUE(cv::imwrite(last.string(), cv::Mat::zeros(5, 5, CV_8U)));
+    EXPECT_FALSE(Skipped({}));
+    again();
+    std::string record = ReadFile(fs::path(out) / kRunRecord);
+    const std::size_t at = record.find("\nframes 6\n");
+    ASSERT_NE(at, std::string::npos) << record;
+    record.replace(at, 10, "\nframes 5\n");
+    std::ofstream(fs::path(out) / kRunRecord, std::ios::binary) << record;
+    EXPECT_FALSE(Skipped({}));
+    again();
+    fs::copy_file(last, fs::path(out) / "000007.png");
+    EXPECT_FALSE(Skipped({}));
+    EXPECT_FALSE(fs::exists(fs::path(out) / "000007.png"));
+}
+
+// A short video accepted with --allow-short, then the whole video copied to
+// the same path: the rerun segments it all.
+TEST(SkipCompleteVideoTest, RedoesAShortRunOnceTheWholeVideoIsThere) {
+    TempFolder folder;
+    const std::string clip = folder / "clip.avi";
+    const std::string whole = ReadFile(CORVANE_SAMPLE_CLIP);
+    std::ofstream(clip, std::ios::binary) << whole.substr(0, whole.size() / 4);
+    const std::string out = folder / "out";
+    std::string said, err;
+    ASSERT_EQ(Corvane({"segment", clip, out, "--quiet", "--allow-short", "--max-frames", "400"},
+                      &said, &err),
+              0)
+        << err;
+    const std::size_t shortRun = Names(out).size();
+    std::ofstream(clip, std::ios::binary) << whole;
+    ASSERT_EQ(Corvane({"segment", clip, out, "--quiet", "--allow-short", "--max-frames", "400",
+                       "--skip-complete"},
+                      &said, &err),
+              0)
+        << err;
+    EXPECT_EQ(said.find("already holds this run"), std::string::npos) << said;
+    EXPECT_GT(Names(out).size(), shortRun);
+}
+
+// A skipping run clears what killed runs left beside OUTDIR, as a
+// segmenting run does.
+TEST_F(SkipCompleteTest, ClearsAKilledRunsWorkingFolderWhenSkipping) {
+    const pid_t pid = fork();
+    if (pid == 0) _exit(0);
+    int status = 0;
+    waitpid(pid, &status, 0);  // an id no process holds now
+    const fs::path left = out + ".incomplete-" + std::to_string(pid);
+    fs::create_directory(left);
+    std::ofstream(left / "000001.png") << "unfinished";
+    ProcessIdentity killed = ThisProcess();
+    killed.pid = pid;
+    killed.start = "1";
+    std::ofstream(left / kWorkingMarker) << MarkerText(killed, false);
+    EXPECT_TRUE(Skipped({}));
+    EXPECT_FALSE(fs::exists(left));
+}
+
 TEST_F(SkipCompleteTest, ARunWithItsWorkingMarkerIsNotFinished) {
     std::ofstream(fs::path(out) / kWorkingMarker) << "corvane working folder\npid 1\n";
     EXPECT_FALSE(Skipped({}));
@@ -90,6 +196,16 @@ TEST(ThreadsOptionTest, SameMasksForEveryCount) {
     }
     EXPECT_EQ(Corvane({"segment", folder / "in/f%03d.png", folder / "x", "--threads", "-1"}, nullptr, &err), 2);
     EXPECT_NE(err.find("--threads"), std::string::npos) << err;
+}
+
+// The start grows with the square of its frame count: the option stops at
+// what finishes in reasonable time, and says so.
+TEST(ParametersCommandTest, TheStartIsBoundedToWhatFinishes) {
+    std::string said, err;
+    EXPECT_EQ(Corvane({"parameters", "--init-frames", "100"}, &said, &err), 0) << err;
+    EXPECT_EQ(Corvane({"parameters", "--init-frames", "1000"}, &said, &err), 2);
+    EXPECT_NE(err.find("100"), std::string::npos) << err;
+    EXPECT_NE(err.find("--init-frames"), std::string::npos) << err;
 }
 
 TEST(ParametersCommandTest, ListsEveryParameterWithTheGivenValues) {
