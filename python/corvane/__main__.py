@@ -91,7 +91,8 @@ def batch(argv):
         result = b.run_batch(_inputs(positional[:-1]), positional[-1], options,
                              scheduler=known.scheduler, workers=known.workers,
                              threads=known.threads, max_frames=known.max_frames,
-                             allow_short=known.allow_short, force=known.force, progress=not known.quiet)
+                             allow_short=known.allow_short, force=known.force, progress=not known.quiet,
+                             summary_stream=sys.stdout)
     except b.BatchError as error:
         sys.stderr.write(f"python3 -m corvane batch: {error}\n")
         return b.STATUS_CANNOT_RUN

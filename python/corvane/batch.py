@@ -530,9 +530,11 @@ def _make_output_root(output_root):
 
 def run_batch(inputs, output_root, options=(), client=None, scheduler=None, workers=None,
               threads=None, max_frames=None, allow_short=False, force=False, progress=True,
-              stream=None):
+              stream=None, summary_stream=None):
     """The batch behind segment_many and ``python3 -m corvane batch``, with
-    the model options in the command's spelling (["--threshold", "0.3"])."""
+    the model options in the command's spelling (["--threshold", "0.3"]).
+    Progress goes to `stream` (standard error), the closing table to
+    `summary_stream` (by default `stream` too)."""
     if client is None and not scheduler:
         _refuse_unguarded_call()  # before anything is checked, written or started
     jobs = plan(inputs, output_root)
@@ -597,8 +599,9 @@ def run_batch(inputs, output_root, options=(), client=None, scheduler=None, work
         # tasks is left writing.
         _wait_for_leftovers(jobs, earlier)
     if progress:
-        stream.write(summary(result))
-        stream.flush()
+        out = stream if summary_stream is None else summary_stream
+        out.write(summary(result))
+        out.flush()
     return result
 
 
