@@ -10,8 +10,9 @@ set -euo pipefail
 profile="${1:-test}"
 packages=(build-essential cmake pkg-config)
 # MinGW-w64 cross compilers (and dlltool, objdump) for Corvane.mexw64/.mexw32.
-# The Python module: pybind11 and Debian's python3 with its headers and NumPy.
-python_packages=(python3 python3-dev pybind11-dev python3-numpy)
+# The Python module: pybind11 and Debian's python3 with its headers and NumPy,
+# and pip for `pip install --no-build-isolation .` (pyproject.toml).
+python_packages=(python3 python3-dev pybind11-dev python3-numpy python3-pip)
 windows_packages=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64 mingw-w64-tools)
 case "$profile" in
   demo)
@@ -35,8 +36,9 @@ case "$profile" in
     # their tables against the generator (mpmath, Debian's python3).
     packages+=(libmpfr-dev python3 python3-mpmath)
     # The Python module's tests: pytest, a virtual environment to install
-    # into, and OpenCV's Python binding to read the sample clip and run MOG2.
-    packages+=("${python_packages[@]}" python3-pytest python3-venv python3-opencv)
+    # into, build (python3 -m build makes the sdist and the wheel) and
+    # OpenCV's Python binding to read the sample clip and run MOG2.
+    packages+=("${python_packages[@]}" python3-pytest python3-venv python3-build python3-opencv)
     # Many videos on a local Dask cluster (python3 -m corvane batch).
     packages+=(python3-dask python3-distributed)
     # Robustness checks: the libFuzzer targets (clang and its runtime) and the
