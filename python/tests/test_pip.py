@@ -162,3 +162,23 @@ def test_wheel_from_build_installs_into_a_fresh_environment(tmp_path):
     assert installed.returncode == 0, installed.stdout + installed.stderr
     site = check_installed(venv, python, env, tmp_path)
     check_uninstall(venv, python, site, env)
+
+
+@pytest.mark.skipif(not have("pip"), reason="pip for /usr/bin/python3 (Debian's python3-pip) "
+                    "not found")
+def test_pip_install_without_pybind11_fails_naming_it_and_installs_nothing(tmp_path):
+    venv = tmp_path / "venv"
+    python = make_venv(venv, with_pip=False)
+    env = clean_environment()
+    build = dict(env, CORVANE_WHEEL_BUILD_DIR=str(tmp_path / "build"),
+                 CMAKE_ARGS="-DCMAKE_DISABLE_FIND_PACKAGE_pybind11=ON")
+    refused = pip(python, "install", "--no-build-isolation", "--no-index", SOURCE, env=build)
+    assert refused.returncode != 0
+    said = refused.stdout + refused.stderr
+    assert f"the module cannot be built for {python}: pybind11 (Debian's pybind11-dev) " \
+           "not found" in said, said[-3000:]
+    site = subprocess.run([str(python), "-c",
+                           "import sysconfig; print(sysconfig.get_path('platlib'))"],
+                          check=True, capture_output=True, text=True).stdout.strip()
+    assert not [n for n in os.listdir(site) if n.startswith("corvane")]
+    assert not os.path.lexists(venv / "bin" / "corvane")
