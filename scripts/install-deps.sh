@@ -10,8 +10,11 @@ set -euo pipefail
 profile="${1:-test}"
 packages=(build-essential cmake pkg-config)
 # MinGW-w64 cross compilers (and dlltool, objdump) for Corvane.mexw64/.mexw32.
-# The Python module: pybind11 and Debian's python3 with its headers and NumPy.
-python_packages=(python3 python3-dev pybind11-dev python3-numpy)
+# The Python module: pybind11 and Debian's python3 with its headers and NumPy,
+# and pip for `pip install --no-build-isolation .` (pyproject.toml).
+python_packages=(python3 python3-dev pybind11-dev python3-numpy python3-pip)
+# A batch's progress bar on a terminal (without it, a plainer one).
+batch_python_packages=(python3-dask python3-distributed python3-tqdm)
 windows_packages=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64 mingw-w64-tools)
 case "$profile" in
   demo)
@@ -24,7 +27,7 @@ case "$profile" in
   # Many videos on Dask (python3 -m corvane batch): the module, Dask, and
   # OpenCV, which the corvane command the package then carries is built with
   # (scripts/install-python.sh builds it where OpenCV is installed).
-  batch) packages+=("${python_packages[@]}" libopencv-dev libopencv-contrib-dev python3-dask python3-distributed) ;;
+  batch) packages+=("${python_packages[@]}" libopencv-dev libopencv-contrib-dev "${batch_python_packages[@]}") ;;
   test)
     packages+=(googletest libgtest-dev libbenchmark-dev libopencv-dev libopencv-contrib-dev)
     # GNU Octave runs the MEX gateway, the MATLAB toolbox and its build script
@@ -35,10 +38,11 @@ case "$profile" in
     # their tables against the generator (mpmath, Debian's python3).
     packages+=(libmpfr-dev python3 python3-mpmath)
     # The Python module's tests: pytest, a virtual environment to install
-    # into, and OpenCV's Python binding to read the sample clip and run MOG2.
-    packages+=("${python_packages[@]}" python3-pytest python3-venv python3-opencv)
+    # into, build (python3 -m build makes the sdist and the wheel) and
+    # OpenCV's Python binding to read the sample clip and run MOG2.
+    packages+=("${python_packages[@]}" python3-pytest python3-venv python3-build python3-opencv)
     # Many videos on a local Dask cluster (python3 -m corvane batch).
-    packages+=(python3-dask python3-distributed)
+    packages+=("${batch_python_packages[@]}")
     # Robustness checks: the libFuzzer targets (clang and its runtime) and the
     # soak test's memory measurements (valgrind's memcheck and massif).
     packages+=(clang libclang-rt-14-dev valgrind)

@@ -342,14 +342,26 @@ def _wait_for_leftovers(jobs, earlier, limit=_LEFTOVER_WAIT):
 
 # ------------------------------------------------------------------ progress
 
+def _tqdm_bar(stream, total):
+    """tqdm's bar (Debian's python3-tqdm) on `stream`, or None without tqdm."""
+    try:
+        from tqdm import tqdm
+    except ImportError:
+        return None
+    return tqdm(total=total, file=stream, unit="video", leave=False, dynamic_ncols=True,
+                bar_format="{bar} {n_fmt}/{total_fmt} videos {elapsed}<{remaining}{postfix}")
+
+
 class _Progress:
-    """One line per finished video; on a terminal, an overall bar below them."""
+    """One line per finished video; on a terminal, an overall bar below them
+    (tqdm's where it is installed)."""
 
     def __init__(self, stream, total, enabled):
         self.stream, self.total, self.enabled = stream, total, enabled
         self.bar = enabled and hasattr(stream, "isatty") and stream.isatty()
         self.done = self.frames = 0
         self.start = time.monotonic()
+        self.tqdm = _tqdm_bar(stream, total) if self.bar else None
 
     def finished(self, video):
         self.done += 1
@@ -363,11 +375,20 @@ class _Progress:
             line = f"short    {video.name}: {video.frames} frames kept; {video.error}"
         else:
             line = f"{video.status:<8} {video.name}: {video.frames} frames, {video.seconds:.1f} s"
-        self._write(("\r\x1b[K" if self.bar else "") + line + "\n")
+        if self.tqdm is not None:
+            self.tqdm.write(line, file=self.stream)
+            self.tqdm.update(1)
+        else:
+            self._write(("\r\x1b[K" if self.bar else "") + line + "\n")
         self.draw()
 
     def draw(self):
         if not self.bar:
+            return
+        if self.tqdm is not None:
+            elapsed = time.monotonic() - self.start
+            fps = self.frames / elapsed if elapsed > 0 else 0.0
+            self.tqdm.set_postfix_str(f"{fps:.1f} frames/s")
             return
         width = 30
         filled = width * self.done // max(self.total, 1)
@@ -377,7 +398,9 @@ class _Progress:
                     f"  {fps:.1f} frames/s ")
 
     def close(self):
-        if self.bar:
+        if self.tqdm is not None:
+            self.tqdm.close()
+        elif self.bar:
             self._write("\r\x1b[K")
 
     def _write(self, text):
