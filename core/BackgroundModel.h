@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "ModelFieldList.h"
+
 namespace corvane {
 
 // A run of IEEE 754 doubles owned by somebody else: base address and the
@@ -16,64 +18,54 @@ struct DoubleView {
     std::int64_t count = 0;
 };
 
-// Every field of the model struct, by its MATLAB field name. Per-pixel arrays
-// are in column-major pixel order p = 0 .. N-1 (row p mod H, column p div H).
-// Scalar fields are read (and, for CurrentFrame, written) through element 0.
-//
-//   Mu              3*K*N  channel ch of neuron j of pixel p at (p*K + j)*3 + ch
-//   Sigma2          K*N    variance of neuron j of pixel p at p*K + j
-//   imMask          N      foreground probability of the last frame
-//   Pi              N      foreground prior
-//   NeuroWin        N      index of the winning neuron, as a double
-//   Var             N      variance of the foreground indicator
-//   Cov             4*N    covariance with backward neighbour slot s at p*4 + s
-//   MaximumVariance N      cap on the variances of pixel p's neurons
-//   MinimumVariance scalar variance floor added inside the density
-//   StepSize        scalar learning rate of Pi, Var and Cov
-//   CurrentFrame    scalar frame counter, +1 per update
-//   NumMapRows, NumMapColumns     scalar, K = rows * cols
-//   NumImageRows, NumImageColumns scalar, H and W
+// Every field of the model struct (ModelFieldList.h), by its MATLAB field
+// name, each a view of the caller's array.
 struct BackgroundModel {
-    DoubleView Mu;
-    DoubleView Sigma2;
-    DoubleView imMask;
-    DoubleView Pi;
-    DoubleView NeuroWin;
-    DoubleView Var;
-    DoubleView Cov;
-    DoubleView MaximumVariance;
-    DoubleView NumMapRows;
-    DoubleView NumMapColumns;
-    DoubleView NumImageRows;
-    DoubleView NumImageColumns;
-    DoubleView MinimumVariance;
-    DoubleView StepSize;
-    DoubleView CurrentFrame;
+#define CORVANE_VIEW_MEMBER(name, written, d0, d1, d2) DoubleView name;
+    CORVANE_MODEL_FIELDS(CORVANE_VIEW_MEMBER)
+#undef CORVANE_VIEW_MEMBER
 };
+
+// Stands in UpdatedFields for a field the update does not write, so that the
+// member exists by name but holds no view.
+struct NotWritten {};
+
+template <bool written>
+struct WrittenViewOf {
+    using type = DoubleView;
+};
+template <>
+struct WrittenViewOf<false> {
+    using type = NotWritten;
+};
+template <bool written>
+using WrittenView = typename WrittenViewOf<written>::type;
 
 // The fields an update writes, as views of their own: an update may read one
 // model (the source) and write its result into these arrays, leaving the
-// source as it was. The rest of a model (MaximumVariance, MinimumVariance,
-// StepSize and the four size fields) is never changed by an update; a host
-// that wants a whole updated model takes those from the source as they are.
-// Each view needs the element count of its field in the table above;
-// elements beyond that are not touched.
+// source as it was. The rest of a model (the fields the table marks as not
+// written) is never changed by an update; a host that wants a whole updated
+// model takes those from the source as they are. Each view needs the element
+// count of its field; elements beyond that are not touched.
 struct UpdatedFields {
-    DoubleView Mu;
-    DoubleView Sigma2;
-    DoubleView imMask;
-    DoubleView Pi;
-    DoubleView NeuroWin;
-    DoubleView Var;
-    DoubleView Cov;
-    DoubleView CurrentFrame;
+#define CORVANE_UPDATED_MEMBER(name, written, d0, d1, d2) WrittenView<written> name;
+    CORVANE_MODEL_FIELDS(CORVANE_UPDATED_MEMBER)
+#undef CORVANE_UPDATED_MEMBER
 };
+
+namespace detail {
+inline void TakeIfWritten(DoubleView& to, const DoubleView& from) { to = from; }
+inline void TakeIfWritten(NotWritten&, const DoubleView&) {}
+}  // namespace detail
 
 // The written fields of `model` itself: updating into them is updating the
 // model in place.
 inline UpdatedFields UpdatedFieldsOf(const BackgroundModel& model) {
-    return UpdatedFields{model.Mu,  model.Sigma2, model.imMask, model.Pi,
-                         model.NeuroWin, model.Var, model.Cov, model.CurrentFrame};
+    UpdatedFields fields;
+#define CORVANE_TAKE_WRITTEN(name, written, d0, d1, d2) detail::TakeIfWritten(fields.name, model.name);
+    CORVANE_MODEL_FIELDS(CORVANE_TAKE_WRITTEN)
+#undef CORVANE_TAKE_WRITTEN
+    return fields;
 }
 
 // The frame: three channel planes of N doubles, channel ch of pixel p at

@@ -127,7 +127,7 @@ extern "C" CORVANE_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs,
     // Test builds only: a copy of the struct made before the caller's struct
     // is read, the order in which Octave's copy shares the caller's data,
     // stands in for the fresh arrays, so that the tests can see
-    // FirstSharedField refuse it.
+    // CheckFreshArrays refuse it.
     mxArray* early = mxDuplicateArray(input);
 #endif
 
@@ -150,8 +150,7 @@ extern "C" CORVANE_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs,
             mxGetPr(field), static_cast<std::int64_t>(mxGetNumberOfElements(field))};
     }
 #endif
-    const char* shared = corvane::gateway::FirstSharedField(destination, source, frame, matrix);
-    if (shared != nullptr) Raise(corvane::gateway::SharedFieldError(shared));
+    Raise(corvane::gateway::CheckFreshArrays(source, destination, frame, matrix));
 
     corvane::HostAllocator host;
     host.allocate = &AllocateScratch;
