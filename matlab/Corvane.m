@@ -86,7 +86,7 @@
 %     Corvane:matrixTooShort    nhood holds fewer than K*K elements
 %     Corvane:scratchTooLarge   the per-call scratch (40*N bytes) cannot be
 %                               addressed (32-bit hosts only)
-%     Corvane:badThreads        CORVANE_THREADS is not a whole number 0..1024
+%     Corvane:badThreads        CORVANE_THREADS is not a whole number 0..256
 %     Corvane:outOfMemory       the per-call scratch could not be allocated
 %     Corvane:copyNotIndependent  the host's copy of the model shared data
 %                               with the caller's arrays (never expected; the

@@ -60,7 +60,8 @@ if exist('OCTAVE_VERSION', 'builtin')
     saved = getenv('CXXFLAGS');
     setenv('CXXFLAGS', [strtrim(mkoctfile('-p', 'CXXFLAGS')), ' ', flags]);
     cleanup = onCleanup(@() setenv('CXXFLAGS', saved));
-    mex(['-I', core], ['-I', math], ['-I', gateway], defines{:}, '-o', output, sources{:}, ...
+    mex(['-I', core], ['-I', fullfile(core, 'include')], ['-I', math], ['-I', gateway], ...
+        defines{:}, '-o', output, sources{:}, ...
         libraries{:});
     mexfile = [output, '.mex'];
 else
@@ -77,7 +78,8 @@ else
         % GCC, MinGW-w64 and Clang.
         flags = 'CXXFLAGS=$CXXFLAGS -std=c++17 -ffp-contract=off -fno-fast-math';
     end
-    mex('-R2017b', flags, ['-I', core], ['-I', math], ['-I', gateway], defines{:}, '-output', output, ...
+    mex('-R2017b', flags, ['-I', core], ['-I', fullfile(core, 'include')], ['-I', math], ...
+        ['-I', gateway], defines{:}, '-output', output, ...
         sources{:}, libraries{:});
     mexfile = [output, '.', mexext];
 end

@@ -1,9 +1,9 @@
 #include "ModelSetup.h"
 
-#include "internal/NeighborOffsets.h"
+#include "NeighborOffsets.h"
 #include "ParameterTable.h"
 #include "UpdateModel.h"
-#include "internal/WorkerThreads.h"
+#include "WorkerThreads.h"
 
 #include <algorithm>
 #include <cmath>

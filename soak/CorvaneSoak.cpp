@@ -135,16 +135,14 @@ Memory ReadMemory() {
 
 // Name and element of the first value that is NaN or infinite, or null.
 const char* FirstNonFinite(const corvane::OwnedModel& model, std::size_t* element) {
-    const struct {
-        const char* name;
-        const std::vector<double>* values;
-    } fields[] = {{"Mu", &model.Mu},   {"Sigma2", &model.Sigma2}, {"imMask", &model.imMask},
-                  {"Pi", &model.Pi},   {"NeuroWin", &model.NeuroWin}, {"Var", &model.Var},
-                  {"Cov", &model.Cov}, {"MaximumVariance", &model.MaximumVariance}};
-    for (const auto& field : fields) {
-        for (std::size_t i = 0; i < field.values->size(); ++i) {
-            if (!std::isfinite((*field.values)[i])) {
-                *element = i;
+    // Every array field of the table.
+    const corvane::BackgroundModel view = model.ReadView();
+    for (const corvane::ModelField& field : corvane::kModelFields) {
+        if (corvane::IsScalarField(field)) continue;
+        const corvane::DoubleView values = view.*field.view;
+        for (std::int64_t i = 0; i < values.count; ++i) {
+            if (!std::isfinite(values.data[i])) {
+                *element = static_cast<std::size_t>(i);
                 return field.name;
             }
         }

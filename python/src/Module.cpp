@@ -14,14 +14,13 @@
 #include "ModelCheck.h"
 #include "ParameterTable.h"
 #include "Subtractor.h"
+#include "UpdateModel.h"
 
 namespace py = pybind11;
 
 namespace corvane::python {
 
 namespace {
-
-constexpr int kMaxThreads = 1024;
 
 
 

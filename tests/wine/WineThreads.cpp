@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "UpdateModel.h"
-#include "internal/WorkerThreads.h"
+#include "WorkerThreads.h"
 #include "WineRandom.h"
 
 namespace {
