@@ -55,6 +55,7 @@ def test_every_table_parameter_is_a_keyword_with_its_default():
     ({"maximum_variance_limit": 50}, "maximum_variance_limit must be at least maximum_variance (100)"),
     ({"prior_floor": 0.5, "prior_ceiling": 0.4}, "prior_ceiling must be at least prior_floor"),
     ({"threads": -1}, "threads must be a whole number from 0"),
+    ({"threads": 257}, "threads must be a whole number from 0 to 256"),
     ({"calibration_frames": 10 ** 400}, "calibration_frames is too large"),
 ])
 def test_a_bad_value_is_a_value_error_naming_parameter_and_range(keywords, words):
@@ -363,6 +364,8 @@ def test_every_thread_count_gives_the_same_bits():
     frames = scene(15)
     subs = [corvane.BackgroundSubtractor(threads=n) for n in (1, 2, 3)]
     subs.append(corvane.BackgroundSubtractor())
+    subs[-1].threads = 256  # the core's cap, the same in every host
+    assert subs[-1].threads == 256
     subs[-1].threads = 5
     assert subs[0].threads == 1 and subs[-1].threads == 5
     for frame in frames:

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "RunFiles.h"
+#include "UpdateModel.h"
 #include "ToolsTestSupport.h"
 
 namespace fs = std::filesystem;
@@ -90,6 +91,12 @@ TEST(ThreadsOptionTest, SameMasksForEveryCount) {
     }
     EXPECT_EQ(Corvane({"segment", folder / "in/f%03d.png", folder / "x", "--threads", "-1"}, nullptr, &err), 2);
     EXPECT_NE(err.find("--threads"), std::string::npos) << err;
+    // The core's cap, as in every host.
+    EXPECT_EQ(Corvane({"segment", folder / "in/f%03d.png", folder / "x", "--threads",
+                       std::to_string(kMaxThreads + 1)},
+                      nullptr, &err),
+              2);
+    EXPECT_NE(err.find(std::to_string(kMaxThreads)), std::string::npos) << err;
 }
 
 TEST(ParametersCommandTest, ListsEveryParameterWithTheGivenValues) {
