@@ -19,6 +19,7 @@
 #include "FreshMemory.h"
 #include "GatewayModel.h"
 #include "GatewayThreads.h"
+#include "MxArrayFacts.h"
 
 namespace {
 
@@ -31,19 +32,7 @@ void Raise(const GatewayError& error) {
     if (error.raised()) mexErrMsgIdAndTxt(error.identifier, "%s", error.message);
 }
 
-ArrayFacts FactsOf(const mxArray* array) {
-    ArrayFacts facts;
-    if (array == nullptr) return facts;
-    facts.present = true;
-    facts.className = mxGetClassName(array);
-    facts.isDouble = mxIsDouble(array);
-    facts.isComplex = mxIsComplex(array);
-    facts.isSparse = mxIsSparse(array);
-    facts.count = static_cast<std::int64_t>(mxGetNumberOfElements(array));
-    if (facts.isDouble && !facts.isComplex && !facts.isSparse && facts.count > 0)
-        facts.data = mxGetPr(array);
-    return facts;
-}
+ArrayFacts FactsOf(const mxArray* array) { return corvane::gateway::MxArrayFacts(array); }
 
 // Checks and binds every field of element 0 of the caller's struct, the frame
 // and the matrix; raises the first error.

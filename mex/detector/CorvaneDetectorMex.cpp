@@ -35,6 +35,7 @@
 #include "DetectorRegistry.h"
 #include "FrameInput.h"
 #include "GatewayModel.h"
+#include "MxArrayFacts.h"
 
 namespace {
 
@@ -247,18 +248,8 @@ GatewayError StartFromModel(const mxArray* model, corvane::gateway::DetectorSett
     if (error.raised()) return error;
     corvane::BackgroundModel view;
     for (int i = 0; i < kModelFieldCount; ++i) {
-        ArrayFacts facts;
-        const mxArray* field = mxGetField(model, 0, kModelFields[i].name);
-        if (field != nullptr) {
-            facts.present = true;
-            facts.className = mxGetClassName(field);
-            facts.isDouble = mxIsDouble(field);
-            facts.isComplex = mxIsComplex(field);
-            facts.isSparse = mxIsSparse(field);
-            facts.count = static_cast<std::int64_t>(mxGetNumberOfElements(field));
-            if (facts.isDouble && !facts.isComplex && !facts.isSparse && facts.count > 0)
-                facts.data = mxGetPr(field);
-        }
+        const ArrayFacts facts =
+            corvane::gateway::MxArrayFacts(mxGetField(model, 0, kModelFields[i].name));
         error = corvane::gateway::CheckField(facts, i);
         if (error.raised()) return error;
         view.*kModelFields[i].view = corvane::gateway::ViewOf(facts);
