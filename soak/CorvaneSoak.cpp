@@ -282,15 +282,17 @@ int main(int argc, char** argv) {
         }
     }
 
-    // FNV-1a over the bits of every model array: two builds (or two versions
-    // of the update) that agree on this agree on every value of the run.
+    // FNV-1a over the bits of every array the update writes, in the table's
+    // order: two builds (or two versions of the update) that agree on this
+    // agree on every value of the run.
     std::uint64_t checksum = 1469598103934665603ULL;
-    for (const std::vector<double>* values :
-         {&model.Mu, &model.Sigma2, &model.imMask, &model.Pi, &model.NeuroWin, &model.Var,
-          &model.Cov}) {
-        for (const double v : *values) {
+    const corvane::BackgroundModel arrays = model.ReadView();
+    for (const corvane::ModelField& field : corvane::kModelFields) {
+        if (!field.written || corvane::IsScalarField(field)) continue;
+        const corvane::DoubleView values = arrays.*field.view;
+        for (std::int64_t e = 0; e < values.count; ++e) {
             std::uint64_t bits;
-            std::memcpy(&bits, &v, sizeof bits);
+            std::memcpy(&bits, &values.data[e], sizeof bits);
             for (int i = 0; i < 8; ++i) checksum = (checksum ^ ((bits >> (8 * i)) & 0xff)) * 1099511628211ULL;
         }
     }
