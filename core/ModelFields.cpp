@@ -60,7 +60,12 @@ const FieldTexts& Texts() {
     return texts;
 }
 
-int IndexOf(const ModelField& field) { return static_cast<int>(&field - kModelFields); }
+// The row of the table `field` is; a copy of a row is found by its name.
+int IndexOf(const ModelField& field) {
+    for (int i = 0; i < kModelFieldCount; ++i)
+        if (&field == &kModelFields[i]) return i;
+    return ModelFieldIndex(field.name);
+}
 
 }  // namespace
 
@@ -95,10 +100,14 @@ int FieldDimensions(const ModelField& field, const ModelSizes& sizes, std::int64
 }
 
 const char* FieldElementsFormula(const ModelField& field) {
-    return Texts().formula[IndexOf(field)];
+    const int index = IndexOf(field);
+    return index < 0 ? "?" : Texts().formula[index];
 }
 
-const char* FieldShapeText(const ModelField& field) { return Texts().shape[IndexOf(field)]; }
+const char* FieldShapeText(const ModelField& field) {
+    const int index = IndexOf(field);
+    return index < 0 ? "?" : Texts().shape[index];
+}
 
 int ModelFieldIndex(const char* name) {
     if (name == nullptr) return -1;

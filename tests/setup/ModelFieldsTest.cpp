@@ -105,6 +105,10 @@ TEST(ModelFields, CountsFormulasAndShapesAgree) {
     EXPECT_EQ(ModelFieldIndex("mu"), -1) << "names are case-sensitive";
     EXPECT_STREQ(FieldShapeText(kModelFields[ModelFieldIndex("Mu")]), "3 x K x N");
     EXPECT_STREQ(FieldElementsFormula(kModelFields[ModelFieldIndex("imMask")]), "N");
+    // A copy of a row describes the same field.
+    const ModelField copy = kModelFields[ModelFieldIndex("Cov")];
+    EXPECT_STREQ(FieldShapeText(copy), "4 x N");
+    EXPECT_STREQ(FieldElementsFormula(copy), "4*N");
 }
 
 // A model built for the sizes has exactly the table's counts; each array
