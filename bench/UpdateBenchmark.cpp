@@ -59,7 +59,7 @@
 #include "SyntheticScene.h"
 #include "UpdateModel.h"
 #include "internal/SweepColumns.h"
-#include "internal/WorkerThreads.h"
+#include "WorkerThreads.h"
 
 namespace corvane {
 namespace {

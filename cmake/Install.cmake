@@ -34,11 +34,11 @@ install(TARGETS corvane_core corvane_math corvane_setup EXPORT CorvaneTargets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development
         INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-# The headers a host includes: those at the top of core/ and setup/ (the
+# The headers a host includes: those of core/include/ and setup/ (the
 # core's internal/ and math/ headers are its own). They include each other by
 # their bare names, which resolve next to them in include/corvane.
 file(GLOB corvane_public_headers CONFIGURE_DEPENDS
-     ${PROJECT_SOURCE_DIR}/core/*.h ${PROJECT_SOURCE_DIR}/setup/*.h)
+     ${PROJECT_SOURCE_DIR}/core/include/*.h ${PROJECT_SOURCE_DIR}/setup/*.h)
 install(FILES ${corvane_public_headers} DESTINATION ${CORVANE_INCLUDE_DIR}
         COMPONENT development)
 

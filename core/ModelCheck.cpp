@@ -1,5 +1,7 @@
 #include "ModelCheck.h"
 
+#include "ModelFields.h"
+
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -56,19 +58,13 @@ bool ReadSizeField(const DoubleView& field, const char* name, std::int32_t* out,
     return true;
 }
 
-struct Requirement {
-    const DoubleView* field;
-    const char* name;
-    std::uint64_t needs;
-    const char* formula;
-};
-
 }  // namespace
 
 const char* ModelProblemName(ModelProblem problem) {
     switch (problem) {
         case ModelProblem::None: return "ok";
         case ModelProblem::FieldTooShort: return "fieldTooShort";
+        case ModelProblem::FieldTooLong: return "fieldTooLong";
         case ModelProblem::SizeNotFinite: return "sizeNotFinite";
         case ModelProblem::SizeOutOfRange: return "sizeOutOfRange";
         case ModelProblem::SizeBelowOne: return "sizeBelowOne";
@@ -128,31 +124,23 @@ ModelCheck CheckModel(const BackgroundModel& model, const FrameImage& frame,
 
     const std::uint64_t n = static_cast<std::uint64_t>(sizes.N);
     const std::uint64_t k = static_cast<std::uint64_t>(sizes.K);
-    const Requirement requirements[] = {
-        {&model.Mu, "Mu", 3 * k * n, "3*K*N"},
-        {&model.Sigma2, "Sigma2", k * n, "K*N"},
-        {&model.imMask, "imMask", n, "N"},
-        {&model.Pi, "Pi", n, "N"},
-        {&model.NeuroWin, "NeuroWin", n, "N"},
-        {&model.Var, "Var", n, "N"},
-        {&model.Cov, "Cov", 4 * n, "4*N"},
-        {&model.MaximumVariance, "MaximumVariance", n, "N"},
-        {&model.MinimumVariance, "MinimumVariance", 1, "1"},
-        {&model.StepSize, "StepSize", 1, "1"},
-        {&model.CurrentFrame, "CurrentFrame", 1, "1"},
-    };
-    for (const Requirement& requirement : requirements) {
-        const std::uint64_t has = ElementsOf(*requirement.field);
-        if (has < requirement.needs) {
-            failure = Fail(ModelProblem::FieldTooShort, requirement.name);
+    // Arrays hold exactly the elements the sizes give: a longer one would be
+    // read with the wrong stride if it was meant for other sizes (a K = 9
+    // model whose map fields say 2 x 2), so it is refused rather than read in
+    // part. A scalar field is read through its first element.
+    for (const ModelField& field : kModelFields) {
+        const std::uint64_t has = ElementsOf(model.*field.view);
+        const std::uint64_t needs = FieldElements(field, sizes);
+        if (IsScalarField(field) ? has < 1 : has != needs) {
+            failure = Fail(has < needs ? ModelProblem::FieldTooShort : ModelProblem::FieldTooLong,
+                           field.name);
             failure.has = has;
-            failure.needs = requirement.needs;
+            failure.needs = needs;
             std::snprintf(failure.message, sizeof failure.message,
-                          "field \"%s\" holds %llu elements but needs %s = %llu "
+                          "field \"%s\" holds %llu elements but needs exactly %s = %llu "
                           "(H = %d, W = %d, N = %d, K = %d)",
-                          requirement.name, static_cast<unsigned long long>(has),
-                          requirement.formula,
-                          static_cast<unsigned long long>(requirement.needs),
+                          field.name, static_cast<unsigned long long>(has),
+                          FieldElementsFormula(field), static_cast<unsigned long long>(needs),
                           static_cast<int>(sizes.H), static_cast<int>(sizes.W),
                           static_cast<int>(sizes.N), static_cast<int>(sizes.K));
             return failure;
@@ -227,97 +215,72 @@ bool Overlap(const Span& a, const Span& b) {
 }  // namespace
 
 ModelCheck CheckModelInto(const BackgroundModel& source, const UpdatedFields& destination,
-                          const FrameImage& frame, const NeighborhoodMatrix& matrix) {
+                          const FrameImage& frame, const NeighborhoodMatrix& matrix,
+                          InPlace inPlace) {
     ModelCheck check = CheckModel(source, frame, matrix);
     if (!check.ok()) return check;
-    const std::uint64_t n = static_cast<std::uint64_t>(check.sizes.N);
-    const std::uint64_t k = static_cast<std::uint64_t>(check.sizes.K);
+    const ModelSizes& sizes = check.sizes;
+    const std::uint64_t n = static_cast<std::uint64_t>(sizes.N);
+    const std::uint64_t k = static_cast<std::uint64_t>(sizes.K);
 
-    // What the update writes of each destination field, and the source field
-    // it replaces.
-    const struct {
-        const DoubleView* field;
-        const DoubleView* source;
-        const char* name;
-        std::uint64_t needs;
-        const char* formula;
-    } written[] = {
-        {&destination.Mu, &source.Mu, "Mu", 3 * k * n, "3*K*N"},
-        {&destination.Sigma2, &source.Sigma2, "Sigma2", k * n, "K*N"},
-        {&destination.imMask, &source.imMask, "imMask", n, "N"},
-        {&destination.Pi, &source.Pi, "Pi", n, "N"},
-        {&destination.NeuroWin, &source.NeuroWin, "NeuroWin", n, "N"},
-        {&destination.Var, &source.Var, "Var", n, "N"},
-        {&destination.Cov, &source.Cov, "Cov", 4 * n, "4*N"},
-        {&destination.CurrentFrame, &source.CurrentFrame, "CurrentFrame", 1, "1"},
-    };
-    for (const auto& field : written) {
-        const std::uint64_t has = ElementsOf(*field.field);
-        if (has < field.needs) {
+    for (const ModelField& field : kModelFields) {
+        if (field.updated == nullptr) continue;
+        const std::uint64_t has = ElementsOf(destination.*field.updated);
+        const std::uint64_t needs = FieldElements(field, sizes);
+        if (has < needs) {
             ModelCheck failure = Fail(ModelProblem::DestinationTooShort, field.name);
             failure.has = has;
-            failure.needs = field.needs;
+            failure.needs = needs;
             std::snprintf(failure.message, sizeof failure.message,
                           "destination field \"%s\" holds %llu elements but needs %s = %llu",
-                          field.name, static_cast<unsigned long long>(has), field.formula,
-                          static_cast<unsigned long long>(field.needs));
+                          field.name, static_cast<unsigned long long>(has),
+                          FieldElementsFormula(field), static_cast<unsigned long long>(needs));
             return failure;
         }
     }
 
-    // Everything the update reads, by the elements it reads.
-    const struct {
-        const DoubleView* field;
-        const char* name;
-        std::uint64_t reads;
-    } read[] = {
-        {&source.Mu, "Mu", 3 * k * n},
-        {&source.Sigma2, "Sigma2", k * n},
-        {&source.imMask, "imMask", n},
-        {&source.Pi, "Pi", n},
-        {&source.NeuroWin, "NeuroWin", n},
-        {&source.Var, "Var", n},
-        {&source.Cov, "Cov", 4 * n},
-        {&source.MaximumVariance, "MaximumVariance", n},
-        {&source.NumMapRows, "NumMapRows", 1},
-        {&source.NumMapColumns, "NumMapColumns", 1},
-        {&source.NumImageRows, "NumImageRows", 1},
-        {&source.NumImageColumns, "NumImageColumns", 1},
-        {&source.MinimumVariance, "MinimumVariance", 1},
-        {&source.StepSize, "StepSize", 1},
-        {&source.CurrentFrame, "CurrentFrame", 1},
-    };
+    // What the update writes of each destination field, against everything
+    // it reads (every field of the source, the frame, the matrix) and every
+    // other field it writes.
     const Span frameSpan{frame.data, 3 * n};
     const Span matrixSpan{matrix.data, k * k};
-    const std::size_t writtenCount = sizeof written / sizeof written[0];
-    for (std::size_t i = 0; i < writtenCount; ++i) {
-        const Span here{written[i].field->data, written[i].needs};
+    for (const ModelField& field : kModelFields) {
+        if (field.updated == nullptr) continue;
+        const Span here{(destination.*field.updated).data, FieldElements(field, sizes)};
         // The source field's own array: that field is updated in place.
-        if (here.data == written[i].source->data) continue;
+        const bool own = here.data == (source.*field.view).data;
+        if (own && inPlace == InPlace::Allowed) continue;
         const char* other = nullptr;
         const char* whose = "";
-        for (const auto& field : read) {
-            if (Overlap(here, Span{field.field->data, field.reads})) {
-                other = field.name;
+        if (own) {
+            other = field.name;
+            whose = "the source's field";
+        }
+        for (const ModelField& read : kModelFields) {
+            if (other != nullptr) break;
+            if (Overlap(here, Span{(source.*read.view).data, FieldElements(read, sizes)})) {
+                other = read.name;
                 whose = "the source's field";
-                break;
             }
         }
         if (other == nullptr && Overlap(here, frameSpan)) other = "frame";
         if (other == nullptr && Overlap(here, matrixSpan)) other = "neighbourhood matrix";
-        for (std::size_t j = 0; j < writtenCount && other == nullptr; ++j) {
-            if (j != i && Overlap(here, Span{written[j].field->data, written[j].needs})) {
-                other = written[j].name;
+        for (const ModelField& sibling : kModelFields) {
+            if (other != nullptr) break;
+            if (&sibling == &field || sibling.updated == nullptr) continue;
+            const Span there{(destination.*sibling.updated).data, FieldElements(sibling, sizes)};
+            if (Overlap(here, there)) {
+                other = sibling.name;
                 whose = "destination field";
             }
         }
         if (other != nullptr) {
-            ModelCheck failure = Fail(ModelProblem::DestinationOverlaps, written[i].name);
+            ModelCheck failure = Fail(ModelProblem::DestinationOverlaps, field.name);
             std::snprintf(failure.message, sizeof failure.message,
                           "destination field \"%s\" shares memory with %s%s%s%s; it must be "
-                          "the source field itself or memory of its own",
-                          written[i].name, whose, *whose ? " \"" : "the ", other,
-                          *whose ? "\"" : "");
+                          "%smemory of its own",
+                          field.name, whose, *whose ? " \"" : "the ", other, *whose ? "\"" : "",
+                          inPlace == InPlace::Allowed ? "the source field itself or " : "");
             return failure;
         }
     }

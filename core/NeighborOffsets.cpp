@@ -1,4 +1,4 @@
-#include "internal/NeighborOffsets.h"
+#include "NeighborOffsets.h"
 
 namespace corvane {
 

@@ -5,7 +5,7 @@
 
 #include "internal/PixelKernel.h"
 #include "internal/SweepColumns.h"
-#include "internal/WorkerThreads.h"
+#include "WorkerThreads.h"
 
 namespace corvane {
 

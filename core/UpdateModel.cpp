@@ -2,7 +2,7 @@
 
 #include "internal/ModelPhases.h"
 #include "internal/Sweep.h"
-#include "internal/WorkerThreads.h"
+#include "WorkerThreads.h"
 
 #include <cstdint>
 #include <cstdlib>

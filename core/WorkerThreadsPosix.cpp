@@ -1,5 +1,5 @@
 // Worker threads on POSIX systems (Linux, macOS): pthreads.
-#include "internal/WorkerThreads.h"
+#include "WorkerThreads.h"
 
 #include "UpdateModel.h"
 

@@ -1,7 +1,7 @@
 // Worker threads on Windows: the Win32 API of KERNEL32.dll, which every
 // Windows process has (the MinGW-w64 "win32" compilers that build the MEX
 // files have no std::thread, and the MEX files may import nothing else).
-#include "internal/WorkerThreads.h"
+#include "WorkerThreads.h"
 
 #include "UpdateModel.h"
 

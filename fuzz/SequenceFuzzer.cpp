@@ -17,7 +17,7 @@
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include "ModelSetup.h"
-#include "internal/NeighborOffsets.h"
+#include "NeighborOffsets.h"
 #include "UpdateModel.h"
 
 namespace {
@@ -109,16 +109,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             ++frameNumber;
             const corvane::FrameImage image{frame.data(), static_cast<std::int64_t>(frame.size())};
             if (!corvane::UpdateModel(view, image, weights, corvane::StandardAllocator())) std::abort();
-            const struct {
-                const char* name;
-                const std::vector<double>* values;
-            } fields[] = {{"Mu", &model.Mu},     {"Sigma2", &model.Sigma2}, {"imMask", &model.imMask},
-                          {"Pi", &model.Pi},     {"NeuroWin", &model.NeuroWin}, {"Var", &model.Var},
-                          {"Cov", &model.Cov}};
-            for (const auto& field : fields)
-                for (std::size_t i = 0; i < field.values->size(); ++i)
-                    if (!std::isfinite((*field.values)[i]))
-                        Report(field.name, i, (*field.values)[i], frameNumber);
+            // Every array the update writes.
+            for (const corvane::ModelField& field : corvane::kModelFields) {
+                if (!field.written || corvane::IsScalarField(field)) continue;
+                const corvane::DoubleView values = view.*field.view;
+                for (std::int64_t i = 0; i < values.count; ++i)
+                    if (!std::isfinite(values.data[i]))
+                        Report(field.name, static_cast<std::size_t>(i), values.data[i], frameNumber);
+            }
             for (std::size_t i = 0; i < model.Pi.size(); ++i)
                 if (!(model.Pi[i] > 0)) Report("Pi", i, model.Pi[i], frameNumber);
         }

@@ -80,11 +80,13 @@
 %     Corvane:sizeBelowOne      a size field truncates to less than 1
 %     Corvane:sizeOverflow      H*W or K does not fit a 32-bit integer
 %     Corvane:fieldTooShort     a field holds fewer elements than listed above
+%     Corvane:fieldTooLong      an array field holds more elements than listed
+%                               above (its sizes disagree with the arrays)
 %     Corvane:frameTooShort     the frame holds fewer than 3*N elements
 %     Corvane:matrixTooShort    nhood holds fewer than K*K elements
 %     Corvane:scratchTooLarge   the per-call scratch (40*N bytes) cannot be
 %                               addressed (32-bit hosts only)
-%     Corvane:badThreads        CORVANE_THREADS is not a whole number 0..1024
+%     Corvane:badThreads        CORVANE_THREADS is not a whole number 0..256
 %     Corvane:outOfMemory       the per-call scratch could not be allocated
 %     Corvane:copyNotIndependent  the host's copy of the model shared data
 %                               with the caller's arrays (never expected; the

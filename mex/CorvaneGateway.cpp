@@ -19,6 +19,7 @@
 #include "FreshMemory.h"
 #include "GatewayModel.h"
 #include "GatewayThreads.h"
+#include "MxArrayFacts.h"
 
 namespace {
 
@@ -31,19 +32,7 @@ void Raise(const GatewayError& error) {
     if (error.raised()) mexErrMsgIdAndTxt(error.identifier, "%s", error.message);
 }
 
-ArrayFacts FactsOf(const mxArray* array) {
-    ArrayFacts facts;
-    if (array == nullptr) return facts;
-    facts.present = true;
-    facts.className = mxGetClassName(array);
-    facts.isDouble = mxIsDouble(array);
-    facts.isComplex = mxIsComplex(array);
-    facts.isSparse = mxIsSparse(array);
-    facts.count = static_cast<std::int64_t>(mxGetNumberOfElements(array));
-    if (facts.isDouble && !facts.isComplex && !facts.isSparse && facts.count > 0)
-        facts.data = mxGetPr(array);
-    return facts;
-}
+ArrayFacts FactsOf(const mxArray* array) { return corvane::gateway::MxArrayFacts(array); }
 
 // Checks and binds every field of element 0 of the caller's struct, the frame
 // and the matrix; raises the first error.
@@ -127,7 +116,7 @@ extern "C" CORVANE_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs,
     // Test builds only: a copy of the struct made before the caller's struct
     // is read, the order in which Octave's copy shares the caller's data,
     // stands in for the fresh arrays, so that the tests can see
-    // FirstSharedField refuse it.
+    // CheckFreshArrays refuse it.
     mxArray* early = mxDuplicateArray(input);
 #endif
 
@@ -150,8 +139,7 @@ extern "C" CORVANE_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs,
             mxGetPr(field), static_cast<std::int64_t>(mxGetNumberOfElements(field))};
     }
 #endif
-    const char* shared = corvane::gateway::FirstSharedField(destination, source, frame, matrix);
-    if (shared != nullptr) Raise(corvane::gateway::SharedFieldError(shared));
+    Raise(corvane::gateway::CheckFreshArrays(source, destination, frame, matrix));
 
     corvane::HostAllocator host;
     host.allocate = &AllocateScratch;

@@ -8,42 +8,6 @@
 
 namespace corvane::gateway {
 
-const ModelField kModelFields[kModelFieldCount] = {
-    {"Mu", &BackgroundModel::Mu, true},
-    {"Sigma2", &BackgroundModel::Sigma2, true},
-    {"imMask", &BackgroundModel::imMask, true},
-    {"Pi", &BackgroundModel::Pi, true},
-    {"NeuroWin", &BackgroundModel::NeuroWin, true},
-    {"Var", &BackgroundModel::Var, true},
-    {"Cov", &BackgroundModel::Cov, true},
-    {"MaximumVariance", &BackgroundModel::MaximumVariance, false},
-    {"NumMapRows", &BackgroundModel::NumMapRows, false},
-    {"NumMapColumns", &BackgroundModel::NumMapColumns, false},
-    {"NumImageRows", &BackgroundModel::NumImageRows, false},
-    {"NumImageColumns", &BackgroundModel::NumImageColumns, false},
-    {"MinimumVariance", &BackgroundModel::MinimumVariance, false},
-    {"StepSize", &BackgroundModel::StepSize, false},
-    {"CurrentFrame", &BackgroundModel::CurrentFrame, true},
-};
-
-int ModelFieldIndex(const char* name) {
-    for (int i = 0; i < kModelFieldCount; ++i)
-        if (std::strcmp(kModelFields[i].name, name) == 0) return i;
-    return -1;
-}
-
-std::int64_t ElementsWritten(int index, const ModelSizes& sizes) {
-    const std::int64_t n = sizes.N;
-    const std::int64_t k = sizes.K;
-    const DoubleView BackgroundModel::*view = kModelFields[index].view;
-    if (!kModelFields[index].written) return 0;
-    if (view == &BackgroundModel::Mu) return 3 * k * n;
-    if (view == &BackgroundModel::Sigma2) return k * n;
-    if (view == &BackgroundModel::Cov) return 4 * n;
-    if (view == &BackgroundModel::CurrentFrame) return 1;
-    return n;  // imMask, Pi, NeuroWin, Var
-}
-
 GatewayError MakeError(const char* identifier, const char* format, ...) {
     GatewayError error;
     std::snprintf(error.identifier, sizeof error.identifier, "%s", identifier);
@@ -102,12 +66,18 @@ GatewayError CheckDoubleArray(const ArrayFacts& facts, const char* what) {
 GatewayError CheckField(const ArrayFacts& facts, int index) {
     const char* name = kModelFields[index].name;
     if (!facts.present) {
+        // Every name of the table: "A, B, ... and Z".
+        char names[320] = {};
+        for (int i = 0; i < kModelFieldCount; ++i) {
+            const char* separator = i == 0 ? "" : (i + 1 == kModelFieldCount ? " and " : ", ");
+            const std::size_t used = std::strlen(names);
+            std::snprintf(names + used, sizeof names - used, "%s%s", separator,
+                          kModelFields[i].name);
+        }
         return MakeError("Corvane:missingField",
-                         "the model (input 1) has no field \"%s\"; it needs all of Mu, Sigma2, "
-                         "imMask, Pi, NeuroWin, Var, Cov, MaximumVariance, NumMapRows, "
-                         "NumMapColumns, NumImageRows, NumImageColumns, MinimumVariance, "
-                         "StepSize and CurrentFrame (names are case-sensitive)",
-                         name);
+                         "the model (input 1) has no field \"%s\"; it needs all of %s (names "
+                         "are case-sensitive)",
+                         name, names);
     }
     char what[48];
     std::snprintf(what, sizeof what, "field \"%s\"", name);
@@ -140,37 +110,15 @@ GatewayError CheckBoundModel(const BackgroundModel& model, const FrameImage& fra
     return GatewayError{};
 }
 
-namespace {
-
-// Whether `count` doubles at `a` and `count` doubles at `b` overlap. Compared
-// as integers: the ranges come from unrelated allocations.
-bool Overlaps(const double* a, std::int64_t aCount, const double* b, std::int64_t bCount) {
-    if (a == nullptr || b == nullptr || aCount <= 0 || bCount <= 0) return false;
-    const std::uintptr_t a0 = reinterpret_cast<std::uintptr_t>(a);
-    const std::uintptr_t b0 = reinterpret_cast<std::uintptr_t>(b);
-    const std::uintptr_t a1 = a0 + static_cast<std::uintptr_t>(aCount) * sizeof(double);
-    const std::uintptr_t b1 = b0 + static_cast<std::uintptr_t>(bCount) * sizeof(double);
-    return a0 < b1 && b0 < a1;
-}
-
-}  // namespace
-
-const char* FirstSharedField(const BackgroundModel& destination, const BackgroundModel& source,
-                             const FrameImage& frame, const NeighborhoodMatrix& matrix) {
-    for (int i = 0; i < kModelFieldCount; ++i) {
-        if (!kModelFields[i].written) continue;
-        const DoubleView& field = destination.*kModelFields[i].view;
-        bool shared = Overlaps(field.data, field.count, frame.data, frame.count) ||
-                      Overlaps(field.data, field.count, matrix.data, matrix.count);
-        for (int j = 0; j < kModelFieldCount && !shared; ++j) {
-            const DoubleView& given = source.*kModelFields[j].view;
-            const DoubleView& sibling = destination.*kModelFields[j].view;
-            shared = Overlaps(field.data, field.count, given.data, given.count) ||
-                     (j != i && Overlaps(field.data, field.count, sibling.data, sibling.count));
-        }
-        if (shared) return kModelFields[i].name;
-    }
-    return nullptr;
+GatewayError CheckFreshArrays(const BackgroundModel& source, const BackgroundModel& destination,
+                              const FrameImage& frame, const NeighborhoodMatrix& matrix) {
+    const ModelCheck check =
+        CheckModelInto(source, UpdatedFieldsOf(destination), frame, matrix, InPlace::Refused);
+    if (check.ok()) return GatewayError{};
+    if (check.problem == ModelProblem::DestinationOverlaps) return SharedFieldError(check.subject);
+    char identifier[64];
+    std::snprintf(identifier, sizeof identifier, "Corvane:%s", ModelProblemName(check.problem));
+    return MakeError(identifier, "%s", check.message);
 }
 
 GatewayError SharedFieldError(const char* field) {
@@ -185,14 +133,15 @@ bool UpdateIntoFreshArrays(const BackgroundModel& source, const BackgroundModel&
                            const ModelSizes& sizes, const FrameImage& frame,
                            const NeighborhoodMatrix& matrix, const HostAllocator& host,
                            int threads) {
-    // The update writes the leading elements of each written field; the rest
-    // of a longer field is the caller's, copied as it is.
-    for (int i = 0; i < kModelFieldCount; ++i) {
-        if (!kModelFields[i].written) continue;
-        const DoubleView& from = source.*kModelFields[i].view;
-        const DoubleView& to = destination.*kModelFields[i].view;
-        const std::int64_t written = ElementsWritten(i, sizes);
-        if (from.count > written) {
+    // The update writes the elements each field's shape gives. Arrays hold
+    // exactly those (CheckModel); a scalar may hold more, read through its
+    // first element, and the rest of it is the caller's, copied as it is.
+    for (const ModelField& field : kModelFields) {
+        if (!field.written) continue;
+        const DoubleView& from = source.*field.view;
+        const DoubleView& to = destination.*field.view;
+        const std::int64_t written = static_cast<std::int64_t>(FieldElements(field, sizes));
+        if (from.count > written && to.count >= from.count) {
             std::memcpy(to.data + written, from.data + written,
                         static_cast<std::size_t>(from.count - written) * sizeof(double));
         }

@@ -17,28 +17,17 @@
 
 #include "BackgroundModel.h"
 #include "ModelCheck.h"
+#include "ModelFields.h"
 
 namespace corvane::gateway {
 
-// One field of the model struct: its exact (case-sensitive) name, where it is
-// bound in a BackgroundModel, and whether the update writes it. Fields the
-// update does not write are read only, so a host may hand the caller's array
-// back as it is (Octave) or copy it (MATLAB).
-struct ModelField {
-    const char* name;
-    DoubleView BackgroundModel::*view;
-    bool written;
-};
-
-constexpr int kModelFieldCount = 15;
-extern const ModelField kModelFields[kModelFieldCount];
-
-// The index of the field called `name` in kModelFields, or -1.
-int ModelFieldIndex(const char* name);
-
-// How many leading elements of field `index` the update writes for these
-// sizes (0 for a field it does not write). Elements beyond them are kept.
-std::int64_t ElementsWritten(int index, const ModelSizes& sizes);
+// The model's fields: the core's table (ModelFields.h). Fields the update
+// does not write are read only, so a host may hand the caller's array back as
+// it is (Octave) or copy it (MATLAB).
+using ::corvane::kModelFieldCount;
+using ::corvane::kModelFields;
+using ::corvane::ModelField;
+using ::corvane::ModelFieldIndex;
 
 // An error for the host to raise: identifier "Corvane:<what>" and a message
 // that names the argument or field, what it holds and what it needs. Empty
@@ -93,23 +82,24 @@ DoubleView ViewOf(const ArrayFacts& facts);
 GatewayError CheckBoundModel(const BackgroundModel& model, const FrameImage& frame,
                              const NeighborhoodMatrix& matrix, ModelSizes* sizes);
 
-// The first written field of `destination` whose data overlaps any field of
-// `source`, the frame, the matrix, or another written field of
-// `destination`: the update would then write where it must not. Null when
-// every written destination field is memory of its own.
-const char* FirstSharedField(const BackgroundModel& destination, const BackgroundModel& source,
-                             const FrameImage& frame, const NeighborhoodMatrix& matrix);
+// Whether every written field of `destination` is memory of its own: not the
+// caller's array, and sharing nothing with any field of `source`, the frame,
+// the matrix or another written field of `destination` (CheckModelInto with
+// in-place updates refused). Otherwise the update would write where it must
+// not: Corvane:copyNotIndependent, naming the field.
+GatewayError CheckFreshArrays(const BackgroundModel& source, const BackgroundModel& destination,
+                              const FrameImage& frame, const NeighborhoodMatrix& matrix);
 
-// The error for FirstSharedField's answer.
+// The error for a written field that shares the caller's data.
 GatewayError SharedFieldError(const char* field);
 
 // Advances `source` by one frame into `destination` in one sweep
 // (UpdateModelInto on `threads` threads, 0 for every hardware thread) and
 // leaves every array of `source` as it was. In `destination` the written
 // fields are fresh arrays of the source field's element count (their
-// contents need no initial values: the update writes the leading
-// ElementsWritten of each, the rest is copied from the source); its other
-// fields are not used. Scratch comes from `host`, on the calling thread only.
+// contents need no initial values: the update writes the elements of the
+// field's shape, the rest of a longer scalar is copied from the source); its
+// other fields are not used. Scratch comes from `host`, on the calling thread only.
 //
 // Returns false when the scratch could not be had; the destination's contents
 // are then unspecified and the source is still untouched.

@@ -5,11 +5,12 @@
 #pragma once
 
 #include "GatewayModel.h"
+#include "UpdateModel.h"
 
 namespace corvane::gateway {
 
-// The most threads a call or a detector object may ask for.
-constexpr int kMaxThreads = 1024;
+// The most threads a call or a detector object may ask for: the core's cap.
+using ::corvane::kMaxThreads;
 
 // `text` as a thread count: null or empty (or blanks) gives 0, every
 // hardware thread; otherwise a whole number from 0 to kMaxThreads, written in

@@ -16,10 +16,6 @@ namespace corvane {
 
 namespace {
 
-std::vector<double> Copy(const DoubleView& view, std::int64_t count) {
-    return std::vector<double>(view.data, view.data + count);
-}
-
 // Frame numbers stay exact in a double up to 2^53.
 constexpr double kLargestFrameNumber = 9007199254740992.0;
 
@@ -71,24 +67,13 @@ bool Detector::StartFromModel(const BackgroundModel& model, std::string* error) 
         *error = "the model's CurrentFrame must be a whole number of frames from 0";
         return false;
     }
-    const std::int64_t N = check.sizes.N, K = check.sizes.K;
     try {
-        OwnedModel copy;
-        copy.Mu = Copy(model.Mu, 3 * K * N);
-        copy.Sigma2 = Copy(model.Sigma2, K * N);
-        copy.imMask = Copy(model.imMask, N);
-        copy.Pi = Copy(model.Pi, N);
-        copy.NeuroWin = Copy(model.NeuroWin, N);
-        copy.Var = Copy(model.Var, N);
-        copy.Cov = Copy(model.Cov, 4 * N);
-        copy.MaximumVariance = Copy(model.MaximumVariance, N);
+        OwnedModel copy = CopyModel(model, check.sizes);
+        // The sizes as the update reads them (whole numbers).
         copy.NumMapRows = mapRows;
         copy.NumMapColumns = mapColumns;
         copy.NumImageRows = check.sizes.H;
         copy.NumImageColumns = check.sizes.W;
-        copy.MinimumVariance = model.MinimumVariance.data[0];
-        copy.StepSize = model.StepSize.data[0];
-        copy.CurrentFrame = frame;
         startModel_ = copy;
         startStream_ = StreamState();
         startStream_.startFromFrames = false;
@@ -253,13 +238,7 @@ bool Detector::Score(const FrameImage& frame, std::uint8_t* mask, double* probab
             if (pi < parameters_.priorFloor) pi = parameters_.priorFloor;
             if (pi > parameters_.priorCeiling) pi = parameters_.priorCeiling;
         }
-        scored_.Mu.resize(model_.Mu.size());
-        scored_.Sigma2.resize(model_.Sigma2.size());
-        scored_.imMask.resize(model_.imMask.size());
-        scored_.Pi.resize(model_.Pi.size());
-        scored_.NeuroWin.resize(model_.NeuroWin.size());
-        scored_.Var.resize(model_.Var.size());
-        scored_.Cov.resize(model_.Cov.size());
+        SizeWrittenFieldsLike(model_, &scored_);
     } catch (const std::bad_alloc&) {
         *error = "not enough memory to score a frame of " + std::to_string(H_) + " x " +
                  std::to_string(W_) + " pixels";

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "UpdateModel.h"
-#include "internal/WorkerThreads.h"
+#include "WorkerThreads.h"
 
 namespace corvane {
 

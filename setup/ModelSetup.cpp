@@ -1,9 +1,9 @@
 #include "ModelSetup.h"
 
-#include "internal/NeighborOffsets.h"
+#include "NeighborOffsets.h"
 #include "ParameterTable.h"
 #include "UpdateModel.h"
-#include "internal/WorkerThreads.h"
+#include "WorkerThreads.h"
 
 #include <algorithm>
 #include <cmath>
@@ -22,22 +22,66 @@ DoubleView ViewOf(double& value) { return DoubleView{&value, 1}; }
 
 BackgroundModel OwnedModel::View() {
     BackgroundModel model;
-    model.Mu = ViewOf(Mu);
-    model.Sigma2 = ViewOf(Sigma2);
-    model.imMask = ViewOf(imMask);
-    model.Pi = ViewOf(Pi);
-    model.NeuroWin = ViewOf(NeuroWin);
-    model.Var = ViewOf(Var);
-    model.Cov = ViewOf(Cov);
-    model.MaximumVariance = ViewOf(MaximumVariance);
-    model.NumMapRows = ViewOf(NumMapRows);
-    model.NumMapColumns = ViewOf(NumMapColumns);
-    model.NumImageRows = ViewOf(NumImageRows);
-    model.NumImageColumns = ViewOf(NumImageColumns);
-    model.MinimumVariance = ViewOf(MinimumVariance);
-    model.StepSize = ViewOf(StepSize);
-    model.CurrentFrame = ViewOf(CurrentFrame);
+#define CORVANE_OWNED_VIEW(name, written, d0, d1, d2) model.name = ViewOf(name);
+    CORVANE_MODEL_FIELDS(CORVANE_OWNED_VIEW)
+#undef CORVANE_OWNED_VIEW
     return model;
+}
+
+BackgroundModel OwnedModel::ReadView() const {
+    // The views are of the model's own storage; a caller of ReadView only
+    // reads through them.
+    return const_cast<OwnedModel*>(this)->View();
+}
+
+namespace {
+void Take(std::vector<double>& to, const DoubleView& from, std::uint64_t count) {
+    to.assign(from.data, from.data + count);
+}
+void Take(double& to, const DoubleView& from, std::uint64_t) { to = from.data[0]; }
+}  // namespace
+
+OwnedModel CopyModel(const BackgroundModel& model, const ModelSizes& sizes) {
+    OwnedModel copy;
+    int index = 0;
+#define CORVANE_OWNED_COPY(name, written, d0, d1, d2) \
+    Take(copy.name, model.name, FieldElements(kModelFields[index++], sizes));
+    CORVANE_MODEL_FIELDS(CORVANE_OWNED_COPY)
+#undef CORVANE_OWNED_COPY
+    return copy;
+}
+
+namespace {
+void SizeLike(std::vector<double>& to, const std::vector<double>& from) { to.resize(from.size()); }
+void SizeLike(double&, const double&) {}
+}  // namespace
+
+void SizeWrittenFieldsLike(const OwnedModel& from, OwnedModel* to) {
+#define CORVANE_SIZE_WRITTEN(name, written, d0, d1, d2) \
+    if (written) SizeLike(to->name, from.name);
+    CORVANE_MODEL_FIELDS(CORVANE_SIZE_WRITTEN)
+#undef CORVANE_SIZE_WRITTEN
+}
+
+ModelSizes SizesOf(const OwnedModel& model) {
+    ModelSizes sizes;
+    std::int32_t mapRows = 0, mapColumns = 0;
+    if (!TruncateSize(model.NumImageRows, &sizes.H) ||
+        !TruncateSize(model.NumImageColumns, &sizes.W) || !TruncateSize(model.NumMapRows, &mapRows) ||
+        !TruncateSize(model.NumMapColumns, &mapColumns))
+        return ModelSizes{};
+    const std::int64_t pixels = static_cast<std::int64_t>(sizes.H) * sizes.W;
+    const std::int64_t neurons = static_cast<std::int64_t>(mapRows) * mapColumns;
+    if (pixels > std::numeric_limits<std::int32_t>::max() ||
+        neurons > std::numeric_limits<std::int32_t>::max())
+        return ModelSizes{};
+    sizes.N = static_cast<std::int32_t>(pixels);
+    sizes.K = static_cast<std::int32_t>(neurons);
+    return sizes;
+}
+
+int FirstDifferentField(const OwnedModel& a, const OwnedModel& b) {
+    return FirstDifferentField(a.ReadView(), b.ReadView());
 }
 
 namespace {

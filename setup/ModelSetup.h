@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "BackgroundModel.h"
+#include "ModelFields.h"
 
 namespace corvane {
 
@@ -155,16 +156,50 @@ struct ModelParameters {
     std::int32_t shadowValue = 0;
 };
 
-// A model whose arrays live in std::vectors, for hosts without MATLAB.
+// How OwnedModel keeps a field of the table: a scalar (shape 1 x 1) as a
+// double, every other field as a vector of its elements.
+template <Extent d0, Extent d1, Extent d2>
+struct OwnedStorageOf {
+    using type = std::vector<double>;
+};
+template <>
+struct OwnedStorageOf<Extent::One, Extent::One, Extent::One> {
+    using type = double;
+};
+
+// A model whose arrays live in std::vectors, for hosts without MATLAB: one
+// member per field of the table (ModelFieldList.h), by its name.
 struct OwnedModel {
-    std::vector<double> Mu, Sigma2, imMask, Pi, NeuroWin, Var, Cov, MaximumVariance;
-    double NumMapRows = 0, NumMapColumns = 0, NumImageRows = 0, NumImageColumns = 0;
-    double MinimumVariance = 0, StepSize = 0, CurrentFrame = 0;
+#define CORVANE_OWNED_MEMBER(name, written, d0, d1, d2) \
+    typename OwnedStorageOf<Extent::d0, Extent::d1, Extent::d2>::type name{};
+    CORVANE_MODEL_FIELDS(CORVANE_OWNED_MEMBER)
+#undef CORVANE_OWNED_MEMBER
 
     // Views onto this model's arrays, for UpdateModel. Valid while the model
     // lives and its vectors are not resized.
     BackgroundModel View();
+    // The same views of a model that is only read (its data must not be
+    // written through them).
+    BackgroundModel ReadView() const;
 };
+
+// A copy of every field of `model` into an OwnedModel, each field its
+// FieldElements for `sizes` (which CheckModel gave for `model`). Throws
+// std::bad_alloc when memory runs out.
+OwnedModel CopyModel(const BackgroundModel& model, const ModelSizes& sizes);
+
+// Sizes every field that an update writes in `to` as the same field of
+// `from`, for an update of `from` into `to` (UpdateModelInto); the other
+// fields of `to` are left as they are. Throws std::bad_alloc.
+void SizeWrittenFieldsLike(const OwnedModel& from, OwnedModel* to);
+
+// The sizes an OwnedModel's size fields give (truncated as CheckModel reads
+// them); zeros for a model with no size set.
+ModelSizes SizesOf(const OwnedModel& model);
+
+// The index of the first field in which `a` and `b` differ (element count or
+// any bit), or -1: FirstDifferentField of their views.
+int FirstDifferentField(const OwnedModel& a, const OwnedModel& b);
 
 // A model of an H x W image started from the single frame `frame` (an
 // H x W x 3 column-major array of doubles in 0..255): BuildInitialModelFromFrames

@@ -135,16 +135,14 @@ Memory ReadMemory() {
 
 // Name and element of the first value that is NaN or infinite, or null.
 const char* FirstNonFinite(const corvane::OwnedModel& model, std::size_t* element) {
-    const struct {
-        const char* name;
-        const std::vector<double>* values;
-    } fields[] = {{"Mu", &model.Mu},   {"Sigma2", &model.Sigma2}, {"imMask", &model.imMask},
-                  {"Pi", &model.Pi},   {"NeuroWin", &model.NeuroWin}, {"Var", &model.Var},
-                  {"Cov", &model.Cov}, {"MaximumVariance", &model.MaximumVariance}};
-    for (const auto& field : fields) {
-        for (std::size_t i = 0; i < field.values->size(); ++i) {
-            if (!std::isfinite((*field.values)[i])) {
-                *element = i;
+    // Every array field of the table.
+    const corvane::BackgroundModel view = model.ReadView();
+    for (const corvane::ModelField& field : corvane::kModelFields) {
+        if (corvane::IsScalarField(field)) continue;
+        const corvane::DoubleView values = view.*field.view;
+        for (std::int64_t i = 0; i < values.count; ++i) {
+            if (!std::isfinite(values.data[i])) {
+                *element = static_cast<std::size_t>(i);
                 return field.name;
             }
         }
@@ -284,15 +282,17 @@ int main(int argc, char** argv) {
         }
     }
 
-    // FNV-1a over the bits of every model array: two builds (or two versions
-    // of the update) that agree on this agree on every value of the run.
+    // FNV-1a over the bits of every array the update writes, in the table's
+    // order: two builds (or two versions of the update) that agree on this
+    // agree on every value of the run.
     std::uint64_t checksum = 1469598103934665603ULL;
-    for (const std::vector<double>* values :
-         {&model.Mu, &model.Sigma2, &model.imMask, &model.Pi, &model.NeuroWin, &model.Var,
-          &model.Cov}) {
-        for (const double v : *values) {
+    const corvane::BackgroundModel arrays = model.ReadView();
+    for (const corvane::ModelField& field : corvane::kModelFields) {
+        if (!field.written || corvane::IsScalarField(field)) continue;
+        const corvane::DoubleView values = arrays.*field.view;
+        for (std::int64_t e = 0; e < values.count; ++e) {
             std::uint64_t bits;
-            std::memcpy(&bits, &v, sizeof bits);
+            std::memcpy(&bits, &values.data[e], sizeof bits);
             for (int i = 0; i < 8; ++i) checksum = (checksum ^ ((bits >> (8 * i)) & 0xff)) * 1099511628211ULL;
         }
     }

@@ -8,6 +8,7 @@
 
 #include "ModelOptions.h"
 #include "RunFiles.h"
+#include "UpdateModel.h"
 
 namespace corvane::tools {
 
@@ -167,7 +168,7 @@ bool ParseSegmentCommand(const std::vector<std::string>& args, SegmentCommand* c
         } else if (option == "--skip-complete") {
             command->skipComplete = true;
         } else if (option == "--threads") {
-            ok = a.Int(option, 0, 1024, &number);
+            ok = a.Int(option, 0, kMaxThreads, &number);
             o.threads = static_cast<int>(number);
         } else if (option == "--sheet") {
             ok = a.Int(option, 1, kMaxSheetRows, &number);

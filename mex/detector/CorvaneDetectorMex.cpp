@@ -35,6 +35,7 @@
 #include "DetectorRegistry.h"
 #include "FrameInput.h"
 #include "GatewayModel.h"
+#include "MxArrayFacts.h"
 
 namespace {
 
@@ -247,18 +248,8 @@ GatewayError StartFromModel(const mxArray* model, corvane::gateway::DetectorSett
     if (error.raised()) return error;
     corvane::BackgroundModel view;
     for (int i = 0; i < kModelFieldCount; ++i) {
-        ArrayFacts facts;
-        const mxArray* field = mxGetField(model, 0, kModelFields[i].name);
-        if (field != nullptr) {
-            facts.present = true;
-            facts.className = mxGetClassName(field);
-            facts.isDouble = mxIsDouble(field);
-            facts.isComplex = mxIsComplex(field);
-            facts.isSparse = mxIsSparse(field);
-            facts.count = static_cast<std::int64_t>(mxGetNumberOfElements(field));
-            if (facts.isDouble && !facts.isComplex && !facts.isSparse && facts.count > 0)
-                facts.data = mxGetPr(field);
-        }
+        const ArrayFacts facts =
+            corvane::gateway::MxArrayFacts(mxGetField(model, 0, kModelFields[i].name));
         error = corvane::gateway::CheckField(facts, i);
         if (error.raised()) return error;
         view.*kModelFields[i].view = corvane::gateway::ViewOf(facts);
@@ -452,42 +443,31 @@ mxArray* DoubleArray(int dimensions, const mwSize* sizes, const double* values, 
 
 mxArray* Scalar(double value) { return mxCreateDoubleScalar(value); }
 
-// The model as the struct Corvane takes: Mu 3 x K x N, Sigma2 K x N, Cov 4 x N,
-// the per-pixel fields H x W, the others 1 x 1; fields in Corvane's order.
+// The model as the struct Corvane takes: every field of the table, in its
+// order and MATLAB shape (Mu 3 x K x N, Sigma2 K x N, Cov 4 x N, the
+// per-pixel fields H x W, the others 1 x 1).
 mxArray* ExportModel(const DetectorState& state) {
     const corvane::OwnedModel& m = state.detector.model();
     if (m.Mu.empty()) return mxCreateDoubleMatrix(0, 0, mxREAL);  // no frame seen yet
-    const mwSize H = state.detector.rows(), W = state.detector.columns();
-    const mwSize N = H * W;
-    const mwSize K = static_cast<mwSize>(m.NumMapRows * m.NumMapColumns);
+    const corvane::ModelSizes sizes = corvane::SizesOf(m);
+    const corvane::BackgroundModel view = m.ReadView();
     const char* names[kModelFieldCount];
     for (int i = 0; i < kModelFieldCount; ++i) names[i] = kModelFields[i].name;
     const mwSize one[2] = {1, 1};
     mxArray* model = mxCreateStructArray(2, one, kModelFieldCount, names);
-    const mwSize mu[3] = {3, K, N}, sigma[2] = {K, N}, cov[2] = {4, N}, image[2] = {H, W};
-    const std::vector<double>* perPixel[] = {&m.imMask, &m.Pi, &m.NeuroWin, &m.Var,
-                                             &m.MaximumVariance};
-    const char* perPixelNames[] = {"imMask", "Pi", "NeuroWin", "Var", "MaximumVariance"};
-    mxSetFieldByNumber(model, 0, corvane::gateway::ModelFieldIndex("Mu"),
-                       DoubleArray(3, mu, m.Mu.data(), m.Mu.size()));
-    mxSetFieldByNumber(model, 0, corvane::gateway::ModelFieldIndex("Sigma2"),
-                       DoubleArray(2, sigma, m.Sigma2.data(), m.Sigma2.size()));
-    mxSetFieldByNumber(model, 0, corvane::gateway::ModelFieldIndex("Cov"),
-                       DoubleArray(2, cov, m.Cov.data(), m.Cov.size()));
-    for (int i = 0; i < 5; ++i) {
-        mxSetFieldByNumber(model, 0, corvane::gateway::ModelFieldIndex(perPixelNames[i]),
-                           DoubleArray(2, image, perPixel[i]->data(), perPixel[i]->size()));
+    for (int i = 0; i < kModelFieldCount; ++i) {
+        std::int64_t extents[3];
+        const int dimensions = corvane::FieldDimensions(kModelFields[i], sizes, extents);
+        const mwSize shape[3] = {static_cast<mwSize>(extents[0]), static_cast<mwSize>(extents[1]),
+                                 static_cast<mwSize>(extents[2])};
+        const corvane::DoubleView& field = view.*kModelFields[i].view;
+        const std::uint64_t elements = corvane::FieldElements(kModelFields[i], sizes);
+        const std::uint64_t count =
+            static_cast<std::uint64_t>(field.count) < elements ? field.count : elements;
+        mxSetFieldByNumber(model, 0, i,
+                           DoubleArray(dimensions, shape, field.data,
+                                       static_cast<std::size_t>(count)));
     }
-    const struct {
-        const char* name;
-        double value;
-    } scalars[] = {{"NumMapRows", m.NumMapRows},           {"NumMapColumns", m.NumMapColumns},
-                   {"NumImageRows", m.NumImageRows},       {"NumImageColumns", m.NumImageColumns},
-                   {"MinimumVariance", m.MinimumVariance}, {"StepSize", m.StepSize},
-                   {"CurrentFrame", m.CurrentFrame}};
-    for (const auto& scalar : scalars)
-        mxSetFieldByNumber(model, 0, corvane::gateway::ModelFieldIndex(scalar.name),
-                           Scalar(scalar.value));
     return model;
 }
 

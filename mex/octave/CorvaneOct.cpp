@@ -154,8 +154,7 @@ DEFUN_DLD(Corvane, args, nargout, HelpText()) {
             "Corvane:outOfMemory", "there is not enough memory for the updated model (%d pixels)",
             static_cast<int>(sizes.N)));
     }
-    const char* shared = corvane::gateway::FirstSharedField(destination, source, frame, matrix);
-    if (shared != nullptr) Raise(corvane::gateway::SharedFieldError(shared));
+    Raise(corvane::gateway::CheckFreshArrays(source, destination, frame, matrix));
 
     if (!corvane::gateway::UpdateIntoFreshArrays(source, destination, sizes, frame, matrix,
                                                  corvane::StandardAllocator(), threads))

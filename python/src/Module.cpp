@@ -14,6 +14,7 @@
 #include "ModelCheck.h"
 #include "ParameterTable.h"
 #include "Subtractor.h"
+#include "UpdateModel.h"
 
 namespace py = pybind11;
 
@@ -21,14 +22,6 @@ namespace corvane::python {
 
 namespace {
 
-constexpr int kMaxThreads = 1024;
-
-// The model's fields in the order of the MATLAB struct.
-const char* const kModelFields[] = {"Mu",      "Sigma2",          "imMask",     "Pi",
-                                    "NeuroWin", "Var",            "Cov",        "MaximumVariance",
-                                    "NumMapRows", "NumMapColumns", "NumImageRows",
-                                    "NumImageColumns", "MinimumVariance", "StepSize",
-                                    "CurrentFrame"};
 
 
 
@@ -208,24 +201,21 @@ py::array FortranArray(std::vector<py::ssize_t> shape, const double* values, std
 }
 
 py::dict ModelDict(const OwnedModel& m, const FlickerState& flicker) {
-    const py::ssize_t H = static_cast<py::ssize_t>(m.NumImageRows);
-    const py::ssize_t W = static_cast<py::ssize_t>(m.NumImageColumns);
-    const py::ssize_t N = H * W;
-    const py::ssize_t K = static_cast<py::ssize_t>(m.NumMapRows * m.NumMapColumns);
+    const ModelSizes sizes = SizesOf(m);
+    const py::ssize_t H = sizes.H, W = sizes.W, N = sizes.N;
+    // Every field of the table, in its MATLAB shape.
+    const BackgroundModel view = m.ReadView();
     py::dict model;
-    model["Mu"] = FortranArray({3, K, N}, m.Mu.data(), m.Mu.size());
-    model["Sigma2"] = FortranArray({K, N}, m.Sigma2.data(), m.Sigma2.size());
-    model["imMask"] = FortranArray({H, W}, m.imMask.data(), m.imMask.size());
-    model["Pi"] = FortranArray({H, W}, m.Pi.data(), m.Pi.size());
-    model["NeuroWin"] = FortranArray({H, W}, m.NeuroWin.data(), m.NeuroWin.size());
-    model["Var"] = FortranArray({H, W}, m.Var.data(), m.Var.size());
-    model["Cov"] = FortranArray({4, N}, m.Cov.data(), m.Cov.size());
-    model["MaximumVariance"] =
-        FortranArray({H, W}, m.MaximumVariance.data(), m.MaximumVariance.size());
-    const double scalars[] = {m.NumMapRows,      m.NumMapColumns, m.NumImageRows,
-                              m.NumImageColumns, m.MinimumVariance, m.StepSize,
-                              m.CurrentFrame};
-    for (int i = 0; i < 7; ++i) model[kModelFields[8 + i]] = FortranArray({1, 1}, &scalars[i], 1);
+    for (const ModelField& field : kModelFields) {
+        std::int64_t extents[3];
+        const int dimensions = FieldDimensions(field, sizes, extents);
+        const DoubleView& values = view.*field.view;
+        const std::uint64_t elements = FieldElements(field, sizes);
+        const std::size_t count = static_cast<std::size_t>(
+            static_cast<std::uint64_t>(values.count) < elements ? values.count : elements);
+        model[field.name] = FortranArray(
+            std::vector<py::ssize_t>(extents, extents + dimensions), values.data, count);
+    }
     // What the detector keeps between frames (StreamFields(): H x W planes),
     // so that from_model continues exactly; the MATLAB
     // struct call ignores these fields.
@@ -277,18 +267,13 @@ BackgroundModel ModelFromDict(const py::handle& model, std::vector<py::array>* k
         ThrowType("model must be a dict of NumPy arrays (BackgroundSubtractor.model), not " +
                   TypeName(model));
     BackgroundModel view;
-    DoubleView* fields[] = {&view.Mu,         &view.Sigma2,          &view.imMask,
-                            &view.Pi,         &view.NeuroWin,        &view.Var,
-                            &view.Cov,        &view.MaximumVariance, &view.NumMapRows,
-                            &view.NumMapColumns, &view.NumImageRows, &view.NumImageColumns,
-                            &view.MinimumVariance, &view.StepSize,   &view.CurrentFrame};
-    for (int i = 0; i < 15; ++i) {
-        if (!HasField(model, kModelFields[i]))
-            ThrowValue(std::string("the model has no field ") + kModelFields[i]);
-        py::array flat = FlatField(model, kModelFields[i]);
+    for (const ModelField& field : kModelFields) {
+        if (!HasField(model, field.name))
+            ThrowValue(std::string("the model has no field ") + field.name);
+        py::array flat = FlatField(model, field.name);
         keep->push_back(flat);
-        fields[i]->data = static_cast<double*>(flat.mutable_data());
-        fields[i]->count = flat.size();
+        view.*field.view = DoubleView{static_cast<double*>(flat.mutable_data()),
+                                      static_cast<std::int64_t>(flat.size())};
     }
     std::size_t present = 0;
     std::string names;
@@ -534,6 +519,20 @@ private:
     std::vector<std::uint8_t> columnMask_, mask_;
 };
 
+// The field table: one dict per field of the model.
+py::list ModelFieldList() {
+    py::list fields;
+    for (const ModelField& field : kModelFields) {
+        py::dict entry;
+        entry["name"] = field.name;
+        entry["shape"] = FieldShapeText(field);
+        entry["elements"] = FieldElementsFormula(field);
+        entry["written"] = field.written;
+        fields.append(entry);
+    }
+    return fields;
+}
+
 py::list ParameterList() {
     py::list list;
     for (const ParameterInfo& info : ParameterTable()) {
@@ -620,4 +619,8 @@ PYBIND11_MODULE(_corvane, m) {
     m.def("parameters", &ParameterList,
           "The parameter table: one dict per parameter (name, default, allowed, unit, help, "
           "and its names as a command option and in MATLAB).");
+    m.def("model_fields", &ModelFieldList,
+          "The model's fields in the order of the MATLAB struct: one dict per field (name, "
+          "MATLAB shape such as '3 x K x N', element count such as '3*K*N', and whether an "
+          "update writes it).");
 }

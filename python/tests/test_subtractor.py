@@ -56,6 +56,7 @@ def test_every_table_parameter_is_a_keyword_with_its_default():
     ({"maximum_variance_limit": 50}, "maximum_variance_limit must be at least maximum_variance (100)"),
     ({"prior_floor": 0.5, "prior_ceiling": 0.4}, "prior_ceiling must be at least prior_floor"),
     ({"threads": -1}, "threads must be a whole number from 0"),
+    ({"threads": 257}, "threads must be a whole number from 0 to 256"),
     ({"calibration_frames": 10 ** 400}, "calibration_frames is too large"),
 ])
 def test_a_bad_value_is_a_value_error_naming_parameter_and_range(keywords, words):
@@ -290,6 +291,48 @@ def test_a_model_with_a_missing_or_short_field_is_a_value_error(damage, words):
         corvane.BackgroundSubtractor.from_model(model)
 
 
+def field_shape(field, sizes):
+    """A field's shape ("3 x K x N") for the sizes {"K": .., "H": .., ...}."""
+    return tuple(int(sizes.get(part, part)) for part in field["shape"].split(" x "))
+
+
+def test_the_model_dict_holds_every_field_of_the_table_in_its_shape():
+    sub = corvane.BackgroundSubtractor(map_rows=2, map_columns=3)
+    sub.apply(scene(1)[0])
+    model = sub.model
+    sizes = {"K": 6, "H": H, "W": W, "N": H * W}
+    fields = corvane.model_fields()
+    assert [f["name"] for f in fields] == list(model)[:len(fields)]
+    for field in fields:
+        assert model[field["name"]].shape == field_shape(field, sizes), field["name"]
+    assert {f["name"] for f in fields if f["written"]} >= {"Mu", "imMask", "CurrentFrame"}
+
+
+def test_an_array_field_longer_than_its_sizes_give_is_a_value_error_naming_it():
+    sub = corvane.BackgroundSubtractor()
+    sub.apply(scene(1)[0])
+    for field in corvane.model_fields():
+        if field["elements"] == "1":
+            continue
+        model = sub.model
+        model[field["name"]] = np.append(model[field["name"]].ravel(order="F"), 1.0)
+        with pytest.raises(ValueError, match=f'"{field["name"]}" holds .* needs exactly'):
+            corvane.BackgroundSubtractor.from_model(model)
+
+
+def test_a_map_shape_that_disagrees_with_the_arrays_is_refused():
+    # A K = 9 model whose map fields say 2 x 2 would be read as K = 4.
+    sub = corvane.BackgroundSubtractor()
+    sub.apply(scene(1)[0])
+    model = sub.model
+    model["NumMapRows"] = np.array([[2.0]])
+    model["NumMapColumns"] = np.array([[2.0]])
+    with pytest.raises(ValueError, match='"Mu" holds 46656 elements but needs exactly 3\\*K\\*N = 20736'):
+        corvane.BackgroundSubtractor.from_model(model)
+    with pytest.raises(ValueError, match='"Mu"'):
+        corvane.BackgroundSubtractor.from_model(model, map_rows=2, map_columns=2)
+
+
 def test_from_model_refuses_a_map_other_than_its_parameters_and_non_dicts():
     sub = corvane.BackgroundSubtractor()
     sub.apply(scene(1)[0])
@@ -358,6 +401,8 @@ def test_every_thread_count_gives_the_same_bits():
     frames = scene(15)
     subs = [corvane.BackgroundSubtractor(threads=n) for n in (1, 2, 3)]
     subs.append(corvane.BackgroundSubtractor())
+    subs[-1].threads = 256  # the core's cap, the same in every host
+    assert subs[-1].threads == 256
     subs[-1].threads = 5
     assert subs[0].threads == 1 and subs[-1].threads == 5
     for frame in frames:

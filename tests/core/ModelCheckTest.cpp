@@ -68,16 +68,11 @@ TEST(ModelCheck, RejectsProductsThatOverflow32Bits) {
 }
 
 TEST(ModelCheck, NamesTheFirstArrayThatIsTooShort) {
-    const char* names[] = {"Mu", "Sigma2", "imMask", "Pi", "NeuroWin", "Var", "Cov",
-                           "MaximumVariance", "MinimumVariance", "StepSize", "CurrentFrame"};
-    for (int i = 0; i < 11; ++i) {
-        const char* name = names[i];
+    for (const ModelField& entry : kModelFields) {
+        const char* name = entry.name;
         TestModel t(2, 3, 2, 1);
         BackgroundModel view = t.View();
-        DoubleView* fields[] = {&view.Mu, &view.Sigma2, &view.imMask, &view.Pi, &view.NeuroWin,
-                                &view.Var, &view.Cov, &view.MaximumVariance,
-                                &view.MinimumVariance, &view.StepSize, &view.CurrentFrame};
-        DoubleView& field = *fields[i];
+        DoubleView& field = view.*entry.view;
         const std::int64_t needed = field.count;
         field.count = needed - 1;
         const ModelCheck check = CheckModel(view, t.Frame(), t.Matrix());

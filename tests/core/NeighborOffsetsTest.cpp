@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "internal/NeighborOffsets.h"
+#include "NeighborOffsets.h"
 
 namespace corvane {
 namespace {

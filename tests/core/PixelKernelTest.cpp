@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "internal/NeighborOffsets.h"
+#include "NeighborOffsets.h"
 #include "internal/PixelKernel.h"
 #include "RoundedMath.h"
 

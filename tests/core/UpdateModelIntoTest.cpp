@@ -4,6 +4,7 @@
 // and frame after frame with two models used in turn, as a host that returns
 // a fresh model per frame does. Destinations that could corrupt the source or
 // each other are refused before anything is written.
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -17,23 +18,37 @@
 namespace corvane::test {
 namespace {
 
-// The written fields of an OwnedModel, in UpdatedFields order.
-std::vector<std::vector<double>*> WrittenFields(OwnedModel& m) {
-    return {&m.Mu, &m.Sigma2, &m.imMask, &m.Pi, &m.NeuroWin, &m.Var, &m.Cov};
+// The indices in the field table of the fields an update writes; bit b of an
+// in-place mask stands for the b-th of them.
+std::vector<int> WrittenFieldIndices() {
+    std::vector<int> written;
+    for (int i = 0; i < kModelFieldCount; ++i)
+        if (kModelFields[i].updated != nullptr) written.push_back(i);
+    return written;
 }
 
 UpdatedFields FieldsOf(OwnedModel& m) { return UpdatedFieldsOf(m.View()); }
 
-// Fills every written field of `m` with values the update must overwrite.
-void Scribble(OwnedModel& m, Values& values) {
-    for (std::vector<double>* field : WrittenFields(m))
-        for (double& v : *field) v = values.Special();
-    m.CurrentFrame = values.Special();
+// Field i of `from` into the same field of `to` (of the same size).
+void CopyField(const OwnedModel& from, OwnedModel& to, int i) {
+    const DoubleView source = from.ReadView().*kModelFields[i].view;
+    const DoubleView target = to.View().*kModelFields[i].view;
+    ASSERT_EQ(source.count, target.count) << kModelFields[i].name;
+    std::copy(source.data, source.data + source.count, target.data);
 }
 
-// An update of `source` into a destination where field i is the source's own
-// array when bit i of `inPlace` is set and separate memory otherwise, against
-// UpdateModel on a copy of the source.
+// Fills every written field of `m` with values the update must overwrite.
+void Scribble(OwnedModel& m, Values& values) {
+    const BackgroundModel view = m.View();
+    for (const int i : WrittenFieldIndices()) {
+        const DoubleView field = view.*kModelFields[i].view;
+        for (std::int64_t e = 0; e < field.count; ++e) field.data[e] = values.Special();
+    }
+}
+
+// An update of `source` into a destination where written field b is the
+// source's own array when bit b of `inPlace` is set and separate memory
+// otherwise, against UpdateModel on a copy of the source.
 void ExpectSameAsInPlace(const TestModel& start, unsigned inPlace, Values& values) {
     TestModel source = start;
     TestModel expected = start;
@@ -44,31 +59,24 @@ void ExpectSameAsInPlace(const TestModel& start, unsigned inPlace, Values& value
     Scribble(separate, values);
     UpdatedFields destination = FieldsOf(separate);
     UpdatedFields own = UpdatedFieldsOf(source.View());
-    DoubleView UpdatedFields::*fields[] = {&UpdatedFields::Mu,  &UpdatedFields::Sigma2,
-                                           &UpdatedFields::imMask, &UpdatedFields::Pi,
-                                           &UpdatedFields::NeuroWin, &UpdatedFields::Var,
-                                           &UpdatedFields::Cov, &UpdatedFields::CurrentFrame};
-    for (int i = 0; i < 8; ++i)
-        if (inPlace >> i & 1u) destination.*fields[i] = own.*fields[i];
+    const std::vector<int> written = WrittenFieldIndices();
+    for (std::size_t b = 0; b < written.size(); ++b)
+        if (inPlace >> b & 1u)
+            destination.*kModelFields[written[b]].updated = own.*kModelFields[written[b]].updated;
     OwnedModel before = source.owned;
     ASSERT_TRUE(UpdateModelInto(source.View(), destination, source.Frame(), source.Matrix(),
                                 StandardAllocator()));
 
     // Gather the result: in-place fields from the source, the rest from `separate`.
     OwnedModel result = before;
-    std::vector<std::vector<double>*> out = WrittenFields(result);
-    std::vector<std::vector<double>*> sourceFields = WrittenFields(source.owned);
-    std::vector<std::vector<double>*> separateFields = WrittenFields(separate);
-    for (std::size_t i = 0; i < out.size(); ++i)
-        *out[i] = inPlace >> i & 1u ? *sourceFields[i] : *separateFields[i];
-    result.CurrentFrame = inPlace >> 7 & 1u ? source.owned.CurrentFrame : separate.CurrentFrame;
+    for (std::size_t b = 0; b < written.size(); ++b)
+        CopyField(inPlace >> b & 1u ? source.owned : separate, result, written[b]);
     ASSERT_TRUE(SameModel(expected.owned, result)) << "in-place fields 0x" << std::hex << inPlace;
 
     // Every field not updated in place is as it was in the source.
     OwnedModel untouched = source.owned;
-    for (std::size_t i = 0; i < out.size(); ++i)
-        if (inPlace >> i & 1u) *WrittenFields(untouched)[i] = *WrittenFields(before)[i];
-    if (inPlace >> 7 & 1u) untouched.CurrentFrame = before.CurrentFrame;
+    for (std::size_t b = 0; b < written.size(); ++b)
+        if (inPlace >> b & 1u) CopyField(before, untouched, written[b]);
     ASSERT_TRUE(SameModel(before, untouched)) << "the source changed";
 }
 
@@ -158,7 +166,8 @@ TEST(UpdateModelInto, RefusesDestinationsThatAreTooShortOrShareMemory) {
          }},
         {"Pi one element into the source's own Pi", ModelProblem::DestinationOverlaps, "Pi",
          [](UpdatedFields& d, TestModel& s, std::vector<double>&) {
-             s.owned.Pi.push_back(0.5);
+             // Room for the overlapping view; the source's Pi keeps its N elements.
+             s.owned.Pi.reserve(s.owned.Pi.size() + 1);
              d.Pi = DoubleView{s.owned.Pi.data() + 1, s.N()};
          }},
         {"Var written into the frame", ModelProblem::DestinationOverlaps, "Var",

@@ -17,7 +17,7 @@
 #include "RandomModel.h"
 #include "SyntheticScene.h"
 #include "TestModel.h"
-#include "internal/WorkerThreads.h"
+#include "WorkerThreads.h"
 
 namespace corvane::test {
 namespace {
@@ -44,9 +44,12 @@ void ExpectSameAsOneThread(const TestModel& start, int threads, Values& values, 
     ASSERT_TRUE(UpdateModel(expected.View(), expected.Frame(), expected.Matrix(),
                             StandardAllocator(), 1));
     OwnedModel result = start.owned;
-    for (std::vector<double>* field : {&result.Mu, &result.Sigma2, &result.imMask, &result.Pi,
-                                       &result.NeuroWin, &result.Var, &result.Cov})
-        std::fill(field->begin(), field->end(), values.Special());
+    const BackgroundModel resultView = result.View();
+    for (const ModelField& field : kModelFields) {
+        if (!field.written) continue;
+        const DoubleView view = resultView.*field.view;
+        std::fill(view.data, view.data + view.count, values.Special());
+    }
     ASSERT_TRUE(UpdateModelInto(source.View(), UpdatedFieldsOf(result.View()), source.Frame(),
                                 source.Matrix(), StandardAllocator(), threads));
     ASSERT_TRUE(SameModel(expected.owned, result)) << threads << " threads, out of place";

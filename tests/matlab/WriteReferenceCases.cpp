@@ -53,18 +53,11 @@ using corvane::DoubleView;
 using corvane::ModelParameters;
 using corvane::OwnedModel;
 
-const char* const kFieldNames[] = {
-    "Mu",         "Sigma2",        "imMask",          "Pi",           "NeuroWin",
-    "Var",        "Cov",           "MaximumVariance", "NumMapRows",   "NumMapColumns",
-    "NumImageRows", "NumImageColumns", "MinimumVariance", "StepSize", "CurrentFrame"};
+using corvane::kModelFieldCount;
+using corvane::kModelFields;
 
-DoubleView FieldOf(const BackgroundModel& m, int i) {
-    const DoubleView views[] = {m.Mu,         m.Sigma2,        m.imMask,          m.Pi,
-                                m.NeuroWin,   m.Var,           m.Cov,             m.MaximumVariance,
-                                m.NumMapRows, m.NumMapColumns, m.NumImageRows,    m.NumImageColumns,
-                                m.MinimumVariance, m.StepSize, m.CurrentFrame};
-    return views[i];
-}
+// Field i of the table.
+DoubleView FieldOf(const BackgroundModel& m, int i) { return m.*kModelFields[i].view; }
 
 class RecordFile {
 public:
@@ -89,9 +82,9 @@ public:
         Put(name, values.data(), values.size());
     }
     void PutModel(const std::string& prefix, const BackgroundModel& model) {
-        for (int i = 0; i < 15; ++i) {
+        for (int i = 0; i < kModelFieldCount; ++i) {
             const DoubleView view = FieldOf(model, i);
-            Put(prefix + kFieldNames[i], view.data, static_cast<std::size_t>(view.count));
+            Put(prefix + kModelFields[i].name, view.data, static_cast<std::size_t>(view.count));
         }
     }
 

@@ -71,6 +71,8 @@ starts = {
   'Corvane:missingField', 'a model without Mu', {rmfield(model, 'Mu')};
   'Corvane:notDouble', 'a model with single Pi', {setfield(model, 'Pi', single(model.Pi))};
   'Corvane:fieldTooShort', 'a model with Cov short', {setfield(model, 'Cov', model.Cov(1:end - 1))};
+  'Corvane:fieldTooLong', 'a model with Sigma2 long', {setfield(model, 'Sigma2', [model.Sigma2(:); 1])};
+  'Corvane:fieldTooLong', 'a model whose map is smaller than its arrays', {setfield(setfield(model, 'NumMapRows', 1), 'NumMapColumns', 1)};
   'Corvane:sizeBelowOne', 'a model of no rows', {setfield(model, 'NumImageRows', 0)};
   'Corvane:badModel', 'a model counting half frames', {setfield(model, 'CurrentFrame', 2.5)};
   'Corvane:modelEmpty', 'an empty struct array', {model([])}};
@@ -78,6 +80,11 @@ for i = 1:size(starts, 1)
   expectError(@() CorvaneDetector(starts{i, 3}{:}), starts{i, 1}, starts{i, 2});
   count = count + 1;
 end
+
+% The map shape disagreeing with the arrays names the first array it misfits.
+err = expectError(@() CorvaneDetector(setfield(model, 'NumMapColumns', 1)), 'Corvane:fieldTooLong', 'a narrower map');
+expectMention(err, '"Mu"');
+count = count + 1;
 
 % A detector made without frames takes its size from its first good frame.
 % Its errors name the step's frame, not the leading frames a detector may be

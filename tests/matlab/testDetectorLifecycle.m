@@ -37,6 +37,10 @@ for t = 1:T
 end
 expectEqual(det.ImageSize, [H W], 'ImageSize');
 expectEqual(det.FramesProcessed, T, 'FramesProcessed');
+% The export is the field table of the C++ core, in its order: the same
+% fields as the toolbox's model and this folder's list.
+expectEqual(fieldnames(model), names(:), 'the exported fields and their order');
+expectEqual(all(isfield(state.model, names)), true, 'the exported fields in the toolbox''s model');
 
 % reset: every frame forgotten; the same masks again from frame 1.
 reset(det);

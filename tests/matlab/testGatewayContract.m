@@ -1,7 +1,7 @@
 function testGatewayContract(cases)
 % What the caller may rely on besides the numbers: other fields come back
-% untouched, shapes and field order do not matter, longer arrays and struct
-% arrays are accepted, fields sharing one array are updated independently,
+% untouched, shapes and field order do not matter, longer arrays are
+% refused naming the field, struct arrays are accepted, fields sharing one array are updated independently,
 % and an Octave diagonal matrix serves as the neighbourhood matrix.
 rec = readReferenceRecords(fullfile(cases, 'update_random.bin'));
 names = modelFieldNames();
@@ -43,14 +43,35 @@ end
 updated = Corvane(flat, reshape(frame, 1, []), reshape(nhood, [], 1));
 expectAfterFirst(updated, rec, names, 'row-vector fields');
 
-% Longer arrays: the elements beyond those needed come back as they were.
-longer = model;
-longer.Mu = [model.Mu(:); 7; NaN];
-longer.Cov = [model.Cov(:); -1];
-updated = Corvane(longer, cat(3, frame, frame), [nhood(:); 5]);
-expectBits(updated.Mu(1:3 * K * N), rec.after1_Mu, 'longer Mu');
-expectBits(updated.Mu(end - 1:end), [7; NaN], 'tail of a longer Mu');
-expectBits(updated.Cov(end), -1, 'tail of a longer Cov');
+% Longer arrays: an array meant for other sizes would be misread, so an
+% array field with elements beyond those the sizes give is refused, naming
+% it, and the caller's struct is as it was. A longer frame and matrix are
+% read through the elements they need.
+for i = 1:numel(names)
+  if numel(model.(names{i})) == 1
+    continue;
+  end
+  longer = model;
+  longer.(names{i}) = [model.(names{i})(:); 7];
+  err = expectError(@() Corvane(longer, frame, nhood), 'Corvane:fieldTooLong', ['longer ' names{i}]);
+  if isempty(strfind(err.message, [char(34) names{i} char(34)]))
+    error('test:message', 'the error for a longer %s does not name it: %s', names{i}, err.message);
+  end
+end
+% The map shape disagreeing with the arrays: a map of one neuron said for
+% the arrays of a larger one.
+if K == 1
+  error('test:case', 'the reference case needs a map of more than one neuron');
+end
+reshaped = model;
+reshaped.NumMapRows = 1;
+reshaped.NumMapColumns = 1;
+err = expectError(@() Corvane(reshaped, frame, nhood), 'Corvane:fieldTooLong', 'a smaller map shape');
+if isempty(strfind(err.message, '"Mu"'))
+  error('test:message', 'the error for a smaller map shape does not name Mu: %s', err.message);
+end
+updated = Corvane(model, cat(3, frame, frame), [nhood(:); 5]);
+expectBits(updated.Mu, rec.after1_Mu, 'longer frame and matrix');
 
 % Scalar fields are read through their first element.
 wide = model;

@@ -66,7 +66,7 @@ TEST(DetectorOptions, RefusesUnknownNamesBadThreadsAndBrokenRules) {
     EXPECT_STREQ(unknown.identifier, "Corvane:badParameter");
     EXPECT_NE(std::strstr(unknown.message, "learningrat"), nullptr);
     EXPECT_NE(std::strstr(unknown.message, "Threads"), nullptr) << "the message lists the options";
-    for (double threads : {-1.0, 1.5, 1025.0, 1e300}) {
+    for (double threads : {-1.0, 1.5, kMaxThreads + 1.0, 1025.0, 1e300}) {
         EXPECT_STREQ(Apply({Number("Threads", threads)}, &settings).identifier,
                      "Corvane:badParameter")
             << threads;

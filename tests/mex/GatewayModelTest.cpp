@@ -2,6 +2,7 @@
 // copy, bit for bit, and the checks every host shares.
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -113,14 +114,27 @@ TEST(UpdateIntoFreshArrays, GivesTheSameBitsOnEveryThreadCount) {
     }
 }
 
-TEST(UpdateIntoFreshArrays, KeepsTheElementsBeyondThoseTheUpdateWrites) {
+TEST(CheckBoundModel, RefusesAFieldLongerThanItsSizesGiveNamingIt) {
+    // An array meant for other sizes would be misread with this model's
+    // strides, so one element more is refused like one fewer. Scalars are
+    // read through their first element, and the rest of them comes back as
+    // it was.
     RandomModel scene(5, 4, 2, 2, 3);
     FieldArrays start(scene.model);
     for (int i = 0; i < kModelFieldCount; ++i) {
-        start.fields[i].push_back(1234.5);
-        start.fields[i].push_back(-0.0);
+        SCOPED_TRACE(kModelFields[i].name);
+        FieldArrays longer = start;
+        longer.fields[i].push_back(1234.5);
+        if (IsScalarField(kModelFields[i])) {
+            ExpectSameAsInPlace(longer, scene, 2);
+            continue;
+        }
+        ModelSizes ignored;
+        const GatewayError error =
+            CheckBoundModel(longer.View(), scene.Frame(), scene.Matrix(), &ignored);
+        EXPECT_STREQ(error.identifier, "Corvane:fieldTooLong");
+        EXPECT_NE(std::strstr(error.message, kModelFields[i].name), nullptr) << error.message;
     }
-    ExpectSameAsInPlace(start, scene, 2);
 }
 
 TEST(UpdateIntoFreshArrays, ReadsFieldsThatShareOneArrayAsSeparateValues) {
@@ -148,50 +162,62 @@ TEST(UpdateIntoFreshArrays, ReadsFieldsThatShareOneArrayAsSeparateValues) {
     }
 }
 
-TEST(ElementsWritten, IsWhatTheUpdateNeedsOfEachWrittenField) {
+TEST(FieldElements, IsWhatTheUpdateNeedsOfEachField) {
     RandomModel scene(3, 5, 2, 3, 9);
     FieldArrays fields(scene.model);
     const ModelSizes sizes = SizesOf(fields.View(), scene.Frame(), scene.Matrix());
     for (int i = 0; i < kModelFieldCount; ++i) {
         SCOPED_TRACE(kModelFields[i].name);
-        const std::int64_t written = ElementsWritten(i, sizes);
-        if (!kModelFields[i].written) {
-            EXPECT_EQ(written, 0);
-            continue;
-        }
-        EXPECT_EQ(written, static_cast<std::int64_t>(fields.fields[i].size()));
+        EXPECT_EQ(FieldElements(kModelFields[i], sizes), fields.fields[i].size());
         // One element fewer is a field the update could not run on.
         FieldArrays shorter = fields;
         shorter.fields[i].pop_back();
         ModelSizes ignored;
-        EXPECT_TRUE(CheckBoundModel(shorter.View(), scene.Frame(), scene.Matrix(), &ignored).raised());
+        const GatewayError error =
+            CheckBoundModel(shorter.View(), scene.Frame(), scene.Matrix(), &ignored);
+        EXPECT_STREQ(error.identifier, "Corvane:fieldTooShort");
     }
 }
 
-TEST(FirstSharedField, FindsADestinationThatOverlapsAnythingItMustNotWrite) {
+// The name of the field CheckFreshArrays refuses, or "" when it passes.
+std::string RefusedField(const BackgroundModel& source, const BackgroundModel& destination,
+                         const FrameImage& frame, const NeighborhoodMatrix& matrix) {
+    const GatewayError error = CheckFreshArrays(source, destination, frame, matrix);
+    if (!error.raised()) return "";
+    EXPECT_STREQ(error.identifier, "Corvane:copyNotIndependent");
+    const char* open = std::strchr(error.message, '"');
+    const char* close = open != nullptr ? std::strchr(open + 1, '"') : nullptr;
+    return open != nullptr && close != nullptr ? std::string(open + 1, close) : error.message;
+}
+
+TEST(CheckFreshArrays, FindsADestinationThatOverlapsAnythingItMustNotWrite) {
     RandomModel scene(4, 4, 1, 2, 2);
     FieldArrays source(scene.model);
     const BackgroundModel sourceView = source.View();
     Destination destination(sourceView);
-    EXPECT_EQ(FirstSharedField(destination.view, sourceView, scene.Frame(), scene.Matrix()),
-              nullptr);
+    EXPECT_EQ(RefusedField(sourceView, destination.view, scene.Frame(), scene.Matrix()), "");
 
     BackgroundModel overlapsSource = destination.view;
     overlapsSource.Var.data = source.fields[ModelFieldIndex("MaximumVariance")].data() + 1;
-    EXPECT_STREQ(FirstSharedField(overlapsSource, sourceView, scene.Frame(), scene.Matrix()), "Var");
+    EXPECT_EQ(RefusedField(sourceView, overlapsSource, scene.Frame(), scene.Matrix()), "Var");
 
     BackgroundModel overlapsFrame = destination.view;
     std::vector<double> frame = scene.frame;
     overlapsFrame.Pi.data = frame.data() + 1;
-    EXPECT_STREQ(FirstSharedField(overlapsFrame, sourceView,
-                                  FrameImage{frame.data(), static_cast<std::int64_t>(frame.size())},
-                                  scene.Matrix()),
-                 "Pi");
+    EXPECT_EQ(RefusedField(sourceView, overlapsFrame,
+                           FrameImage{frame.data(), static_cast<std::int64_t>(frame.size())},
+                           scene.Matrix()),
+              "Pi");
 
     BackgroundModel overlapsSibling = destination.view;
     overlapsSibling.NeuroWin = overlapsSibling.imMask;
-    EXPECT_STREQ(FirstSharedField(overlapsSibling, sourceView, scene.Frame(), scene.Matrix()),
-                 "imMask");
+    EXPECT_EQ(RefusedField(sourceView, overlapsSibling, scene.Frame(), scene.Matrix()), "imMask");
+
+    // The caller's own array is not a fresh one: writing it in place would
+    // change the caller's struct.
+    BackgroundModel inPlace = destination.view;
+    inPlace.Cov = sourceView.Cov;
+    EXPECT_EQ(RefusedField(sourceView, inPlace, scene.Frame(), scene.Matrix()), "Cov");
 }
 
 }  // namespace

@@ -24,11 +24,15 @@ void Adapt(TestModel& t) {
     AdaptModel(t.View(), t.Sizes(), offsets, t.Frame(), t.Matrix());
 }
 
+// Every field the update writes.
 bool AllFinite(const OwnedModel& m) {
-    for (const std::vector<double>* values :
-         {&m.Mu, &m.Sigma2, &m.imMask, &m.Pi, &m.NeuroWin, &m.Var, &m.Cov})
-        for (const double v : *values)
-            if (!std::isfinite(v)) return false;
+    const BackgroundModel view = m.ReadView();
+    for (const ModelField& field : kModelFields) {
+        if (!field.written) continue;
+        const DoubleView values = view.*field.view;
+        for (std::int64_t i = 0; i < values.count; ++i)
+            if (!std::isfinite(values.data[i])) return false;
+    }
     return true;
 }
 

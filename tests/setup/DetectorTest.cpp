@@ -53,12 +53,8 @@ protected:
     std::vector<std::vector<double>> frames;
 };
 
-bool SameModel(const OwnedModel& a, const OwnedModel& b) {
-    return a.Mu == b.Mu && a.Sigma2 == b.Sigma2 && a.imMask == b.imMask && a.Pi == b.Pi &&
-           a.NeuroWin == b.NeuroWin && a.Var == b.Var && a.Cov == b.Cov &&
-           a.MaximumVariance == b.MaximumVariance && a.CurrentFrame == b.CurrentFrame &&
-           a.StepSize == b.StepSize && a.MinimumVariance == b.MinimumVariance;
-}
+// Every field of the table, bit for bit.
+bool SameModel(const OwnedModel& a, const OwnedModel& b) { return FirstDifferentField(a, b) < 0; }
 
 // The detector is the plain loop every host used to write: the steps between
 // frames, the matrix of each frame number, the update, the decision, what is
@@ -131,12 +127,20 @@ TEST_F(DetectorTest, AnExportedModelContinuesInAnotherDetector) {
     OwnedModel exported = whole.model();
     const auto rest = Run(whole, 4, frames.size());
 
-    // A model with longer fields than it needs, as MATLAB may hand over.
-    exported.Mu.push_back(-1);
-    exported.Pi.push_back(-1);
+    // A model with longer fields than its sizes give is refused, naming the
+    // field: an array meant for other sizes would be misread.
     Detector continued(parameters);
+    exported.Mu.push_back(-1);
+    EXPECT_FALSE(continued.StartFromModel(exported.View(), &error));
+    EXPECT_NE(error.find("\"Mu\""), std::string::npos) << error;
+    exported.Mu.pop_back();
+    exported.Pi.push_back(-1);
+    EXPECT_FALSE(continued.StartFromModel(exported.View(), &error));
+    EXPECT_NE(error.find("\"Pi\""), std::string::npos) << error;
+    exported.Pi.pop_back();
+    EXPECT_FALSE(continued.started());
     ASSERT_TRUE(continued.StartFromModel(exported.View(), &error)) << error;
-    EXPECT_EQ(continued.model().Mu.size(), exported.Mu.size() - 1);
+    EXPECT_EQ(continued.model().Mu.size(), exported.Mu.size());
     EXPECT_EQ(Run(continued, 4, frames.size()), rest);
     EXPECT_TRUE(SameModel(continued.model(), whole.model()));
     continued.Reset();
@@ -284,8 +288,21 @@ TEST_F(DetectorTest, RefusesAModelItCannotContinue) {
     Run(source, 0, 1);
     Detector detector(parameters);
 
+    // A map shape that disagrees with the model's own arrays (K = 3 said,
+    // K = 6 held): refused before anything is read with the wrong stride.
     OwnedModel model = source.model();
-    model.NumMapRows = 1;  // 1 x 3 neurons, not the parameters' 2 x 3
+    model.NumMapRows = 1;
+    EXPECT_FALSE(detector.StartFromModel(model.View(), &error));
+    EXPECT_NE(error.find("\"Mu\""), std::string::npos) << error;
+    EXPECT_NE(error.find("K = 3"), std::string::npos) << error;
+
+    // A whole model of 1 x 3 neurons, not the parameters' 2 x 3.
+    ModelParameters narrow = parameters;
+    narrow.mapRows = 1;
+    Detector other(narrow);
+    ASSERT_TRUE(other.Start(scene.H, scene.W, &error)) << error;
+    Run(other, 0, 1);
+    model = other.model();
     EXPECT_FALSE(detector.StartFromModel(model.View(), &error));
     EXPECT_NE(error.find("1 x 3"), std::string::npos) << error;
 

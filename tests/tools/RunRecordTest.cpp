@@ -9,6 +9,7 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include "RunFiles.h"
+#include "UpdateModel.h"
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -196,6 +197,12 @@ TEST(ThreadsOptionTest, SameMasksForEveryCount) {
     }
     EXPECT_EQ(Corvane({"segment", folder / "in/f%03d.png", folder / "x", "--threads", "-1"}, nullptr, &err), 2);
     EXPECT_NE(err.find("--threads"), std::string::npos) << err;
+    // The core's cap, as in every host.
+    EXPECT_EQ(Corvane({"segment", folder / "in/f%03d.png", folder / "x", "--threads",
+                       std::to_string(kMaxThreads + 1)},
+                      nullptr, &err),
+              2);
+    EXPECT_NE(err.find(std::to_string(kMaxThreads)), std::string::npos) << err;
 }
 
 // The start grows with the square of its frame count: the option stops at

@@ -34,24 +34,15 @@ using corvane::wine::Field;
 
 using corvane::wine::Random;
 
+// Every field of the table, by its name.
 std::vector<Field> FieldsOf(const corvane::OwnedModel& m) {
-    return {
-        {"Mu", m.Mu},
-        {"Sigma2", m.Sigma2},
-        {"imMask", m.imMask},
-        {"Pi", m.Pi},
-        {"NeuroWin", m.NeuroWin},
-        {"Var", m.Var},
-        {"Cov", m.Cov},
-        {"MaximumVariance", m.MaximumVariance},
-        {"NumMapRows", {m.NumMapRows}},
-        {"NumMapColumns", {m.NumMapColumns}},
-        {"NumImageRows", {m.NumImageRows}},
-        {"NumImageColumns", {m.NumImageColumns}},
-        {"MinimumVariance", {m.MinimumVariance}},
-        {"StepSize", {m.StepSize}},
-        {"CurrentFrame", {m.CurrentFrame}},
-    };
+    std::vector<Field> fields;
+    const corvane::BackgroundModel view = m.ReadView();
+    for (const corvane::ModelField& field : corvane::kModelFields) {
+        const corvane::DoubleView values = view.*field.view;
+        fields.push_back({field.name, std::vector<double>(values.data, values.data + values.count)});
+    }
+    return fields;
 }
 
 // Runs the Linux core over the case's frames and records the result.

@@ -16,8 +16,9 @@
 #include <cstring>
 #include <vector>
 
+#include "ModelFields.h"
 #include "UpdateModel.h"
-#include "internal/WorkerThreads.h"
+#include "WorkerThreads.h"
 #include "WineRandom.h"
 
 namespace {
@@ -27,32 +28,18 @@ using corvane::DoubleView;
 
 using corvane::wine::Random;
 
-// A model that owns its arrays.
+// A model that owns its arrays: one vector per field of the table (a scalar
+// as one element), in the table's order.
 struct Model {
-    std::vector<double> Mu, Sigma2, imMask, Pi, NeuroWin, Var, Cov, MaximumVariance;
-    double sizes[4] = {0, 0, 0, 0};  // NumMapRows, NumMapColumns, NumImageRows, NumImageColumns
-    double MinimumVariance = 0, StepSize = 0, CurrentFrame = 0;
+    std::vector<double> fields[corvane::kModelFieldCount];
+
+    std::vector<double>& Field(const char* name) { return fields[corvane::ModelFieldIndex(name)]; }
 
     BackgroundModel View() {
-        auto view = [](std::vector<double>& v) {
-            return DoubleView{v.data(), static_cast<std::int64_t>(v.size())};
-        };
         BackgroundModel m;
-        m.Mu = view(Mu);
-        m.Sigma2 = view(Sigma2);
-        m.imMask = view(imMask);
-        m.Pi = view(Pi);
-        m.NeuroWin = view(NeuroWin);
-        m.Var = view(Var);
-        m.Cov = view(Cov);
-        m.MaximumVariance = view(MaximumVariance);
-        m.NumMapRows = DoubleView{&sizes[0], 1};
-        m.NumMapColumns = DoubleView{&sizes[1], 1};
-        m.NumImageRows = DoubleView{&sizes[2], 1};
-        m.NumImageColumns = DoubleView{&sizes[3], 1};
-        m.MinimumVariance = DoubleView{&MinimumVariance, 1};
-        m.StepSize = DoubleView{&StepSize, 1};
-        m.CurrentFrame = DoubleView{&CurrentFrame, 1};
+        for (int i = 0; i < corvane::kModelFieldCount; ++i)
+            m.*corvane::kModelFields[i].view =
+                DoubleView{fields[i].data(), static_cast<std::int64_t>(fields[i].size())};
         return m;
     }
 };
@@ -62,27 +49,30 @@ struct Model {
 Model RandomModel(int H, int W, int K, const std::vector<double>& frame, Random& random) {
     const std::int64_t N = static_cast<std::int64_t>(H) * W;
     Model m;
-    m.sizes[0] = 1;
-    m.sizes[1] = K;
-    m.sizes[2] = H;
-    m.sizes[3] = W;
-    m.MinimumVariance = random.Uniform(0, 30);
-    m.StepSize = random.Uniform(0, 0.3);
+    m.Field("NumMapRows") = {1};
+    m.Field("NumMapColumns") = {static_cast<double>(K)};
+    m.Field("NumImageRows") = {static_cast<double>(H)};
+    m.Field("NumImageColumns") = {static_cast<double>(W)};
+    m.Field("MinimumVariance") = {random.Uniform(0, 30)};
+    m.Field("StepSize") = {random.Uniform(0, 0.3)};
+    m.Field("CurrentFrame") = {0};
+    std::vector<double>& mu = m.Field("Mu");
+    std::vector<double>& sigma2 = m.Field("Sigma2");
     for (std::int64_t p = 0; p < N; ++p) {
         for (int j = 0; j < K; ++j) {
             for (int ch = 0; ch < 3; ++ch)
-                m.Mu.push_back(random.Next() % 2 ? frame[ch * N + p] + random.Uniform(-20, 20)
-                                                 : random.Uniform(0, 255));
-            m.Sigma2.push_back(random.Uniform(0, 400));
+                mu.push_back(random.Next() % 2 ? frame[ch * N + p] + random.Uniform(-20, 20)
+                                               : random.Uniform(0, 255));
+            sigma2.push_back(random.Uniform(0, 400));
         }
         const std::uint64_t pick = random.Next() % 10;
-        m.Pi.push_back(pick == 0 ? 0.0 : pick == 1 ? 1.0 : random.Uniform(0, 1));
-        m.Var.push_back(random.Uniform(0, 0.3));
-        m.MaximumVariance.push_back(random.Uniform(20, 600));
-        for (int s = 0; s < 4; ++s) m.Cov.push_back(random.Uniform(-0.3, 0.3));
+        m.Field("Pi").push_back(pick == 0 ? 0.0 : pick == 1 ? 1.0 : random.Uniform(0, 1));
+        m.Field("Var").push_back(random.Uniform(0, 0.3));
+        m.Field("MaximumVariance").push_back(random.Uniform(20, 600));
+        for (int s = 0; s < 4; ++s) m.Field("Cov").push_back(random.Uniform(-0.3, 0.3));
     }
-    m.imMask.assign(static_cast<std::size_t>(N), 0.0);
-    m.NeuroWin.assign(static_cast<std::size_t>(N), 0.0);
+    m.Field("imMask").assign(static_cast<std::size_t>(N), 0.0);
+    m.Field("NeuroWin").assign(static_cast<std::size_t>(N), 0.0);
     return m;
 }
 
@@ -90,10 +80,11 @@ bool SameBits(const std::vector<double>& a, const std::vector<double>& b) {
     return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
 }
 
+// Every field of the table, bit for bit.
 bool SameModel(const Model& a, const Model& b) {
-    return SameBits(a.Mu, b.Mu) && SameBits(a.Sigma2, b.Sigma2) && SameBits(a.imMask, b.imMask) &&
-           SameBits(a.Pi, b.Pi) && SameBits(a.NeuroWin, b.NeuroWin) && SameBits(a.Var, b.Var) &&
-           SameBits(a.Cov, b.Cov) && a.CurrentFrame == b.CurrentFrame;
+    for (int i = 0; i < corvane::kModelFieldCount; ++i)
+        if (!SameBits(a.fields[i], b.fields[i])) return false;
+    return true;
 }
 
 int gChecks = 0;

@@ -1,5 +1,6 @@
-// Running a few tasks at once on threads that live for one call. Internal to
-// the core.
+// Running a few tasks at once on threads that live for one call: the update's
+// bands, and the per-pixel steps of setup/ (the mask's filters, the steps
+// between frames).
 //
 // The threads are started when RunTasks is called and joined before it
 // returns, so no thread outlives the call: a host may unload the code (a MEX
@@ -8,10 +9,12 @@
 // Octave only the host's own thread may.
 #pragma once
 
+#include "UpdateModel.h"
+
 namespace corvane {
 
 // The most tasks RunTasks runs at once; more are run by the calling thread.
-constexpr int kMaxTasks = 256;
+constexpr int kMaxTasks = kMaxThreads;
 
 // HardwareThreads() (UpdateModel.h) tells how many threads the machine can
 // run at once.

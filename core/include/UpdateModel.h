@@ -14,6 +14,11 @@ int HardwareThreads();
 // The thread count an update runs on by default: every hardware thread.
 constexpr int kAllThreads = 0;
 
+// The most threads an update, the mask's filters or any host runs at once;
+// every host accepts thread counts from 0 (kAllThreads) to this and refuses
+// others, and a machine with more hardware threads uses this many.
+constexpr int kMaxThreads = 256;
+
 // Advances the model by one frame in place: counts the frame, scores it against
 // every pixel's neurons, writes the smoothed foreground probability to imMask
 // and adapts Pi, Var, Cov, Mu and Sigma2. Scratch comes from `host` and is
