@@ -30,6 +30,8 @@ import tempfile
 import time
 import warnings
 
+from ._corvane import _max_threads as _core_max_threads
+
 __all__ = ["segment_many", "VideoResult", "BatchResult", "BatchError", "MainGuardError"]
 
 # The run record the command leaves in every finished output folder.
@@ -517,8 +519,9 @@ def local_cluster(workers):
                                         dashboard_address=None)
 
 
-# The largest values `corvane segment` takes for --threads and --max-frames.
-_MAX_THREADS = 1024
+# The largest values `corvane segment` takes for --threads (the core's cap)
+# and --max-frames.
+_MAX_THREADS = _core_max_threads
 _MAX_FRAMES = 2**31 - 1
 
 

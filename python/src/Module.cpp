@@ -559,6 +559,8 @@ PYBIND11_MODULE(_corvane, m) {
     using namespace corvane::python;
     m.doc() = "Corvane's background subtraction (the compiled part of the corvane package)";
     m.attr("__version__") = CORVANE_VERSION;
+    // The core's thread cap, for the batch's checks of --threads.
+    m.attr("_max_threads") = corvane::kMaxThreads;
     frameRangeWarning = PyErr_NewExceptionWithDoc(
         "corvane.FrameRangeWarning",
         "apply() was given a floating-point frame whose colours all lie in 0..1; the "

@@ -233,6 +233,7 @@ def test_set_up_errors_refuse_to_start_with_status_125(tmp_path, clips):
     cases = [([str(a_file)], "exists and is not a folder"),
              ([str(a_file / "out")], "lies under a file"),
              ([str(tmp_path / "out"), "--threads", "5000"], "threads must be a whole number"),
+             ([str(tmp_path / "out"), "--threads", "257"], "threads must be a whole number"),
              ([str(tmp_path / "out"), "--max-frames", str(2**40)], "max_frames must be")]
     if os.geteuid() != 0:  # the superuser writes into read-only folders
         read_only = tmp_path / "read-only"
