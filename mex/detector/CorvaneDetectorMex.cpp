@@ -26,6 +26,7 @@
 #include <exception>
 #include <memory>
 #include <new>
+#include <stdexcept>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -35,6 +36,7 @@
 #include "DetectorRegistry.h"
 #include "FrameInput.h"
 #include "GatewayModel.h"
+#include "ParameterTable.h"
 
 namespace {
 
@@ -191,6 +193,9 @@ GatewayError CatchAll(const std::exception_ptr& failure) {
         std::rethrow_exception(failure);
     } catch (const std::bad_alloc&) {
         return MakeError("Corvane:outOfMemory", "there is not enough memory for the detector");
+    } catch (const std::length_error&) {
+        return MakeError("Corvane:outOfMemory",
+                         "the detector's arrays for this image would be too large to hold");
     } catch (const std::exception& e) {
         return MakeError("Corvane:detectorFailed", "the detector failed: %s", e.what());
     } catch (...) {
@@ -228,6 +233,12 @@ StartPlan PlanStart(int nrhs, const mxArray* const prhs[]) {
     plan.firstOption = 2;
     if (mxGetNumberOfElements(prhs[1]) > 0 || !mxIsNumeric(prhs[1])) plan.kind = StartKind::Frames;
     return plan;
+}
+
+// A frame the detector refused: out of memory, or why not.
+GatewayError ProcessError(const corvane::Detector& detector, const std::string& reason) {
+    return MakeError(detector.outOfMemory() ? "Corvane:outOfMemory" : "Corvane:detectorFailed",
+                     "%s", reason.c_str());
 }
 
 // Sizes the buffers every frame of an H x W detector passes through.
@@ -325,7 +336,7 @@ GatewayError StartFromFrames(const mxArray* frames, std::unique_ptr<DetectorStat
             inPlace ? static_cast<const double*>(data) : state->frame.data(), count};
         std::string reason;
         if (!state->detector.Process(image, state->mask.data(), nullptr, &reason))
-            return MakeError("Corvane:detectorFailed", "%s", reason.c_str());
+            return ProcessError(state->detector, reason);
     }
     return GatewayError{};
 }
@@ -381,12 +392,13 @@ GatewayError New(const mxArray* const prhs[], const StartPlan& plan,
     }
 }
 
-// Checks a step's frame. A detector not yet started starts on its size,
-// once the frame is known to be one it can take (NaN included), so that a
-// refused first frame leaves it as it was.
+// Checks a step's frame. A detector whose size no frame has fixed yet
+// starts on this frame's, once the frame is known to be one it can take (NaN
+// included), so that a refused first frame leaves it as it was and one that
+// failed (out of memory) holds no size.
 GatewayError CheckStepFrame(DetectorState& state, const FrameFacts& facts) {
     try {
-        if (state.detector.started())
+        if (state.detector.started() && state.detector.sizeFixed())
             return corvane::gateway::CheckFrame(facts, state.detector.rows(),
                                                 state.detector.columns());
         std::int32_t H = 0, W = 0;
@@ -433,7 +445,7 @@ GatewayError Step(DetectorState& state, const double* image, mxLogical* mask,
         std::string reason;
         if (!state.detector.Process(corvane::FrameImage{image, count}, state.mask.data(),
                                     probability, &reason))
-            return MakeError("Corvane:detectorFailed", "%s", reason.c_str());
+            return ProcessError(state.detector, reason);
         for (std::size_t p = 0; p < state.mask.size(); ++p) mask[p] = state.mask[p] != 0;
         return GatewayError{};
     } catch (...) {
@@ -494,16 +506,21 @@ mxArray* ExportModel(const DetectorState& state) {
 }
 
 // ImageSize [H W], Threads, FramesProcessed and Parameters (name -> value).
+// The mx calls here may leave by a long jump, so nothing in this frame has a
+// destructor: the names come straight from the parameter table, their list
+// from mxMalloc (which MATLAB frees itself after an error).
+static_assert(std::is_trivially_destructible<corvane::ParameterList>::value,
+              "Info holds the table across mx calls");
 mxArray* Info(const DetectorState& state) {
-    const std::vector<std::pair<const char*, double>> values =
-        corvane::gateway::ParameterValues(state.detector.parameters());
-    std::vector<const char*> names;
-    for (const auto& value : values) names.push_back(value.first);
+    const corvane::ParameterList table = corvane::ParameterTable();
+    const char** names = static_cast<const char**>(mxMalloc(table.size() * sizeof(const char*)));
+    for (std::size_t k = 0; k < table.size(); ++k) names[k] = table[k].name;
     const mwSize one[2] = {1, 1};
-    mxArray* parameters =
-        mxCreateStructArray(2, one, static_cast<int>(names.size()), names.data());
-    for (std::size_t k = 0; k < values.size(); ++k)
-        mxSetFieldByNumber(parameters, 0, static_cast<int>(k), Scalar(values[k].second));
+    mxArray* parameters = mxCreateStructArray(2, one, static_cast<int>(table.size()), names);
+    mxFree(names);
+    for (std::size_t k = 0; k < table.size(); ++k)
+        mxSetFieldByNumber(parameters, 0, static_cast<int>(k),
+                           Scalar(corvane::GetParameter(state.detector.parameters(), table[k])));
 
     const char* fields[] = {"ImageSize", "Threads", "FramesProcessed", "Parameters"};
     mxArray* info = mxCreateStructArray(2, one, 4, fields);

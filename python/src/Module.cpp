@@ -36,6 +36,11 @@ const char* const kModelFields[] = {"Mu",      "Sigma2",          "imMask",     
 
 [[noreturn]] void ThrowValue(const std::string& message) { throw py::value_error(message); }
 [[noreturn]] void ThrowType(const std::string& message) { throw py::type_error(message); }
+// MemoryError with a message that says what did not fit.
+[[noreturn]] void ThrowMemory(const std::string& message) {
+    PyErr_SetString(PyExc_MemoryError, message.c_str());
+    throw py::error_already_set();
+}
 
 std::string TypeName(const py::handle& value) {
     return py::str(py::type::of(value).attr("__name__")).cast<std::string>();
@@ -337,7 +342,7 @@ public:
             failure = result->subtractor_->StartFromModel(view, hasFlicker ? &flicker : nullptr,
                                                           &error);
         }
-        if (failure == Failure::Memory) throw std::bad_alloc();
+        if (failure == Failure::Memory) ThrowMemory(error);
         if (failure != Failure::None) ThrowValue(error);
         return result;
     }
@@ -378,7 +383,7 @@ public:
             failure = subtractor_->Apply(checked.view, learningRate < 0 ? -1 : learningRate, out,
                                          &error);
         }
-        if (failure == Failure::Memory) throw std::bad_alloc();
+        if (failure == Failure::Memory) ThrowMemory(error);
         if (failure != Failure::None) ThrowValue(error);
         return std::move(mask);
     }

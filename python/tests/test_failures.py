@@ -56,3 +56,59 @@ def test_uninitialised_command_step_raises_type_error():
         step.process(frames(1)[0])
     with pytest.raises(TypeError, match="initialised"):
         step.mask
+
+
+# ---- memory that runs out ------------------------------------------------------
+
+OUT_OF_MEMORY = r"""
+import resource, sys
+import numpy as np
+import corvane
+
+def virtual_bytes():
+    with open("/proc/self/status") as status:
+        for line in status:
+            if line.startswith("VmSize:"):
+                return int(line.split()[1]) * 1024
+
+s = corvane.BackgroundSubtractor(threads=2)
+small = np.full((20, 30, 3), 90, np.uint8)
+# 20 million pixels that take no memory themselves; segmenting them needs
+# about 60 bytes per pixel before the model, and far more for it.
+huge = np.broadcast_to(np.zeros((1, 1, 3), np.uint8), (4000, 5000, 3))
+resource.setrlimit(resource.RLIMIT_AS, (virtual_bytes() + 1500 * 2**20,) * 2)
+try:
+    s.apply(huge)
+except MemoryError as e:
+    text = str(e)
+    assert "not enough memory" in text and "4000 x 5000" in text, text
+    assert "bad_alloc" not in text and "_M_" not in text, text
+else:
+    sys.exit("no MemoryError")
+assert s.frames == 0 and s.model is None and s.probability is None
+mask = s.apply(small)  # the failed first frame fixed no size
+assert mask.shape == (20, 30) and s.frames == 1
+print("ok")
+"""
+
+
+def test_first_frame_out_of_memory_is_memory_error_and_fixes_no_size(tmp_path):
+    import os
+    import subprocess
+    import sys
+    if not os.path.exists("/proc/self/status"):
+        pytest.skip("needs Linux's /proc")
+    env = dict(os.environ, OPENBLAS_NUM_THREADS="1", OMP_NUM_THREADS="1")
+    run = subprocess.run([sys.executable, "-c", OUT_OF_MEMORY], env=env, capture_output=True,
+                         text=True, timeout=120)
+    assert run.returncode == 0 and run.stdout.strip() == "ok", run.stdout + run.stderr
+
+
+def test_frame_too_large_to_segment_is_value_error():
+    s = corvane.BackgroundSubtractor()
+    huge = np.broadcast_to(np.zeros((1, 1, 3), np.uint8), (50000, 50000, 3))
+    with pytest.raises(ValueError, match="2\\^31 - 1 pixels"):
+        s.apply(huge)
+    assert s.frames == 0
+    s.apply(frames(1)[0])
+    assert s.frames == 1
