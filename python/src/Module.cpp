@@ -349,6 +349,7 @@ public:
 
     py::object Apply(const py::handle& frame, const py::handle& fgmask,
                      const py::handle& learningRateArgument) {
+        RaiseInterrupt();
         const double learningRate = NumberArgument("learningRate", learningRateArgument);
         if (std::isnan(learningRate) || learningRate > 1)
             ThrowValue("learningRate must be -1 (learn as the parameters say), 0 (learn "
@@ -385,7 +386,22 @@ public:
         }
         if (failure == Failure::Memory) ThrowMemory(error);
         if (failure != Failure::None) ThrowValue(error);
+        // A signal that came while the frame was segmented (Ctrl-C:
+        // KeyboardInterrupt) would be raised as this call returns, and the
+        // mask of a frame already learnt would be lost. Its handler runs
+        // now; what it raises is kept and raised by the next call of
+        // apply() on this subtractor, before it reads its frame, and this
+        // frame's mask is returned.
+        if (PyErr_CheckSignals() != 0) interrupt_ = std::make_unique<py::error_already_set>();
         return std::move(mask);
+    }
+
+    // Raises what a signal's handler raised during the last apply(), once.
+    void RaiseInterrupt() {
+        if (!interrupt_) return;
+        std::unique_ptr<py::error_already_set> interrupt = std::move(interrupt_);
+        interrupt->restore();
+        throw py::error_already_set();
     }
 
     py::object Probability() {
@@ -458,6 +474,7 @@ public:
 
 private:
     std::unique_ptr<Subtractor> subtractor_;
+    std::unique_ptr<py::error_already_set> interrupt_;
 };
 
 // The corvane command's per-frame work on an 8-bit BGR frame, without the

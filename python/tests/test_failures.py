@@ -112,3 +112,67 @@ def test_frame_too_large_to_segment_is_value_error():
     assert s.frames == 0
     s.apply(frames(1)[0])
     assert s.frames == 1
+
+
+# ---- Ctrl-C during apply() -----------------------------------------------------
+
+INTERRUPTS = r"""
+import os, signal, threading, time
+import numpy as np
+import corvane
+
+rng = np.random.default_rng(1)
+frame = rng.integers(0, 256, size=(720, 1280, 3), dtype=np.uint8)
+s = corvane.BackgroundSubtractor(threads=1)
+s.apply(frame)
+start = time.perf_counter()
+s.apply(frame)
+took = time.perf_counter() - start
+masks = interrupts = raised_by_apply = 0
+sent = []
+
+def interrupt():
+    sent.append(1)
+    os.kill(os.getpid(), signal.SIGINT)
+
+for i in range(13):
+    before = s.frames
+    timer = None
+    try:
+        if i < 12:
+            # The signal comes while apply() runs, at a different point each
+            # time.
+            timer = threading.Timer(took * (0.1 + 0.05 * i), interrupt)
+            timer.start()
+        try:
+            s.apply(frame)
+            masks += 1
+        except KeyboardInterrupt:
+            # Raised before the frame is read: nothing was learnt.
+            assert s.frames == before, (i, s.frames, before)
+            raised_by_apply += 1
+            if timer is not None:
+                timer.cancel()
+            raise
+        finally:
+            if timer is not None:
+                timer.join()
+                time.sleep(0.01)
+    except KeyboardInterrupt:
+        interrupts += 1
+    # Every frame learnt gave its mask.
+    assert s.frames == 2 + masks, (i, s.frames, masks, interrupts)
+assert interrupts == len(sent) and raised_by_apply >= 4, (interrupts, len(sent), raised_by_apply)
+print("ok", masks, interrupts, raised_by_apply)
+"""
+
+
+def test_interrupt_during_apply_returns_the_mask_and_is_raised_by_the_next_apply():
+    import os
+    import subprocess
+    import sys
+    if not hasattr(__import__("signal"), "SIGINT") or os.name != "posix":
+        pytest.skip("needs POSIX signals")
+    run = subprocess.run([sys.executable, "-c", INTERRUPTS], capture_output=True, text=True,
+                         timeout=300)
+    assert run.returncode == 0 and run.stdout.startswith("ok"), run.stdout + run.stderr
