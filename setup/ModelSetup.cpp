@@ -2,6 +2,7 @@
 
 #include "internal/NeighborOffsets.h"
 #include "ParameterTable.h"
+#include "RoundedMath.h"
 #include "UpdateModel.h"
 #include "internal/WorkerThreads.h"
 
@@ -202,9 +203,12 @@ std::vector<double> MatrixWithRate(const ModelParameters& parameters, double rat
             const double dr = static_cast<double>(w % rows - j % rows);
             const double dc = static_cast<double>(w / rows - j / rows);
             const double distance2 = dr * dr + dc * dc;
-            // A width of 0 means winner-take-all.
-            matrix[w * K + j] = width > 0 ? rate * std::exp(-distance2 / (2 * width * width))
-                                          : (w == j ? rate : 0.0);
+            // A width of 0 means winner-take-all. The exp is the core's own,
+            // correctly rounded: the C library's may differ in the last bit
+            // from one platform to the next, and every frame after with it.
+            matrix[w * K + j] =
+                width > 0 ? rate * ExpCorrectlyRounded(-distance2 / (2 * width * width))
+                          : (w == j ? rate : 0.0);
         }
     }
     return matrix;

@@ -11,6 +11,8 @@
 //   info = CorvaneDetectorMex('info', id)                size, threads, frames, parameters
 //   CorvaneDetectorMex('delete', id)                     unknown ids are ignored
 //   count = CorvaneDetectorMex('count')                  detectors alive
+//   y = CorvaneDetectorMex('exp', x)                     the core's correctly rounded exp
+//                                                        (corvaneNeighborhood's matrix)
 //
 // Every id is checked before anything is touched (DetectorRegistry.h). The
 // registry is freed by mexAtExit when MATLAB or Octave unloads the file, and
@@ -37,6 +39,7 @@
 #include "FrameInput.h"
 #include "GatewayModel.h"
 #include "ParameterTable.h"
+#include "RoundedMath.h"
 
 namespace {
 
@@ -610,6 +613,24 @@ extern "C" CORVANE_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs,
         // id has anything to free, and no id is an error here.
         std::uint64_t id = ReadId(prhs[1], &error);
         if (!error.raised() && gRegistry != nullptr) gRegistry->Remove(id);
+    } else if (std::strcmp(command, "exp") == 0) {
+        // exp of every element, correctly rounded: the exp of the setup's
+        // neighbourhood matrix, so that the toolbox's matrix has its bits
+        // whatever MATLAB's own exp gives.
+        RequireCounts(nrhs, 2, nlhs, 1, command);
+        const mxArray* x = prhs[1];
+        if (!mxIsDouble(x) || mxIsComplex(x) || mxIsSparse(x))
+            mexErrMsgIdAndTxt("Corvane:badArgument",
+                              "CorvaneDetectorMex('exp', x) takes a real, full double array; x "
+                              "is %s%s",
+                              mxIsComplex(x) ? "complex " : mxIsSparse(x) ? "sparse " : "",
+                              mxGetClassName(x));
+        plhs[0] = mxCreateNumericArray(mxGetNumberOfDimensions(x), mxGetDimensions(x),
+                                       mxDOUBLE_CLASS, mxREAL);
+        const std::size_t count = mxGetNumberOfElements(x);
+        const double* in = mxGetPr(x);
+        double* out = mxGetPr(plhs[0]);
+        for (std::size_t i = 0; i < count; ++i) out[i] = corvane::ExpCorrectlyRounded(in[i]);
     } else if (std::strcmp(command, "count") == 0) {
         RequireCounts(nrhs, 1, nlhs, 1, command);
         plhs[0] = Scalar(gRegistry != nullptr ? static_cast<double>(gRegistry->size()) : 0.0);
