@@ -3,6 +3,9 @@
 
 #include "UpdateModel.h"
 
+#include <exception>
+#include <utility>
+
 #include <pthread.h>
 #include <unistd.h>
 
@@ -17,11 +20,12 @@ struct Assignment {
     void (*task)(void*, int);
     void* context;
     int index;
+    std::exception_ptr error;
 };
 
 void* RunAssignment(void* argument) {
-    const Assignment* assignment = static_cast<const Assignment*>(argument);
-    assignment->task(assignment->context, assignment->index);
+    Assignment* assignment = static_cast<Assignment*>(argument);
+    RunCaught(assignment->task, assignment->context, assignment->index, assignment->error);
     return nullptr;
 }
 
@@ -48,15 +52,26 @@ void RunTasks(int count, void (*task)(void* context, int index), void* context) 
     bool started[kMaxTasks];
     const int onThreads = count < kMaxTasks ? count : kMaxTasks;
     for (int i = 1; i < onThreads; ++i) {
-        assignments[i] = Assignment{task, context, i};
+        assignments[i] = Assignment{task, context, i, nullptr};
         started[i] = pthread_create(&threads[i], nullptr, &RunAssignment, &assignments[i]) == 0;
     }
-    task(context, 0);
+    // What the tasks throw, by index; the last slot keeps the first error of
+    // the tasks beyond kMaxTasks.
+    std::exception_ptr errors[kMaxTasks + 1];
+    RunCaught(task, context, 0, errors[0]);
     for (int i = 1; i < onThreads; ++i)
-        if (!started[i]) task(context, i);
-    for (int i = onThreads; i < count; ++i) task(context, i);
+        if (!started[i]) RunCaught(task, context, i, errors[i]);
+    for (int i = onThreads; i < count; ++i) {
+        std::exception_ptr error;
+        RunCaught(task, context, i, error);
+        if (!errors[kMaxTasks]) errors[kMaxTasks] = std::move(error);
+    }
     for (int i = 1; i < onThreads; ++i)
-        if (started[i]) pthread_join(threads[i], nullptr);
+        if (started[i]) {
+            pthread_join(threads[i], nullptr);
+            errors[i] = std::move(assignments[i].error);
+        }
+    RethrowFirst(errors, kMaxTasks + 1);
 }
 
 }  // namespace corvane

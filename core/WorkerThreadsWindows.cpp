@@ -5,6 +5,9 @@
 
 #include "UpdateModel.h"
 
+#include <exception>
+#include <utility>
+
 #include <windows.h>
 
 namespace corvane {
@@ -14,11 +17,12 @@ struct Assignment {
     void (*task)(void*, int);
     void* context;
     int index;
+    std::exception_ptr error;
 };
 
 DWORD WINAPI RunAssignment(LPVOID argument) {
-    const Assignment* assignment = static_cast<const Assignment*>(argument);
-    assignment->task(assignment->context, assignment->index);
+    Assignment* assignment = static_cast<Assignment*>(argument);
+    RunCaught(assignment->task, assignment->context, assignment->index, assignment->error);
     return 0;
 }
 
@@ -44,20 +48,29 @@ void RunTasks(int count, void (*task)(void* context, int index), void* context) 
     HANDLE threads[kMaxTasks];
     const int onThreads = count < kMaxTasks ? count : kMaxTasks;
     for (int i = 1; i < onThreads; ++i) {
-        assignments[i] = Assignment{task, context, i};
+        assignments[i] = Assignment{task, context, i, nullptr};
         threads[i] = CreateThread(nullptr, 0, &RunAssignment, &assignments[i], 0, nullptr);
     }
-    task(context, 0);
+    // What the tasks throw, by index; the last slot keeps the first error of
+    // the tasks beyond kMaxTasks.
+    std::exception_ptr errors[kMaxTasks + 1];
+    RunCaught(task, context, 0, errors[0]);
     for (int i = 1; i < onThreads; ++i)
-        if (threads[i] == nullptr) task(context, i);
-    for (int i = onThreads; i < count; ++i) task(context, i);
+        if (threads[i] == nullptr) RunCaught(task, context, i, errors[i]);
+    for (int i = onThreads; i < count; ++i) {
+        std::exception_ptr error;
+        RunCaught(task, context, i, error);
+        if (!errors[kMaxTasks]) errors[kMaxTasks] = std::move(error);
+    }
     // One thread at a time: WaitForMultipleObjects takes at most 64 handles.
     for (int i = 1; i < onThreads; ++i) {
         if (threads[i] != nullptr) {
             WaitForSingleObject(threads[i], INFINITE);
             CloseHandle(threads[i]);
+            errors[i] = std::move(assignments[i].error);
         }
     }
+    RethrowFirst(errors, kMaxTasks + 1);
 }
 
 }  // namespace corvane

@@ -35,7 +35,10 @@ function [nhood, rate] = corvaneNeighborhood(varargin)
 %
 %   The result equals, bit for bit, the C++ setup's NeighborhoodMatrixForFrame
 %   (with 'frame') and BuildNeighborhoodMatrix (without), and the rate its
-%   LearningRateForFrame.
+%   LearningRateForFrame: exp is the correctly rounded one of the C++ core,
+%   taken from CorvaneDetectorMex, so the bits are the same on every
+%   platform (without CorvaneDetectorMex on the path, MATLAB's exp is used,
+%   whose last bit may differ).
 %
 %   See also corvaneParameters, corvaneInitModel, corvaneMask, Corvane.
 
@@ -76,9 +79,25 @@ dr = mod(w, rows) - mod(j, rows);
 dc = floor(w / rows) - floor(j / rows);
 distance2 = dr .* dr + dc .* dc;
 if width > 0
-  nhood = rate * exp(-distance2 ./ (2 * width * width));
+  nhood = rate * roundedExp(-distance2 ./ (2 * width * width));
 else
   nhood = zeros(K, K);
   nhood(j == w) = rate;
+end
+end
+
+function y = roundedExp(x)
+% exp correctly rounded, from CorvaneDetectorMex: the exp of the C++ setup,
+% so that the matrix has the same bits on every platform. MATLAB's and
+% Octave's own exp come from the C library and may differ from it in the last
+% bit; it is used only when CorvaneDetectorMex is not on the path.
+persistent haveMex
+if isempty(haveMex)
+  haveMex = exist('CorvaneDetectorMex', 'file') == 3;
+end
+if haveMex
+  y = CorvaneDetectorMex('exp', x);
+else
+  y = exp(x);
 end
 end

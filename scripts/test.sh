@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Builds Corvane and runs the whole test suite twice: in a release build and
-# in an AddressSanitizer + UndefinedBehaviorSanitizer build; then runs the
-# two libFuzzer targets for a minute each (CORVANE_FUZZ_SECONDS overrides,
-# 0 skips). Installs the Debian packages it needs first. Ends with the tests
+# in an AddressSanitizer + UndefinedBehaviorSanitizer build; then the threaded
+# tests (the core's worker threads, the setup's threaded steps, the detector,
+# the Python module from several threads with the GIL released) in a
+# ThreadSanitizer build of just what they need; then runs the two libFuzzer
+# targets for a minute each (CORVANE_FUZZ_SECONDS overrides, 0 skips). Installs the Debian packages it needs first. Ends with the tests
 # that were skipped, each with its reason, and one line that sums up every
 # suite: "test.sh: N passed, N failed, N skipped". A test skips itself only
 # where a tool it needs is missing (or, for the 32-bit Windows MEX file, where
@@ -18,19 +20,26 @@ failed=0
 skipped=0
 skipped_list=()
 
-run_suite() {  # name, extra cmake arguments...
+# run_suite name, extra cmake arguments...: builds everything and runs every
+# test; with suite_targets set (names separated by spaces) builds only those
+# targets, and with suite_tests set runs only the tests it matches (ctest -R).
+run_suite() {
   local name="$1"; shift
   local dir="$root/build/$name"
   local log="$root/build/$name-ctest.log"
+  local targets=() select=()
+  local target
+  for target in ${suite_targets:-}; do targets+=(--target "$target"); done
+  [[ -n "${suite_tests:-}" ]] && select=(-R "$suite_tests")
   echo "=== $name build ==="
   mkdir -p "$root/build"
-  if ! { cmake -S "$root" -B "$dir" "$@" >/dev/null && cmake --build "$dir" -j "$jobs"; }; then
+  if ! { cmake -S "$root" -B "$dir" "$@" >/dev/null && cmake --build "$dir" -j "$jobs" "${targets[@]}"; }; then
     echo "the $name build failed"
     status=1
     failed=$((failed + 1))
     return
   fi
-  ctest --test-dir "$dir" --output-on-failure --no-tests=error -j "$jobs" 2>&1 | tee "$log"
+  ctest --test-dir "$dir" --output-on-failure --no-tests=error -j "$jobs" "${select[@]}" 2>&1 | tee "$log"
   [[ ${PIPESTATUS[0]} -eq 0 ]] || status=1
   local counts
   if ! counts="$("$root/scripts/ctest-counts.sh" "$log" "$dir/Testing/Temporary/LastTest.log")"; then
@@ -52,6 +61,11 @@ run_suite() {  # name, extra cmake arguments...
 # the tests, and a cached OFF would otherwise leave nothing to run.
 run_suite release -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON
 run_suite sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_SANITIZE=ON -DBUILD_TESTING=ON
+# Any race ThreadSanitizer sees fails the test that met it (exit code 66).
+suite_targets="corvane_core_tests corvane_setup_tests corvane_detector_memory_tests corvane_python" \
+suite_tests='^(UpdateThreads|WorkerThreads|StreamThreadsTest|ThresholdMaskTest|Threads/DetectorMemoryTest)\.|^python\.threads$' \
+TSAN_OPTIONS="halt_on_error=1 exitcode=66 second_deadlock_stack=1" \
+  run_suite tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_TSAN=ON -DBUILD_TESTING=ON
 
 fuzz_seconds="${CORVANE_FUZZ_SECONDS:-60}"
 if [[ "$fuzz_seconds" == 0 ]]; then

@@ -11,6 +11,7 @@
 #include "ModelCheck.h"
 #include "ParameterTable.h"
 #include "UpdateModel.h"
+#include "NeighborOffsets.h"
 
 namespace corvane {
 
@@ -18,6 +19,79 @@ namespace {
 
 // Frame numbers stay exact in a double up to 2^53.
 constexpr double kLargestFrameNumber = 9007199254740992.0;
+
+// The update's scratch, obtained from the host before a frame changes
+// anything and handed to UpdateModel through an allocator that gives out
+// these blocks, so that the update cannot fail for want of memory once the
+// frame has begun. UpdateModel calls its allocator on the calling thread
+// alone, so the blocks are found through a thread-local pointer.
+class UpdateScratch {
+public:
+    explicit UpdateScratch(const HostAllocator& host) : host_(host) {}
+    UpdateScratch(const UpdateScratch&) = delete;
+    UpdateScratch& operator=(const UpdateScratch&) = delete;
+    ~UpdateScratch() {
+        for (Block& block : blocks_)
+            if (block.data != nullptr) host_.release(block.data);
+        if (current_ == this) current_ = nullptr;
+    }
+
+    // The blocks the update asks for on an N-pixel image: the offsets
+    // record, the smoothed mask and the correlation table.
+    bool Obtain(std::int64_t N) {
+        const std::size_t n = static_cast<std::size_t>(N);
+        const std::size_t sizes[3] = {sizeof(NeighborOffsets), n * sizeof(double),
+                                      4 * n * sizeof(double)};
+        for (int i = 0; i < 3; ++i) {
+            blocks_[i].data = host_.allocate(sizes[i]);
+            if (blocks_[i].data == nullptr) return false;
+            blocks_[i].bytes = sizes[i];
+        }
+        return true;
+    }
+
+    // An allocator that lends the blocks (the smallest that fits) and goes to
+    // the host for anything else.
+    HostAllocator Allocator() {
+        current_ = this;
+        HostAllocator lender;
+        lender.allocate = &Lend;
+        lender.release = &GiveBack;
+        return lender;
+    }
+
+private:
+    struct Block {
+        void* data = nullptr;
+        std::size_t bytes = 0;
+        bool lent = false;
+    };
+
+    static void* Lend(std::size_t bytes) {
+        UpdateScratch& scratch = *current_;
+        Block* best = nullptr;
+        for (Block& block : scratch.blocks_)
+            if (block.data != nullptr && !block.lent && block.bytes >= bytes &&
+                (best == nullptr || block.bytes < best->bytes))
+                best = &block;
+        if (best == nullptr) return scratch.host_.allocate(bytes);
+        best->lent = true;
+        return best->data;
+    }
+
+    static void GiveBack(void* data) {
+        UpdateScratch& scratch = *current_;
+        for (Block& block : scratch.blocks_)
+            if (block.data == data && block.lent) block = Block{};
+        scratch.host_.release(data);
+    }
+
+    static thread_local UpdateScratch* current_;
+    HostAllocator host_;
+    Block blocks_[3];
+};
+
+thread_local UpdateScratch* UpdateScratch::current_ = nullptr;
 
 }  // namespace
 
@@ -36,11 +110,13 @@ bool Detector::Start(std::int32_t H, std::int32_t W, std::string* error) {
     fromModel_ = false;
     H_ = H;
     W_ = W;
+    sizeFixed_ = false;
     Begin(OwnedModel());
     return true;
 }
 
 bool Detector::StartFromModel(const BackgroundModel& model, std::string* error) {
+    outOfMemory_ = false;
     // The frame and the matrix come later, with every frame; here only the
     // model's own fields and sizes are checked, so any element count will do
     // for the two.
@@ -74,16 +150,20 @@ bool Detector::StartFromModel(const BackgroundModel& model, std::string* error) 
         copy.NumMapColumns = mapColumns;
         copy.NumImageRows = check.sizes.H;
         copy.NumImageColumns = check.sizes.W;
-        startModel_ = copy;
+        // The copy for Reset too, before anything of the detector changes.
+        OwnedModel start = copy;
+        startModel_ = std::move(start);
         startStream_ = StreamState();
         startStream_.startFromFrames = false;
         fromModel_ = true;
         H_ = check.sizes.H;
         W_ = check.sizes.W;
+        sizeFixed_ = true;
         Begin(std::move(copy));
         return true;
     } catch (const std::bad_alloc&) {
         *error = "not enough memory for a copy of the model";
+        outOfMemory_ = true;
         return false;
     }
 }
@@ -182,22 +262,45 @@ bool Detector::Process(const FrameImage& frame, std::uint8_t* mask, double* prob
 
 bool Detector::Run(const FrameImage& frame, std::uint8_t* mask, double* probability,
                    std::string* error, double learningRate) {
+    outOfMemory_ = false;
     if (!CheckFrame(frame, error)) return false;
+    // Everything the frame needs memory for is obtained before anything
+    // changes: the decision's and the mask's scratch, the matrix, the
+    // update's scratch from the host, and PrepareFrame's own (which it
+    // obtains before it changes anything). A frame that runs out of memory
+    // therefore leaves the detector exactly as it was, and once PrepareFrame
+    // has run nothing of the frame can fail.
+    const std::size_t N = static_cast<std::size_t>(H_) * static_cast<std::size_t>(W_);
+    UpdateScratch scratch(host_);
     try {
-        // The decision's scratch first: once the model has moved on, nothing
-        // of this frame may fail for want of memory.
-        const std::size_t N = static_cast<std::size_t>(H_) * static_cast<std::size_t>(W_);
         decision_.resize(N);
-        maskScratch_.component.resize(N);
-        maskScratch_.pending.reserve(N);
+        ReserveMaskScratch(parameters_, H_, W_, threads_, maskScratch_);
+        MatrixFor(firstFrame_ + framesProcessed_ + 1, learningRate);
+        if (!scratch.Obtain(static_cast<std::int64_t>(N))) throw std::bad_alloc();
+    } catch (const std::bad_alloc&) {
+        return OutOfMemory(error, "the model of");
+    } catch (const std::length_error&) {
+        return OutOfMemory(error, "the model of");
+    }
+    // A model continued or past the start is checked before the frame
+    // changes it; the start builds its models itself.
+    if (!model_.Mu.empty()) {
+        const ModelCheck check =
+            CheckModel(model_.View(), frame,
+                       NeighborhoodMatrix{matrix_.data(), static_cast<std::int64_t>(matrix_.size())});
+        if (!check.ok()) {
+            *error = std::string("the model cannot be updated: ") + check.message;
+            return false;
+        }
+    }
+    try {
         PrepareFrame(parameters_, stream_, model_, frame.data, H_, W_, threads_);
     } catch (const std::bad_alloc&) {
-        *error = "not enough memory for the model of " + std::to_string(H_) + " x " +
-                 std::to_string(W_) + " pixels";
-        return false;
+        return OutOfMemory(error, "the model of");
+    } catch (const std::length_error&) {
+        return OutOfMemory(error, "the model of");
     }
-    const std::vector<double>& matrix =
-        MatrixFor(firstFrame_ + framesProcessed_ + 1, learningRate);
+    const std::vector<double>& matrix = matrix_;
     const BackgroundModel view = model_.View();
     const NeighborhoodMatrix weights{matrix.data(), static_cast<std::int64_t>(matrix.size())};
     const ModelCheck check = CheckModel(view, frame, weights);
@@ -205,10 +308,8 @@ bool Detector::Run(const FrameImage& frame, std::uint8_t* mask, double* probabil
         *error = std::string("the model cannot be updated: ") + check.message;
         return false;
     }
-    if (!UpdateModel(view, frame, weights, StandardAllocator(), threads_)) {
-        *error = "out of memory while updating the model";
-        return false;
-    }
+    if (!UpdateModel(view, frame, weights, scratch.Allocator(), threads_))
+        return OutOfMemory(error, "the model of");  // not reached: the scratch is there
     ++framesProcessed_;
     DecidePixels(parameters_, view, frame.data, H_, W_, decision_.data(), stream_.still.data(),
                  parameters_.blinkRate > 0 ? stream_.blink.data() : nullptr, threads_);
@@ -219,31 +320,45 @@ bool Detector::Run(const FrameImage& frame, std::uint8_t* mask, double* probabil
                         firstFrame_ + framesProcessed_);
     FinishMask(parameters_, decision_.data(), H_, W_, mask, maskScratch_, threads_);
     if (probability != nullptr) std::copy(model_.imMask.begin(), model_.imMask.end(), probability);
+    sizeFixed_ = true;
     return true;
+}
+
+bool Detector::OutOfMemory(std::string* error, const char* what) {
+    *error = "not enough memory for " + std::string(what) + " " + std::to_string(H_) + " x " +
+             std::to_string(W_) + " pixels";
+    outOfMemory_ = true;
+    return false;
 }
 
 bool Detector::Score(const FrameImage& frame, std::uint8_t* mask, double* probability,
                      std::string* error) {
+    outOfMemory_ = false;
     if (!CheckFrame(frame, error)) return false;
     if (model_.Mu.empty()) {
         *error = "there is no model to score against before the first frame";
         return false;
     }
-    const std::vector<double>& matrix = MatrixFor(firstFrame_ + framesProcessed_ + 1, -1);
-    const NeighborhoodMatrix weights{matrix.data(), static_cast<std::int64_t>(matrix.size())};
-    BackgroundModel source = model_.View();
+    // All scratch first: nothing but it changes here, and the update runs
+    // into it.
     try {
+        MatrixFor(firstFrame_ + framesProcessed_ + 1, -1);
         scorePi_.assign(model_.Pi.begin(), model_.Pi.end());
         for (double& pi : scorePi_) {
             if (pi < parameters_.priorFloor) pi = parameters_.priorFloor;
             if (pi > parameters_.priorCeiling) pi = parameters_.priorCeiling;
         }
         SizeWrittenFieldsLike(model_, &scored_);
+        decision_.resize(model_.imMask.size());
+        ReserveMaskScratch(parameters_, H_, W_, threads_, maskScratch_);
+        NextStillCounts(parameters_, stream_, frame.data, scoreStill_);
     } catch (const std::bad_alloc&) {
-        *error = "not enough memory to score a frame of " + std::to_string(H_) + " x " +
-                 std::to_string(W_) + " pixels";
-        return false;
+        return OutOfMemory(error, "scoring a frame of");
+    } catch (const std::length_error&) {
+        return OutOfMemory(error, "scoring a frame of");
     }
+    const NeighborhoodMatrix weights{matrix_.data(), static_cast<std::int64_t>(matrix_.size())};
+    BackgroundModel source = model_.View();
     source.Pi = DoubleView{scorePi_.data(), static_cast<std::int64_t>(scorePi_.size())};
     const BackgroundModel scratch = scored_.View();
     const UpdatedFields into = UpdatedFieldsOf(scratch);
@@ -252,20 +367,10 @@ bool Detector::Score(const FrameImage& frame, std::uint8_t* mask, double* probab
         *error = std::string("the model cannot be scored: ") + check.message;
         return false;
     }
-    if (!UpdateModelInto(source, into, frame, weights, StandardAllocator(), threads_)) {
-        *error = "out of memory while scoring the frame";
-        return false;
-    }
+    if (!UpdateModelInto(source, into, frame, weights, host_, threads_))
+        return OutOfMemory(error, "scoring a frame of");
     BackgroundModel scoredView = scratch;
     scoredView.MinimumVariance = source.MinimumVariance;
-    try {
-        decision_.resize(model_.imMask.size());
-        NextStillCounts(parameters_, stream_, frame.data, scoreStill_);
-    } catch (const std::bad_alloc&) {
-        *error = "not enough memory to score a frame of " + std::to_string(H_) + " x " +
-                 std::to_string(W_) + " pixels";
-        return false;
-    }
     DecidePixels(parameters_, scoredView, frame.data, H_, W_, decision_.data(), scoreStill_.data(),
                  parameters_.blinkRate > 0 ? stream_.blink.data() : nullptr, threads_);
     FinishMask(parameters_, decision_.data(), H_, W_, mask, maskScratch_, threads_);

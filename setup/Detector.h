@@ -39,6 +39,13 @@ public:
     void SetThreads(int threads) { threads_ = threads < 0 ? 0 : threads; }
     int threads() const { return threads_; }
 
+    // Where the update's scratch comes from (the host's allocator; malloc and
+    // free until set). Both operations must be given; otherwise nothing
+    // changes. Only the calling thread calls them.
+    void SetAllocator(const HostAllocator& host) {
+        if (host.allocate != nullptr && host.release != nullptr) host_ = host;
+    }
+
     // Starts an H x W video. The model is built from the frames as they are
     // processed: before each of frames 1..initialFrames from the frames so far
     // (PrepareFrame), so model() is empty until the first frame. False, with
@@ -72,14 +79,25 @@ public:
     std::int32_t columns() const { return W_; }
     // Frames segmented since the start (Reset sets it back to 0).
     std::int64_t framesProcessed() const { return framesProcessed_; }
+    // Whether the image size is fixed: once a frame has been segmented, or
+    // from the start when a model is continued. A host that starts the
+    // detector on its first frame's size starts it again on the next
+    // frame's while this is false, so that a first frame that failed (for
+    // want of memory, say) does not hold the size.
+    bool sizeFixed() const { return sizeFixed_; }
+    // Whether the last Process or Score that returned false failed for want
+    // of memory (the host then raises its out-of-memory error).
+    bool outOfMemory() const { return outOfMemory_; }
 
     // Segments the next frame (3*H*W doubles): prepares the model
     // (PrepareFrame: the start, the prior band, the flicker), updates it, writes the
     // binary mask (H*W bytes, 0 or 255, column-major) to `mask` and, when not
     // null, the smoothed foreground probability (imMask, H*W doubles) to
     // `probability`. False, with the reason in `error` and nothing written,
-    // before a start, for a frame of another size, or when the update's
-    // memory cannot be had.
+    // before a start, for a frame of another size, or when the frame's
+    // memory cannot be had. A frame that fails leaves the detector exactly
+    // as it was: the model, the frame count, the start, the flicker
+    // tracking and the mask decision's state.
     bool Process(const FrameImage& frame, std::uint8_t* mask, double* probability,
                  std::string* error);
     // The same, with `learningRate` (above 0, at most 1) as the winner's
@@ -119,10 +137,14 @@ private:
     bool CheckFrame(const FrameImage& frame, std::string* error) const;
     bool Run(const FrameImage& frame, std::uint8_t* mask, double* probability,
              std::string* error, double learningRate);
+    bool OutOfMemory(std::string* error, const char* what);
 
     ModelParameters parameters_;
     int threads_ = 0;
+    HostAllocator host_ = StandardAllocator();
     bool started_ = false;
+    bool sizeFixed_ = false;
+    bool outOfMemory_ = false;
     std::int32_t H_ = 0, W_ = 0;
     OwnedModel model_;
     // What is kept between frames, and what Reset goes back to: nothing (a

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 #include "UpdateModel.h"
 #include "WorkerThreads.h"
@@ -178,33 +179,59 @@ std::int64_t PrepareFrame(const ModelParameters& parameters, StreamState& state,
                           OwnedModel& model, const double* frame, std::int32_t H,
                           std::int32_t W, int threads) {
     const std::int64_t N = static_cast<std::int64_t>(H) * W;
-    const std::int64_t t = ++state.frameNumber;
-    if (t == 1) {
+    const std::size_t n = static_cast<std::size_t>(N);
+    const std::int64_t t = state.frameNumber + 1;
+    // Everything that needs memory is made first, into locals, so that a
+    // frame that runs out of it leaves `state` and `model` as they were; the
+    // changes that follow cannot fail.
+    const bool first = t == 1;
+    std::vector<double> flicker, still, blink, lastForeground, startCap, previousFrame;
+    if (first) flicker.assign(n, parameters.minimumVariance);
+    // (A stream restored past its first frame has no count yet either.)
+    const bool newStill = state.still.size() != n;
+    if (newStill) still.assign(n, 0.0);
+    const bool newBlink = state.blink.size() != n;
+    if (newBlink) {
+        blink.assign(n, 0.0);
+        lastForeground.assign(n, 0.0);
+    }
+    const bool capFromModel = first && !state.startFromFrames;
+    if (capFromModel) startCap = model.MaximumVariance;
+    const bool starting = state.startFromFrames && t <= parameters.initialFrames;
+    std::vector<double> kept;
+    OwnedModel built;
+    if (starting) {
+        kept.assign(frame, frame + 3 * N);
+        // Room for this frame among the kept ones: only the capacity changes.
+        state.leadingFrames.reserve(state.leadingFrames.size() + 1);
+        std::vector<const double*> frames;
+        frames.reserve(state.leadingFrames.size() + 1);
+        for (const auto& f : state.leadingFrames) frames.push_back(f.data());
+        frames.push_back(kept.data());
+        built = BuildInitialModelFromFrames(parameters, frames, H, W);
+        built.CurrentFrame = static_cast<double>(t - 1);
+        startCap = built.MaximumVariance;
+    }
+    if (first) previousFrame.assign(3 * n, 0.0);
+
+    state.frameNumber = t;
+    if (first) {
         state.H = H;
         state.W = W;
-        state.flicker.assign(static_cast<std::size_t>(N), parameters.minimumVariance);
+        state.flicker.swap(flicker);
+        state.previousFrame.swap(previousFrame);
     }
-    // (A stream restored past its first frame has no count yet either.)
-    if (state.still.size() != static_cast<std::size_t>(N))
-        state.still.assign(static_cast<std::size_t>(N), 0.0);
-    if (state.blink.size() != static_cast<std::size_t>(N)) {
-        state.blink.assign(static_cast<std::size_t>(N), 0.0);
-        state.lastForeground.assign(static_cast<std::size_t>(N), 0.0);
+    if (newStill) state.still.swap(still);
+    if (newBlink) {
+        state.blink.swap(blink);
+        state.lastForeground.swap(lastForeground);
     }
-    if (t == 1 && !state.startFromFrames) state.startCap = model.MaximumVariance;
-    if (state.startFromFrames && t <= parameters.initialFrames) {
-        state.leadingFrames.emplace_back(frame, frame + 3 * N);
-        std::vector<const double*> frames;
-        for (const auto& f : state.leadingFrames) frames.push_back(f.data());
-        model = BuildInitialModelFromFrames(parameters, frames, H, W);
-        model.CurrentFrame = static_cast<double>(t - 1);
-        state.startCap = model.MaximumVariance;
-        if (t == parameters.initialFrames) {
-            state.leadingFrames.clear();
-            state.leadingFrames.shrink_to_fit();
-        }
+    if (capFromModel || starting) state.startCap.swap(startCap);
+    if (starting) {
+        state.leadingFrames.push_back(std::move(kept));
+        model = std::move(built);
+        if (t == parameters.initialFrames) std::vector<std::vector<double>>().swap(state.leadingFrames);
     }
-    if (t == 1) state.previousFrame.assign(static_cast<std::size_t>(3 * N), 0.0);
     PixelStep step{&parameters, &state, &model, frame, N, parameters.flickerStep > 0 && t >= 2,
                    t >= 2, 1};
     if (threads < 1) threads = HardwareThreads();

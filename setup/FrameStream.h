@@ -119,6 +119,10 @@ void NextStillCounts(const ModelParameters& parameters, const StreamState& state
 // (band, flicker, keeping the frame) runs on up to `threads` threads, as the
 // update does (below 1: every hardware thread); every count gives the same
 // bits.
+// When memory runs out it throws std::bad_alloc with `state` and `model` left
+// exactly as they were: everything it needs is obtained before anything is
+// changed. Past the start, with the arrays of `state` of the image's size,
+// it needs no memory at all.
 std::int64_t PrepareFrame(const ModelParameters& parameters, StreamState& state,
                           OwnedModel& model, const double* frame, std::int32_t H,
                           std::int32_t W, int threads = 1);

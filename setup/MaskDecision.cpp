@@ -259,10 +259,20 @@ void FillHoles(std::uint8_t* mask, std::int32_t H, std::int32_t W, std::int64_t 
     }
 }
 
+void ReserveMaskScratch(const ModelParameters& parameters, std::int32_t H, std::int32_t W,
+                        int threads, MaskScratch& scratch) {
+    const std::size_t N = static_cast<std::size_t>(H) * static_cast<std::size_t>(W);
+    // FillHoles keeps a state per pixel and a region of at most every pixel.
+    scratch.component.resize(N);
+    scratch.pending.reserve(N);
+    const std::size_t median = MedianFilterScratch(parameters.medianSize, H, W, threads);
+    if (scratch.median.size() < median) scratch.median.resize(median);
+}
+
 void FinishMask(const ModelParameters& parameters, const std::uint8_t* decision, std::int32_t H,
                 std::int32_t W, std::uint8_t* mask, MaskScratch& scratch, int threads) {
     const std::int64_t N = static_cast<std::int64_t>(H) * W;
-    MedianFilterMask(parameters.medianSize, decision, H, W, mask, threads);
+    MedianFilterMask(parameters.medianSize, decision, H, W, mask, threads, &scratch.median);
     if (parameters.holeShare > 0)
         FillHoles(mask, H, W,
                   static_cast<std::int64_t>(parameters.holeShare * static_cast<double>(N)),

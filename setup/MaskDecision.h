@@ -66,7 +66,14 @@ void AbsorbExplained(const ModelParameters& parameters, OwnedModel& model, const
 struct MaskScratch {
     std::vector<std::int32_t> component;
     std::vector<std::int64_t> pending;
+    std::vector<std::int32_t> median;
 };
+
+// Obtains all the scratch FinishMask needs for an H x W mask on `threads`
+// threads, so that it then allocates nothing and cannot fail. Throws
+// std::bad_alloc, with `scratch` still usable, when memory runs out.
+void ReserveMaskScratch(const ModelParameters& parameters, std::int32_t H, std::int32_t W,
+                        int threads, MaskScratch& scratch);
 
 // The mask: the median filter of the foreground decisions, its small holes
 // filled (holeShare), then, where the mask is background and the decision

@@ -2,6 +2,7 @@
 
 #include "NeighborOffsets.h"
 #include "ParameterTable.h"
+#include "RoundedMath.h"
 #include "UpdateModel.h"
 #include "WorkerThreads.h"
 
@@ -261,9 +262,12 @@ std::vector<double> MatrixWithRate(const ModelParameters& parameters, double rat
             const double dr = static_cast<double>(w % rows - j % rows);
             const double dc = static_cast<double>(w / rows - j / rows);
             const double distance2 = dr * dr + dc * dc;
-            // A width of 0 means winner-take-all.
-            matrix[w * K + j] = width > 0 ? rate * std::exp(-distance2 / (2 * width * width))
-                                          : (w == j ? rate : 0.0);
+            // A width of 0 means winner-take-all. The exp is the core's own,
+            // correctly rounded: the C library's may differ in the last bit
+            // from one platform to the next, and every frame after with it.
+            matrix[w * K + j] =
+                width > 0 ? rate * ExpCorrectlyRounded(-distance2 / (2 * width * width))
+                          : (w == j ? rate : 0.0);
         }
     }
     return matrix;
@@ -291,8 +295,21 @@ struct MedianColumns {
     std::int64_t H, W;
     std::uint8_t* mask;
     int tasks;
+    // Each task's counts, TaskScratch() values from scratch + index *
+    // TaskScratch(): obtained before the tasks start, so that none of them
+    // allocates.
+    std::int32_t* scratch;
 
-    void Run(std::int64_t c0, std::int64_t c1) const {
+    // The most columns a task's range [c0, c1) covers, and the values its
+    // counts need: the vertical counts of the columns its windows reach, a
+    // running count and the sums across.
+    std::int64_t TaskScratch() const {
+        const std::int64_t columns = (W + tasks - 1) / tasks;
+        const std::int64_t reach = std::min<std::int64_t>(columns + 2 * (size / 2), W);
+        return reach * H + (H + 1) + H;
+    }
+
+    void Run(std::int64_t c0, std::int64_t c1, std::int32_t* counts) const {
         if (c0 >= c1) return;
         const std::int64_t half = size / 2;
         const std::int64_t needed = (size * size + 1) / 2;
@@ -301,20 +318,21 @@ struct MedianColumns {
         // clipped vertical window, from the column's running count.
         const std::int64_t a = std::max<std::int64_t>(c0 - half, 0);
         const std::int64_t b = std::min<std::int64_t>(c1 + half, W);
-        std::vector<std::int32_t> vertical(static_cast<std::size_t>((b - a) * H));
-        std::vector<std::int32_t> running(static_cast<std::size_t>(H + 1));
+        std::int32_t* vertical = counts;
+        std::int32_t* running = vertical + (b - a) * H;
         for (std::int64_t c = a; c < b; ++c) {
             const std::uint8_t* column = in + c * H;
             running[0] = 0;
             for (std::int64_t r = 0; r < H; ++r)
                 running[r + 1] = running[r] + (column[r] == 255 ? 1 : 0);
-            std::int32_t* out = vertical.data() + (c - a) * H;
+            std::int32_t* out = vertical + (c - a) * H;
             for (std::int64_t r = 0; r < H; ++r)
                 out[r] = running[std::min(r + half + 1, H)] - running[std::max<std::int64_t>(r - half, 0)];
         }
         // Across: the sum of the vertical counts of the clipped window of
         // columns, slid from column to column.
-        std::vector<std::int32_t> across(static_cast<std::size_t>(H), 0);
+        std::int32_t* across = running + (H + 1);
+        std::fill(across, across + H, 0);
         for (std::int64_t c = std::max<std::int64_t>(c0 - half, 0); c < std::min(c0 + half + 1, W);
              ++c)
             for (std::int64_t r = 0; r < H; ++r) across[r] += vertical[(c - a) * H + r];
@@ -333,7 +351,8 @@ struct MedianColumns {
 
     static void Task(void* context, int index) {
         const MedianColumns& job = *static_cast<const MedianColumns*>(context);
-        job.Run(job.W * index / job.tasks, job.W * (index + 1) / job.tasks);
+        job.Run(job.W * index / job.tasks, job.W * (index + 1) / job.tasks,
+                job.scratch + index * job.TaskScratch());
     }
 };
 
@@ -342,19 +361,41 @@ constexpr std::int64_t kMaskPixelsPerTask = 1 << 15;
 
 }  // namespace
 
+namespace {
+
+MedianColumns MedianJob(std::int32_t size, const std::uint8_t* in, std::int32_t H,
+                        std::int32_t W, std::uint8_t* mask, int threads) {
+    const std::int64_t N = static_cast<std::int64_t>(H) * W;
+    MedianColumns job{size, in, H, W, mask, 1, nullptr};
+    if (threads < 1) threads = HardwareThreads();
+    const std::int64_t most = std::max<std::int64_t>(1, std::min<std::int64_t>(N / kMaskPixelsPerTask, W));
+    job.tasks = static_cast<int>(std::min<std::int64_t>({threads, most, kMaxTasks}));
+    return job;
+}
+
+}  // namespace
+
+std::size_t MedianFilterScratch(std::int32_t size, std::int32_t H, std::int32_t W, int threads) {
+    if (size <= 1) return 0;
+    const MedianColumns job = MedianJob(size, nullptr, H, W, nullptr, threads);
+    return static_cast<std::size_t>(job.tasks * job.TaskScratch());
+}
+
 void MedianFilterMask(std::int32_t size, const std::uint8_t* in, std::int32_t H, std::int32_t W,
-                      std::uint8_t* mask, int threads) {
+                      std::uint8_t* mask, int threads, std::vector<std::int32_t>* scratch) {
     const std::int64_t N = static_cast<std::int64_t>(H) * W;
     if (size <= 1) {
         for (std::int64_t p = 0; p < N; ++p) mask[p] = in[p] == 255 ? 255 : 0;
         return;
     }
-    MedianColumns job{size, in, H, W, mask, 1};
-    if (threads < 1) threads = HardwareThreads();
-    const std::int64_t most = std::max<std::int64_t>(1, std::min<std::int64_t>(N / kMaskPixelsPerTask, W));
-    job.tasks = static_cast<int>(std::min<std::int64_t>({threads, most, kMaxTasks}));
+    MedianColumns job = MedianJob(size, in, H, W, mask, threads);
+    std::vector<std::int32_t> own;
+    std::vector<std::int32_t>& counts = scratch != nullptr ? *scratch : own;
+    const std::size_t needed = static_cast<std::size_t>(job.tasks * job.TaskScratch());
+    if (counts.size() < needed) counts.resize(needed);
+    job.scratch = counts.data();
     if (job.tasks == 1)
-        job.Run(0, W);
+        job.Run(0, W, job.scratch);
     else
         RunTasks(job.tasks, &MedianColumns::Task, &job);
 }

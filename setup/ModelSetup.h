@@ -273,7 +273,13 @@ void ThresholdMask(const ModelParameters& parameters, const double* imMask, std:
 // anything else background; H x W, column-major) with zeros outside the
 // image, into `mask` (0 or 255); size 1 copies. Up to `threads` threads, the
 // same mask for every count.
+// Its counts take MedianFilterScratch(size, H, W, threads) values, from
+// `scratch` when given (grown when shorter; a caller that sized it before
+// has the filter allocate nothing), else from memory of its own; they are
+// obtained before the threads start.
 void MedianFilterMask(std::int32_t size, const std::uint8_t* in, std::int32_t H, std::int32_t W,
-                      std::uint8_t* mask, int threads = 1);
+                      std::uint8_t* mask, int threads = 1,
+                      std::vector<std::int32_t>* scratch = nullptr);
+std::size_t MedianFilterScratch(std::int32_t size, std::int32_t H, std::int32_t W, int threads);
 
 }  // namespace corvane

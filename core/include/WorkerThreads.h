@@ -9,6 +9,8 @@
 // Octave only the host's own thread may.
 #pragma once
 
+#include <exception>
+
 #include "UpdateModel.h"
 
 namespace corvane {
@@ -25,6 +27,28 @@ constexpr int kMaxTasks = kMaxThreads;
 // threads, or count exceeds kMaxTasks) runs on the calling thread after task
 // 0. The tasks must therefore not wait for each other. Every write a task
 // makes is visible to the caller when RunTasks returns.
+//
+// An exception never leaves a task's thread (that would end the process):
+// what a task throws is kept, the other tasks still run to their end, and
+// once all have finished RunTasks throws, on the calling thread, what the
+// task of the lowest index threw.
 void RunTasks(int count, void (*task)(void* context, int index), void* context);
+
+// Runs task(context, index), keeping what it throws in `error`. For the two
+// platforms' RunTasks.
+inline void RunCaught(void (*task)(void*, int), void* context, int index,
+                      std::exception_ptr& error) noexcept {
+    try {
+        task(context, index);
+    } catch (...) {
+        error = std::current_exception();
+    }
+}
+
+// Throws the first error of errors[0 .. count-1] that is set, if any.
+inline void RethrowFirst(const std::exception_ptr* errors, int count) {
+    for (int i = 0; i < count; ++i)
+        if (errors[i]) std::rethrow_exception(errors[i]);
+}
 
 }  // namespace corvane

@@ -11,6 +11,8 @@
 //   info = CorvaneDetectorMex('info', id)                size, threads, frames, parameters
 //   CorvaneDetectorMex('delete', id)                     unknown ids are ignored
 //   count = CorvaneDetectorMex('count')                  detectors alive
+//   y = CorvaneDetectorMex('exp', x)                     the core's correctly rounded exp
+//                                                        (corvaneNeighborhood's matrix)
 //
 // Every id is checked before anything is touched (DetectorRegistry.h). The
 // registry is freed by mexAtExit when MATLAB or Octave unloads the file, and
@@ -26,6 +28,7 @@
 #include <exception>
 #include <memory>
 #include <new>
+#include <stdexcept>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -36,6 +39,8 @@
 #include "FrameInput.h"
 #include "GatewayModel.h"
 #include "MxArrayFacts.h"
+#include "ParameterTable.h"
+#include "RoundedMath.h"
 
 namespace {
 
@@ -192,6 +197,9 @@ GatewayError CatchAll(const std::exception_ptr& failure) {
         std::rethrow_exception(failure);
     } catch (const std::bad_alloc&) {
         return MakeError("Corvane:outOfMemory", "there is not enough memory for the detector");
+    } catch (const std::length_error&) {
+        return MakeError("Corvane:outOfMemory",
+                         "the detector's arrays for this image would be too large to hold");
     } catch (const std::exception& e) {
         return MakeError("Corvane:detectorFailed", "the detector failed: %s", e.what());
     } catch (...) {
@@ -229,6 +237,12 @@ StartPlan PlanStart(int nrhs, const mxArray* const prhs[]) {
     plan.firstOption = 2;
     if (mxGetNumberOfElements(prhs[1]) > 0 || !mxIsNumeric(prhs[1])) plan.kind = StartKind::Frames;
     return plan;
+}
+
+// A frame the detector refused: out of memory, or why not.
+GatewayError ProcessError(const corvane::Detector& detector, const std::string& reason) {
+    return MakeError(detector.outOfMemory() ? "Corvane:outOfMemory" : "Corvane:detectorFailed",
+                     "%s", reason.c_str());
 }
 
 // Sizes the buffers every frame of an H x W detector passes through.
@@ -316,7 +330,7 @@ GatewayError StartFromFrames(const mxArray* frames, std::unique_ptr<DetectorStat
             inPlace ? static_cast<const double*>(data) : state->frame.data(), count};
         std::string reason;
         if (!state->detector.Process(image, state->mask.data(), nullptr, &reason))
-            return MakeError("Corvane:detectorFailed", "%s", reason.c_str());
+            return ProcessError(state->detector, reason);
     }
     return GatewayError{};
 }
@@ -372,12 +386,13 @@ GatewayError New(const mxArray* const prhs[], const StartPlan& plan,
     }
 }
 
-// Checks a step's frame. A detector not yet started starts on its size,
-// once the frame is known to be one it can take (NaN included), so that a
-// refused first frame leaves it as it was.
+// Checks a step's frame. A detector whose size no frame has fixed yet
+// starts on this frame's, once the frame is known to be one it can take (NaN
+// included), so that a refused first frame leaves it as it was and one that
+// failed (out of memory) holds no size.
 GatewayError CheckStepFrame(DetectorState& state, const FrameFacts& facts) {
     try {
-        if (state.detector.started())
+        if (state.detector.started() && state.detector.sizeFixed())
             return corvane::gateway::CheckFrame(facts, state.detector.rows(),
                                                 state.detector.columns());
         std::int32_t H = 0, W = 0;
@@ -422,7 +437,7 @@ GatewayError Step(DetectorState& state, const double* image, mxLogical* mask,
         std::string reason;
         if (!state.detector.Process(corvane::FrameImage{image, count}, state.mask.data(),
                                     probability, &reason))
-            return MakeError("Corvane:detectorFailed", "%s", reason.c_str());
+            return ProcessError(state.detector, reason);
         for (std::size_t p = 0; p < state.mask.size(); ++p) mask[p] = state.mask[p] != 0;
         return GatewayError{};
     } catch (...) {
@@ -472,16 +487,21 @@ mxArray* ExportModel(const DetectorState& state) {
 }
 
 // ImageSize [H W], Threads, FramesProcessed and Parameters (name -> value).
+// The mx calls here may leave by a long jump, so nothing in this frame has a
+// destructor: the names come straight from the parameter table, their list
+// from mxMalloc (which MATLAB frees itself after an error).
+static_assert(std::is_trivially_destructible<corvane::ParameterList>::value,
+              "Info holds the table across mx calls");
 mxArray* Info(const DetectorState& state) {
-    const std::vector<std::pair<const char*, double>> values =
-        corvane::gateway::ParameterValues(state.detector.parameters());
-    std::vector<const char*> names;
-    for (const auto& value : values) names.push_back(value.first);
+    const corvane::ParameterList table = corvane::ParameterTable();
+    const char** names = static_cast<const char**>(mxMalloc(table.size() * sizeof(const char*)));
+    for (std::size_t k = 0; k < table.size(); ++k) names[k] = table[k].name;
     const mwSize one[2] = {1, 1};
-    mxArray* parameters =
-        mxCreateStructArray(2, one, static_cast<int>(names.size()), names.data());
-    for (std::size_t k = 0; k < values.size(); ++k)
-        mxSetFieldByNumber(parameters, 0, static_cast<int>(k), Scalar(values[k].second));
+    mxArray* parameters = mxCreateStructArray(2, one, static_cast<int>(table.size()), names);
+    mxFree(names);
+    for (std::size_t k = 0; k < table.size(); ++k)
+        mxSetFieldByNumber(parameters, 0, static_cast<int>(k),
+                           Scalar(corvane::GetParameter(state.detector.parameters(), table[k])));
 
     const char* fields[] = {"ImageSize", "Threads", "FramesProcessed", "Parameters"};
     mxArray* info = mxCreateStructArray(2, one, 4, fields);
@@ -571,6 +591,24 @@ extern "C" CORVANE_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs,
         // id has anything to free, and no id is an error here.
         std::uint64_t id = ReadId(prhs[1], &error);
         if (!error.raised() && gRegistry != nullptr) gRegistry->Remove(id);
+    } else if (std::strcmp(command, "exp") == 0) {
+        // exp of every element, correctly rounded: the exp of the setup's
+        // neighbourhood matrix, so that the toolbox's matrix has its bits
+        // whatever MATLAB's own exp gives.
+        RequireCounts(nrhs, 2, nlhs, 1, command);
+        const mxArray* x = prhs[1];
+        if (!mxIsDouble(x) || mxIsComplex(x) || mxIsSparse(x))
+            mexErrMsgIdAndTxt("Corvane:badArgument",
+                              "CorvaneDetectorMex('exp', x) takes a real, full double array; x "
+                              "is %s%s",
+                              mxIsComplex(x) ? "complex " : mxIsSparse(x) ? "sparse " : "",
+                              mxGetClassName(x));
+        plhs[0] = mxCreateNumericArray(mxGetNumberOfDimensions(x), mxGetDimensions(x),
+                                       mxDOUBLE_CLASS, mxREAL);
+        const std::size_t count = mxGetNumberOfElements(x);
+        const double* in = mxGetPr(x);
+        double* out = mxGetPr(plhs[0]);
+        for (std::size_t i = 0; i < count; ++i) out[i] = corvane::ExpCorrectlyRounded(in[i]);
     } else if (std::strcmp(command, "count") == 0) {
         RequireCounts(nrhs, 1, nlhs, 1, command);
         plhs[0] = Scalar(gRegistry != nullptr ? static_cast<double>(gRegistry->size()) : 0.0);

@@ -1,4 +1,5 @@
-# Corvane.mexw64 / Corvane.mexw32: the gateway as a Windows DLL for MATLAB.
+# Corvane.mexw64 / Corvane.mexw32: the gateway as a Windows DLL for MATLAB;
+# CorvaneDetectorMex.mexw64 / .mexw32 beside it, the detector object's.
 #
 # It links against import libraries for MATLAB's libmx.dll and libmex.dll made
 # here with dlltool from the project's own .def files, compiles against the
@@ -51,6 +52,21 @@ target_link_options(corvane_mex_windows PRIVATE -Wl,--exclude-all-symbols)
 target_link_options(corvane_mex_windows PRIVATE -Wl,--no-insert-timestamp -s)
 set_target_properties(corvane_mex_windows PROPERTIES
   PREFIX "" OUTPUT_NAME Corvane SUFFIX ${CORVANE_MEX_SUFFIX}
+  LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}
+  CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON
+  LINK_DEPENDS "${import_libs}")
+
+# The detector object's MEX file, built and linked the same way.
+add_library(corvane_detector_mex_windows MODULE detector/CorvaneDetectorMex.cpp)
+add_dependencies(corvane_detector_mex_windows corvane_matlab_import_libs)
+target_include_directories(corvane_detector_mex_windows PRIVATE
+                           ${CMAKE_CURRENT_SOURCE_DIR}/matlab_api)
+target_compile_definitions(corvane_detector_mex_windows PRIVATE MATLAB_MEX_FILE)
+target_link_libraries(corvane_detector_mex_windows PRIVATE corvane_detector_host ${import_libs})
+target_link_options(corvane_detector_mex_windows PRIVATE -Wl,--exclude-all-symbols
+                    -Wl,--no-insert-timestamp -s)
+set_target_properties(corvane_detector_mex_windows PROPERTIES
+  PREFIX "" OUTPUT_NAME CorvaneDetectorMex SUFFIX ${CORVANE_MEX_SUFFIX}
   LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}
   CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON
   LINK_DEPENDS "${import_libs}")

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "ModelCheck.h"
@@ -36,6 +38,11 @@ const char* const kFrameRangeMessage =
 
 [[noreturn]] void ThrowValue(const std::string& message) { throw py::value_error(message); }
 [[noreturn]] void ThrowType(const std::string& message) { throw py::type_error(message); }
+// MemoryError with a message that says what did not fit.
+[[noreturn]] void ThrowMemory(const std::string& message) {
+    PyErr_SetString(PyExc_MemoryError, message.c_str());
+    throw py::error_already_set();
+}
 
 std::string TypeName(const py::handle& value) {
     return py::str(py::type::of(value).attr("__name__")).cast<std::string>();
@@ -329,13 +336,14 @@ public:
             failure = result->subtractor_->StartFromModel(view, hasFlicker ? &flicker : nullptr,
                                                           &error);
         }
-        if (failure == Failure::Memory) throw std::bad_alloc();
+        if (failure == Failure::Memory) ThrowMemory(error);
         if (failure != Failure::None) ThrowValue(error);
         return result;
     }
 
     py::object Apply(const py::handle& frame, const py::handle& fgmask,
                      const py::handle& learningRateArgument) {
+        RaiseInterrupt();
         const double learningRate = NumberArgument("learningRate", learningRateArgument);
         if (std::isnan(learningRate) || learningRate > 1)
             ThrowValue("learningRate must be -1 (learn as the parameters say), 0 (learn "
@@ -384,9 +392,24 @@ public:
             failure = subtractor_->Apply(checked.view, learningRate < 0 ? -1 : learningRate, out,
                                          &error);
         }
-        if (failure == Failure::Memory) throw std::bad_alloc();
+        if (failure == Failure::Memory) ThrowMemory(error);
         if (failure != Failure::None) ThrowValue(error);
+        // A signal that came while the frame was segmented (Ctrl-C:
+        // KeyboardInterrupt) would be raised as this call returns, and the
+        // mask of a frame already learnt would be lost. Its handler runs
+        // now; what it raises is kept and raised by the next call of
+        // apply() on this subtractor, before it reads its frame, and this
+        // frame's mask is returned.
+        if (PyErr_CheckSignals() != 0) interrupt_ = std::make_unique<py::error_already_set>();
         return std::move(mask);
+    }
+
+    // Raises what a signal's handler raised during the last apply(), once.
+    void RaiseInterrupt() {
+        if (!interrupt_) return;
+        std::unique_ptr<py::error_already_set> interrupt = std::move(interrupt_);
+        interrupt->restore();
+        throw py::error_already_set();
     }
 
     py::object Probability() {
@@ -460,6 +483,7 @@ public:
 private:
     std::unique_ptr<Subtractor> subtractor_;
     bool warnedFrameRange_ = false;  // read and written with the GIL held
+    std::unique_ptr<py::error_already_set> interrupt_;
 };
 
 // The corvane command's per-frame work on an 8-bit BGR frame, without the
@@ -533,6 +557,42 @@ py::list ModelFieldList() {
     return fields;
 }
 
+// A method of an initialised object. BackgroundSubtractor.__new__ (or a
+// subclass whose __init__ never calls the base's) makes an object with nothing
+// behind it: pybind11 would hand the method uninitialised memory as self. The
+// methods take the Python object instead and look for the C++ object in it.
+template <class T>
+T& Initialised(py::handle self) {
+    if (!py::isinstance(self, py::type::of<T>()))
+        ThrowType("the method needs a " +
+                  py::str(py::type::of<T>().attr("__name__")).cast<std::string>() +
+                  ", not " + TypeName(self));
+    auto* instance = reinterpret_cast<py::detail::instance*>(self.ptr());
+    py::detail::value_and_holder held =
+        instance->get_value_and_holder(py::detail::get_type_info(typeid(T)));
+    if (!held.holder_constructed())
+        ThrowType(std::is_same<T, PySubtractor>::value
+                      ? "this BackgroundSubtractor was never initialised: make one with "
+                        "corvane.BackgroundSubtractor(...) or "
+                        "corvane.BackgroundSubtractor.from_model(...)"
+                      : "this object was never initialised");
+    return *static_cast<T*>(held.value_ptr());
+}
+
+template <class T, class R, class... Arguments>
+auto Checked(R (T::*method)(Arguments...)) {
+    return [method](py::handle self, Arguments... arguments) -> R {
+        return (Initialised<T>(self).*method)(std::forward<Arguments>(arguments)...);
+    };
+}
+
+template <class T, class R, class... Arguments>
+auto Checked(R (T::*method)(Arguments...) const) {
+    return [method](py::handle self, Arguments... arguments) -> R {
+        return (Initialised<T>(self).*method)(std::forward<Arguments>(arguments)...);
+    };
+}
+
 py::list ParameterList() {
     py::list list;
     for (const ParameterInfo& info : ParameterTable()) {
@@ -579,7 +639,7 @@ PYBIND11_MODULE(_corvane, m) {
                     "comes from the model unless map_rows / map_columns are given; the model's "
                     "MinimumVariance and StepSize are kept. ValueError names a missing or "
                     "short field.")
-        .def("apply", &PySubtractor::Apply, py::arg("image"), py::arg("fgmask") = py::none(),
+        .def("apply", Checked(&PySubtractor::Apply), py::arg("image"), py::arg("fgmask") = py::none(),
              py::arg("learningRate") = -1,
              "apply(image, fgmask=None, learningRate=-1) -> mask\n\n"
              "Segments the next frame of the video: image is H x W x 3, BGR (as "
@@ -591,33 +651,34 @@ PYBIND11_MODULE(_corvane, m) {
              "give); a rate in (0, 1] is the winning neuron's learning rate (learning_rate) "
              "for this frame alone.\n"
              "The update runs with the GIL released, on `threads` threads.")
-        .def("getBackgroundImage", &PySubtractor::BackgroundImage,
+        .def("getBackgroundImage", Checked(&PySubtractor::BackgroundImage),
              "getBackgroundImage() -> H x W x 3 uint8 BGR image, or None before the first "
              "frame\n\nEvery pixel's background colour: the mean of its K neurons' colours, "
              "rounded to the nearest integer.")
-        .def_property_readonly("probability", &PySubtractor::Probability,
+        .def_property_readonly("probability", Checked(&PySubtractor::Probability),
                                "The last frame's smoothed foreground probability, H x W "
                                "float64 (None before the first frame).")
-        .def_property_readonly("model", &PySubtractor::Model,
+        .def_property_readonly("model", Checked(&PySubtractor::Model),
                                "A copy of the model as a dict of float64 arrays with the MATLAB "
                                "struct's field names and shapes (Mu 3 x K x N, Sigma2 K x N, "
                                "Cov 4 x N, per-pixel fields H x W, scalars 1 x 1), in "
                                "column-major order; None before the first frame.")
-        .def_property_readonly("parameters", &PySubtractor::Parameters,
+        .def_property_readonly("parameters", Checked(&PySubtractor::Parameters),
                                "The parameters, by their Python names.")
-        .def_property_readonly("frames", &PySubtractor::Frames,
+        .def_property_readonly("frames", Checked(&PySubtractor::Frames),
                                "Frames this subtractor learnt from since it was made "
                                "(learningRate=0 calls are not counted). A subtractor from "
                                "from_model starts at 0; the model's own frame number, which "
                                "goes on from the saved one, is model['CurrentFrame'].")
-        .def_property("threads", &PySubtractor::Threads, &PySubtractor::SetThreads,
+        .def_property("threads", Checked(&PySubtractor::Threads),
+                      Checked(&PySubtractor::SetThreads),
                       "Threads the update runs on; 0 = every hardware thread.");
     py::class_<CommandStep>(m, "_CommandStep",
                             "The corvane command's per-frame work without the Python host, "
                             "for benchmarks: _CommandStep(threads, **parameters).process(bgr)")
         .def(py::init<int, const py::kwargs&>())
-        .def("process", &CommandStep::Process)
-        .def_property_readonly("mask", &CommandStep::Mask);
+        .def("process", Checked(&CommandStep::Process))
+        .def_property_readonly("mask", Checked(&CommandStep::Mask));
     m.def("parameters", &ParameterList,
           "The parameter table: one dict per parameter (name, default, allowed, unit, help, "
           "and its names as a command option and in MATLAB).");

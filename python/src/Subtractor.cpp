@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 #include <new>
+#include <stdexcept>
 
 namespace corvane::python {
 
@@ -83,7 +84,8 @@ Failure Subtractor::StartFromModel(const BackgroundModel& model, const FlickerSt
                                    std::string* error) {
     std::lock_guard<std::mutex> lock(mutex_);
     try {
-        if (!detector_.StartFromModel(model, error)) return Failure::Value;
+        if (!detector_.StartFromModel(model, error))
+            return detector_.outOfMemory() ? Failure::Memory : Failure::Value;
         if (flicker != nullptr &&
             !detector_.RestoreStream(*flicker, error))
             return Failure::Value;
@@ -101,7 +103,10 @@ Failure Subtractor::Apply(const ImageView& frame, double learningRate, const Mas
                           std::string* error) {
     std::lock_guard<std::mutex> lock(mutex_);
     const std::int64_t H = frame.rows, W = frame.columns, N = H * W;
-    if (detector_.started() && (H != detector_.rows() || W != detector_.columns())) {
+    // The first frame that is segmented fixes the size (one that failed
+    // does not).
+    const bool sizeFixed = detector_.started() && detector_.sizeFixed();
+    if (sizeFixed && (H != detector_.rows() || W != detector_.columns())) {
         *error = "the frame is " + std::to_string(H) + " x " + std::to_string(W) +
                  " pixels but the first was " + std::to_string(detector_.rows()) + " x " +
                  std::to_string(detector_.columns()) + "; one subtractor segments one video";
@@ -112,6 +117,11 @@ Failure Subtractor::Apply(const ImageView& frame, double learningRate, const Mas
                  "before the first frame: apply it with learningRate -1 or above 0";
         return Failure::Value;
     }
+    if (!sizeFixed && (H > INT32_MAX || W > INT32_MAX || N > INT32_MAX)) {
+        *error = "a frame of " + std::to_string(H) + " x " + std::to_string(W) +
+                 " pixels cannot be segmented: it needs 1 to 2^31 - 1 pixels";
+        return Failure::Value;
+    }
     try {
         frame_.resize(static_cast<std::size_t>(3 * N));
         mask_.resize(static_cast<std::size_t>(N));
@@ -120,16 +130,18 @@ Failure Subtractor::Apply(const ImageView& frame, double learningRate, const Mas
         *error = "not enough memory for a frame of " + std::to_string(H) + " x " +
                  std::to_string(W) + " pixels";
         return Failure::Memory;
+    } catch (const std::length_error&) {
+        *error = "a frame of " + std::to_string(H) + " x " + std::to_string(W) +
+                 " pixels is too large to be held in memory";
+        return Failure::Memory;
     }
     if (!ReadFrame(frame, frame_.data())) {
         *error = "the frame has NaN or infinite values; colours must be numbers in 0..255";
         return Failure::Value;
     }
-    if (!detector_.started()) {
-        if (H > INT32_MAX || W > INT32_MAX ||
-            !detector_.Start(static_cast<std::int32_t>(H), static_cast<std::int32_t>(W), error))
-            return Failure::Value;
-    }
+    if (!sizeFixed &&
+        !detector_.Start(static_cast<std::int32_t>(H), static_cast<std::int32_t>(W), error))
+        return Failure::Value;
     const FrameImage image{frame_.data(), 3 * N};
     bool ok = false;
     try {
@@ -144,7 +156,7 @@ Failure Subtractor::Apply(const ImageView& frame, double learningRate, const Mas
                  std::to_string(W) + " pixels";
         return Failure::Memory;
     }
-    if (!ok) return Failure::Value;
+    if (!ok) return detector_.outOfMemory() ? Failure::Memory : Failure::Value;
     haveProbability_ = true;
     for (std::int64_t r = 0; r < H; ++r) {
         char* row = mask.data + r * mask.strides[0];

@@ -7,7 +7,9 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <new>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -167,6 +169,44 @@ TEST(WorkerThreads, EveryTaskRunsOnceAndAllFinishBeforeReturning) {
         if (count >= 8) {
             EXPECT_GT(work.mostConcurrent.load(), 1) << "tasks ran one at a time";
         }
+    }
+}
+
+// What a task throws never leaves its thread (that would end the process):
+// every task still runs, and the caller gets the error of the lowest task
+// that failed once all have finished, whether it ran on a thread of its own,
+// on the calling thread, or beyond kMaxTasks.
+TEST(WorkerThreads, ATaskThatThrowsReachesTheCallerAfterAllHaveRun) {
+    struct Work {
+        std::vector<std::atomic<int>> runs;
+        int first, second;
+        explicit Work(int count) : runs(static_cast<std::size_t>(count)) {}
+    };
+    const int cases[][3] = {{2, 1, -1}, {8, 5, 3}, {8, 0, -1}, {40, 39, 7},
+                            {kMaxTasks + 5, kMaxTasks + 2, -1}, {kMaxTasks + 5, kMaxTasks + 2, 9}};
+    for (const auto& c : cases) {
+        Work work(c[0]);
+        work.first = c[1];
+        work.second = c[2];
+        std::string caught;
+        try {
+            RunTasks(c[0],
+                     [](void* context, int i) {
+                         Work& w = *static_cast<Work*>(context);
+                         ++w.runs[static_cast<std::size_t>(i)];
+                         if (i == w.first) throw std::runtime_error("task " + std::to_string(i));
+                         if (i == w.second) throw std::bad_alloc();
+                     },
+                     &work);
+        } catch (const std::bad_alloc&) {
+            caught = "bad_alloc";
+        } catch (const std::runtime_error& e) {
+            caught = e.what();
+        }
+        const int lowest = c[2] >= 0 && c[2] < c[1] ? c[2] : c[1];
+        EXPECT_EQ(caught, lowest == c[1] ? "task " + std::to_string(c[1]) : "bad_alloc")
+            << c[0] << " tasks";
+        for (int i = 0; i < c[0]; ++i) EXPECT_EQ(work.runs[static_cast<std::size_t>(i)].load(), 1);
     }
 }
 

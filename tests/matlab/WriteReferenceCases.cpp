@@ -460,6 +460,14 @@ int main(int argc, char** argv) {
     wide.maximumVarianceLimit = 120;
     ModelParameters even = ModelParameters();
     even.initialFrames = 10;
+    // A width at which the C library's exp is off by one unit in the last
+    // place for the map's neighbours (exp(-1 / (2 * width^2)), glibc 2.36):
+    // the toolbox must give the core's correctly rounded values.
+    ModelParameters rounded;
+    rounded.mapRows = 4;
+    rounded.mapColumns = 4;
+    rounded.neighborhoodWidth = 1.73;
+    rounded.calibrationFrames = 4;
     ok = WriteParameterTable(folder + "/parameters.bin") && ok;
     ok = WriteSetupCase(folder + "/setup_defaults.bin", ModelParameters(), true, 6, 9, 12, true, rng) && ok;
     ok = WriteSetupCase(folder + "/setup_changed.bin", changed, false, 1, 5, 7, false, rng) && ok;
@@ -467,6 +475,7 @@ int main(int argc, char** argv) {
     ok = WriteSetupCase(folder + "/setup_single.bin", single, false, 3, 3, 3, false, rng) && ok;
     ok = WriteSetupCase(folder + "/setup_wide.bin", wide, false, 2, 2, 2, false, rng) && ok;
     ok = WriteSetupCase(folder + "/setup_even.bin", even, false, 17, 23, 10, true, rng) && ok;
+    ok = WriteSetupCase(folder + "/setup_rounded_exp.bin", rounded, false, 3, 4, 2, false, rng) && ok;
 
     // Streams: the defaults past the start; a short start with a band that
     // binds at both ends and fast flicker tracking; flicker tracking off.

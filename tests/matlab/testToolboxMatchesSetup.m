@@ -134,6 +134,20 @@ expectError(@() corvaneNeighborhood('frame', 2.5), 'Corvane:badParameter', 'a fr
 expectError(@() corvaneNeighborhood('frame'), 'Corvane:badParameter', 'a frame without number');
 expectError(@() corvaneMask(zeros(2, 2, 3)), 'Corvane:badMask', 'a three-dimensional map');
 expectError(@() corvaneMask('map'), 'Corvane:badMask', 'a string for a map');
+% The matrix's exp comes from the MEX file, correctly rounded: the nearest
+% double to exp(-1 / (2 * 1.73^2)) (the C library's is one unit above), the
+% array's shape kept, and the special values.
+x = reshape([-1 / (2 * 1.73 * 1.73), 0, -Inf, Inf, NaN, -800], 2, 3);
+y = CorvaneDetectorMex('exp', x);
+expectShape(y, [2 3], 'exp of a 2 x 3 array');
+if ~strcmp(num2hex(y(1)), '3feb13a31a11861b') || y(2) ~= 1 || y(3) ~= 0 || y(4) ~= Inf || ...
+   ~isnan(y(5)) || y(6) ~= 0
+  error('test:exp', 'CorvaneDetectorMex(''exp'') gives %s', mat2str(y, 17));
+end
+expectShape(CorvaneDetectorMex('exp', zeros(0, 3)), [0 3], 'exp of an empty array');
+expectError(@() CorvaneDetectorMex('exp', single(1)), 'Corvane:badArgument', 'exp of a single');
+expectError(@() CorvaneDetectorMex('exp', 1i), 'Corvane:badArgument', 'exp of a complex number');
+expectError(@() CorvaneDetectorMex('exp', sparse(1)), 'Corvane:badArgument', 'exp of a sparse matrix');
 fprintf('%d setup cases match the C++ setup bit for bit\n', numel(files));
 end
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "ModelSetup.h"
+#include "RoundedMath.h"
 
 namespace corvane::test {
 namespace {
@@ -76,13 +77,30 @@ TEST(NeighborhoodMatrixTest, GaussianOverMapDistance) {
     ASSERT_EQ(m.size(), 16u);
     // Neuron j at map row j % 2, column j / 2; column w holds the rates when w wins.
     EXPECT_EQ(m[0 * 4 + 0], 0.1);
-    EXPECT_EQ(m[0 * 4 + 1], 0.1 * std::exp(-0.5));   // one row apart
-    EXPECT_EQ(m[0 * 4 + 3], 0.1 * std::exp(-1.0));   // diagonal
+    EXPECT_EQ(m[0 * 4 + 1], 0.1 * ExpCorrectlyRounded(-0.5));   // one row apart
+    EXPECT_EQ(m[0 * 4 + 3], 0.1 * ExpCorrectlyRounded(-1.0));   // diagonal
     EXPECT_EQ(m[3 * 4 + 2], m[2 * 4 + 3]);
     parameters.neighborhoodWidth = 0;
     const std::vector<double> winnerOnly = BuildNeighborhoodMatrix(parameters);
     for (int w = 0; w < 4; ++w)
         for (int j = 0; j < 4; ++j) EXPECT_EQ(winnerOnly[w * 4 + j], w == j ? 0.1 : 0.0);
+}
+
+// The matrix's exp is correctly rounded, not the C library's: at width 1.73
+// glibc 2.36 gives exp(-1 / (2 * 1.73^2)) one unit in the last place too
+// high, and another C library may err elsewhere.
+TEST(NeighborhoodMatrixTest, ExpIsCorrectlyRoundedOnEveryPlatform) {
+    ModelParameters parameters;
+    parameters.mapRows = 2;
+    parameters.mapColumns = 2;
+    parameters.learningRate = 0.5;
+    parameters.neighborhoodWidth = 1.73;
+    const std::vector<double> m = BuildNeighborhoodMatrix(parameters);
+    ASSERT_EQ(m.size(), 16u);
+    EXPECT_EQ(-1 / (2 * 1.73 * 1.73), -0x1.5624a05cca091p-3);
+    // One column apart, both ways; the nearest double to the exact value.
+    EXPECT_EQ(m[0 * 4 + 2], 0.5 * 0x1.b13a31a11861bp-1);
+    EXPECT_EQ(m[2 * 4 + 0], 0.5 * 0x1.b13a31a11861bp-1);
 }
 
 // Column-major H x W helper: rows given top to bottom.

@@ -18,6 +18,10 @@ mxArray* StandinCreateDouble(size_t count, const double* values);
 mxArray* StandinCreateChar(const char* text);
 mxArray* StandinCreateComplexDouble(size_t count);
 mxArray* StandinCreateStruct(size_t elements);
+// An array of any numeric class or logical, `sizes` as MATLAB gives them,
+// its data copied from `values` (zeros when null).
+mxArray* StandinCreateNumeric(mxClassID classId, int dimensions, const int* sizes,
+                              const void* values);
 // Sets field `name` of element `index` to `value` (taking it over), adding
 // the field to the struct when it has none of that name.
 void StandinSetField(mxArray* s, size_t index, const char* name, mxArray* value);
@@ -49,6 +53,8 @@ void StandinReleaseLiveBlocks(void);
 // Where mexErrMsgIdAndTxt sends control: it records the identifier and the
 // formatted message, then longjmps to `target` (set with setjmp by the
 // caller). With no target set it prints the error and exits the process.
+int StandinWarningCount(void);
+void StandinRunAtExit(void);
 void StandinSetErrorTarget(std::jmp_buf* target);
 const char* StandinLastErrorId(void);
 const char* StandinLastErrorMessage(void);

@@ -10,6 +10,8 @@
 
 namespace {
 std::jmp_buf* gTarget = nullptr;
+int gWarnings = 0;
+void (*gAtExit)(void) = nullptr;
 char gId[128];
 char gMessage[1024];
 }  // namespace
@@ -27,6 +29,30 @@ void mexErrMsgIdAndTxt(const char* identifier, const char* format, ...) {
         std::exit(3);
     }
     std::longjmp(*gTarget, 1);
+}
+
+void mexWarnMsgIdAndTxt(const char* identifier, const char* format, ...) {
+    char message[1024];
+    std::va_list args;
+    va_start(args, format);
+    std::vsnprintf(message, sizeof message, format, args);
+    va_end(args);
+    std::printf("warning %s: %s\n", identifier != nullptr ? identifier : "", message);
+    ++gWarnings;
+}
+
+int mexAtExit(void (*function)(void)) {
+    gAtExit = function;
+    return 0;
+}
+
+int StandinWarningCount(void) { return gWarnings; }
+
+// Runs the function the MEX file registered with mexAtExit, as MATLAB does
+// before it unloads the file.
+void StandinRunAtExit(void) {
+    if (gAtExit != nullptr) gAtExit();
+    gAtExit = nullptr;
 }
 
 void StandinSetErrorTarget(std::jmp_buf* target) {

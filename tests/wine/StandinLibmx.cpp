@@ -5,12 +5,16 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "StandinApi.h"
 
 struct mxArray_tag {
-    enum Kind { Double, Char, Struct } kind = Double;
+    // Bytes: any other numeric class, or logical, its values in `bytes`.
+    enum Kind { Double, Char, Struct, Bytes } kind = Double;
+    mxClassID classId = mxDOUBLE_CLASS;
+    std::vector<unsigned char> bytes;
     bool complex = false;
     std::vector<int> dims;             // at least two; their product is the element count
     std::vector<double> real;
@@ -39,6 +43,26 @@ std::vector<int> DimsOf(int dimensions, const int* sizes) {
     std::vector<int> dims(sizes, sizes + (dimensions > 0 ? dimensions : 0));
     while (dims.size() < 2) dims.push_back(1);
     return dims;
+}
+
+std::size_t ElementBytes(mxClassID classId) {
+    switch (classId) {
+        case mxLOGICAL_CLASS: case mxINT8_CLASS: case mxUINT8_CLASS: return 1;
+        case mxINT16_CLASS: case mxUINT16_CLASS: return 2;
+        case mxINT32_CLASS: case mxUINT32_CLASS: case mxSINGLE_CLASS: return 4;
+        default: return 8;
+    }
+}
+
+mxArray* NewBytes(mxClassID classId, std::vector<int> dims) {
+    mxArray* array = new mxArray;
+    array->kind = mxArray::Bytes;
+    array->classId = classId;
+    std::size_t count = 1;
+    for (int d : dims) count *= d > 0 ? static_cast<std::size_t>(d) : 0;
+    array->dims = std::move(dims);
+    array->bytes.assign(count * ElementBytes(classId), 0);
+    return array;
 }
 
 std::ptrdiff_t FieldIndex(const mxArray* s, const char* name) {
@@ -78,6 +102,7 @@ size_t mxGetNumberOfElements(const mxArray* array) {
         case mxArray::Double: return array->real.size();
         case mxArray::Char: return array->text.size();
         case mxArray::Struct: return array->elements;
+        case mxArray::Bytes: return array->bytes.size() / ElementBytes(array->classId);
     }
     return 0;
 }
@@ -87,6 +112,15 @@ const char* mxGetClassName(const mxArray* array) {
         case mxArray::Double: return "double";
         case mxArray::Char: return "char";
         case mxArray::Struct: return "struct";
+        case mxArray::Bytes:
+            switch (array->classId) {
+                case mxLOGICAL_CLASS: return "logical";
+                case mxUINT8_CLASS: return "uint8";
+                case mxSINGLE_CLASS: return "single";
+                case mxUINT64_CLASS: return "uint64";
+                case mxINT32_CLASS: return "int32";
+                default: return "numeric";
+            }
     }
     return "unknown";
 }
@@ -134,7 +168,10 @@ mxArray* mxCreateStructArray_700(int dimensions, const int* sizes, int fields,
 
 mxArray* mxCreateNumericArray_700(int dimensions, const int* sizes, mxClassID classId,
                                   mxComplexity complexity) {
-    if (classId != mxDOUBLE_CLASS) return nullptr;  // the stand-in has doubles only
+    if (classId != mxDOUBLE_CLASS) {
+        if (complexity == mxCOMPLEX) return nullptr;  // complex: doubles only
+        return NewBytes(classId, DimsOf(dimensions, sizes));
+    }
     mxArray* array = new mxArray;
     array->dims = DimsOf(dimensions, sizes);
     array->real.assign(ProductOf(dimensions, sizes), 0.0);
@@ -153,6 +190,99 @@ bool mxIsStruct(const mxArray* array) { return array->kind == mxArray::Struct; }
 bool mxIsDouble(const mxArray* array) { return array->kind == mxArray::Double; }
 bool mxIsComplex(const mxArray* array) { return array->complex; }
 bool mxIsSparse(const mxArray*) { return false; }
+
+// --- what the detector object's MEX file calls as well ---------------------
+
+bool mxIsChar(const mxArray* array) { return array->kind == mxArray::Char; }
+bool mxIsLogical(const mxArray* array) {
+    return array->kind == mxArray::Bytes && array->classId == mxLOGICAL_CLASS;
+}
+bool mxIsNumeric(const mxArray* array) {
+    return array->kind == mxArray::Double ||
+           (array->kind == mxArray::Bytes && array->classId != mxLOGICAL_CLASS);
+}
+
+mxClassID mxGetClassID(const mxArray* array) {
+    switch (array->kind) {
+        case mxArray::Double: return mxDOUBLE_CLASS;
+        case mxArray::Char: return mxCHAR_CLASS;
+        case mxArray::Struct: return mxSTRUCT_CLASS;
+        case mxArray::Bytes: return array->classId;
+    }
+    return mxUNKNOWN_CLASS;
+}
+
+void* mxGetData(const mxArray* array) {
+    if (array->kind == mxArray::Double) return mxGetPr(array);
+    if (array->kind == mxArray::Bytes && !array->bytes.empty())
+        return const_cast<unsigned char*>(array->bytes.data());
+    return nullptr;
+}
+
+mxLogical* mxGetLogicals(const mxArray* array) {
+    return mxIsLogical(array) ? static_cast<mxLogical*>(mxGetData(array)) : nullptr;
+}
+
+double mxGetScalar(const mxArray* array) {
+    if (mxGetNumberOfElements(array) == 0) return 0;
+    switch (array->kind) {
+        case mxArray::Double: return array->real[0];
+        case mxArray::Char: return static_cast<unsigned char>(array->text[0]);
+        case mxArray::Struct: return 0;
+        case mxArray::Bytes: break;
+    }
+    const unsigned char* b = array->bytes.data();
+    switch (array->classId) {
+        case mxLOGICAL_CLASS: case mxUINT8_CLASS: return b[0];
+        case mxSINGLE_CLASS: {
+            float f;
+            std::memcpy(&f, b, sizeof f);
+            return f;
+        }
+        case mxUINT64_CLASS: {
+            std::uint64_t u;
+            std::memcpy(&u, b, sizeof u);
+            return static_cast<double>(u);
+        }
+        case mxINT32_CLASS: {
+            std::int32_t i;
+            std::memcpy(&i, b, sizeof i);
+            return i;
+        }
+        default: return 0;
+    }
+}
+
+int mxGetString_700(const mxArray* array, char* text, int room) {
+    if (array->kind != mxArray::Char || room < 1) return 1;
+    const std::size_t n = array->text.size() < static_cast<std::size_t>(room - 1)
+                              ? array->text.size()
+                              : static_cast<std::size_t>(room - 1);
+    std::memcpy(text, array->text.data(), n);
+    text[n] = '\0';
+    return n == array->text.size() ? 0 : 1;
+}
+
+mxArray* mxCreateDoubleScalar(double value) {
+    mxArray* array = StandinCreateDouble(1, &value);
+    array->dims = {1, 1};
+    return array;
+}
+
+mxArray* mxCreateDoubleMatrix_700(int rows, int columns, mxComplexity complexity) {
+    const int sizes[2] = {rows, columns};
+    return mxCreateNumericArray_700(2, sizes, mxDOUBLE_CLASS, complexity);
+}
+
+mxArray* mxCreateNumericMatrix_700(int rows, int columns, mxClassID classId,
+                                   mxComplexity complexity) {
+    const int sizes[2] = {rows, columns};
+    return mxCreateNumericArray_700(2, sizes, classId, complexity);
+}
+
+mxArray* mxCreateLogicalMatrix_700(int rows, int columns) {
+    return NewBytes(mxLOGICAL_CLASS, {rows, columns});
+}
 
 void* mxMalloc(size_t bytes) {
     void* block = std::malloc(bytes == 0 ? 1 : bytes);
@@ -198,6 +328,18 @@ mxArray* StandinCreateChar(const char* text) {
     array->kind = mxArray::Char;
     array->text = text;
     array->dims = {1, static_cast<int>(array->text.size())};
+    return array;
+}
+
+mxArray* StandinCreateNumeric(mxClassID classId, int dimensions, const int* sizes,
+                              const void* values) {
+    mxArray* array = classId == mxDOUBLE_CLASS
+                         ? mxCreateNumericArray_700(dimensions, sizes, classId, mxREAL)
+                         : NewBytes(classId, DimsOf(dimensions, sizes));
+    void* data = mxGetData(array);
+    const std::size_t bytes = classId == mxDOUBLE_CLASS ? array->real.size() * sizeof(double)
+                                                        : array->bytes.size();
+    if (values != nullptr && data != nullptr) std::memcpy(data, values, bytes);
     return array;
 }
 
@@ -256,7 +398,8 @@ void StandinDestroy(mxArray* array) {
 
 bool StandinIdentical(const mxArray* a, const mxArray* b) {
     if (a == nullptr || b == nullptr) return a == b;
-    if (a->kind != b->kind || a->complex != b->complex || a->dims != b->dims || a->text != b->text ||
+    if (a->kind != b->kind || a->classId != b->classId || a->bytes != b->bytes ||
+        a->complex != b->complex || a->dims != b->dims || a->text != b->text ||
         a->elements != b->elements || a->names != b->names || a->real.size() != b->real.size() ||
         a->imag.size() != b->imag.size() || a->values.size() != b->values.size())
         return false;
