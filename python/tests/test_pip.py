@@ -147,7 +147,7 @@ def test_wheel_from_build_installs_into_a_fresh_environment(tmp_path):
     with tarfile.open(sdist) as archive:
         members = archive.getnames()
     top = members[0].split("/")[0]
-    for needed in ("pyproject.toml", "PKG-INFO", "CMakeLists.txt", "core/UpdateModel.h",
+    for needed in ("pyproject.toml", "PKG-INFO", "CMakeLists.txt", "core/include/UpdateModel.h",
                    "python/backend/corvane_build.py", "python/src/Module.cpp"):
         assert f"{top}/{needed}" in members, needed
     assert not [m for m in members if "/build/" in m or "__pycache__" in m]
