@@ -220,8 +220,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (std::int64_t i = 0; i < count; ++i) block[i] = PickValue(in, f, K);
     }
 
+    // The model's arrays must hold exactly what the sizes give (a longer one
+    // would be read with another map shape); the scalars, the frame and the
+    // matrix at least that.
     bool countsSuffice = sizesUsable;
-    for (int f = 0; f < kBufferCount && countsSuffice; ++f) countsSuffice = b.counts[f] >= needs[f];
+    for (int f = 0; f < kBufferCount && countsSuffice; ++f)
+        countsSuffice = f <= kMaximumVariance ? b.counts[f] == needs[f] : b.counts[f] >= needs[f];
 
     BackgroundModel model;
     corvane::FrameImage frame;
