@@ -27,11 +27,11 @@
 #include <vector>
 
 #include "DetectorCaseFile.h"
+#include "MexCall.h"
 #include "StandinApi.h"
 
 namespace {
 
-using MexFunction = void (*)(int, mxArray**, int, const mxArray**);
 
 int gChecks = 0;
 int gFailures = 0;
@@ -55,33 +55,7 @@ std::string WindowsPath(const char* path) {
 std::jmp_buf gErrorTarget;
 mxArray* gOutputs[2];
 
-}  // namespace
 
-#if defined(__i386__)
-// As in WineDriver.cpp: the 32-bit MEX file is called with a stack aligned to
-// 4 bytes only, as MSVC-built hosts may leave it.
-extern "C" void CallDetectorOffByFour(MexFunction mex, int nlhs, mxArray** plhs, int nrhs,
-                                      const mxArray** prhs);
-asm(R"(
-    .text
-    .globl _CallDetectorOffByFour
-_CallDetectorOffByFour:
-    pushl %ebp
-    movl %esp, %ebp
-    andl $-16, %esp
-    subl $12, %esp
-    pushl 24(%ebp)
-    pushl 20(%ebp)
-    pushl 16(%ebp)
-    pushl 12(%ebp)
-    call *8(%ebp)
-    movl %ebp, %esp
-    popl %ebp
-    ret
-)");
-#endif
-
-namespace {
 
 struct Result {
     bool raised = false;
@@ -95,7 +69,7 @@ Result Call(MexFunction mex, int nlhs, std::vector<const mxArray*> inputs) {
     StandinSetErrorTarget(&gErrorTarget);
     if (setjmp(gErrorTarget) == 0) {
 #if defined(__i386__)
-        CallDetectorOffByFour(mex, nlhs, gOutputs, static_cast<int>(inputs.size()), inputs.data());
+        CallWithStackOffByFour(mex, nlhs, gOutputs, static_cast<int>(inputs.size()), inputs.data());
 #else
         mex(nlhs, gOutputs, static_cast<int>(inputs.size()), inputs.data());
 #endif

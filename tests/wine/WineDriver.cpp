@@ -33,11 +33,11 @@
 #include <vector>
 
 #include "CaseFile.h"
+#include "MexCall.h"
 #include "StandinApi.h"
 
 namespace {
 
-using MexFunction = void (*)(int, mxArray**, int, const mxArray**);
 using corvane::wine::Case;
 using corvane::wine::Field;
 
@@ -72,34 +72,7 @@ struct CallResult {
 std::jmp_buf gErrorTarget;
 mxArray* gOutputs[1];
 
-}  // namespace
 
-#if defined(__i386__)
-// 32-bit Windows code may call with a stack aligned to 4 bytes only (MSVC
-// keeps no more), so the 32-bit MEX file is always called that way here: the
-// stack pointer is 4 past a 16-byte boundary at the call instead of on it.
-extern "C" void CallWithStackOffByFour(MexFunction mex, int nlhs, mxArray** plhs, int nrhs,
-                                       const mxArray** prhs);
-asm(R"(
-    .text
-    .globl _CallWithStackOffByFour
-_CallWithStackOffByFour:
-    pushl %ebp
-    movl %esp, %ebp
-    andl $-16, %esp
-    subl $12, %esp
-    pushl 24(%ebp)
-    pushl 20(%ebp)
-    pushl 16(%ebp)
-    pushl 12(%ebp)
-    call *8(%ebp)
-    movl %ebp, %esp
-    popl %ebp
-    ret
-)");
-#endif
-
-namespace {
 
 // One MEX call, as MATLAB makes it: errors come back here by long jump.
 CallResult CallMex(MexFunction mex, int nlhs, int nrhs, const mxArray** prhs) {

@@ -1,0 +1,33 @@
+// How the Wine drivers call a MEX file: its entry point's type and, for the
+// 32-bit file, a call with the stack aligned to 4 bytes only. 32-bit Windows
+// code may call with no more (MSVC keeps no more), so the 32-bit MEX file is
+// always called that way: the stack pointer is 4 past a 16-byte boundary at
+// the call instead of on it. Each driver is its own program and includes this
+// once.
+#pragma once
+
+#include "StandinApi.h"
+
+using MexFunction = void (*)(int, mxArray**, int, const mxArray**);
+
+#if defined(__i386__)
+extern "C" void CallWithStackOffByFour(MexFunction mex, int nlhs, mxArray** plhs, int nrhs,
+                                       const mxArray** prhs);
+asm(R"(
+    .text
+    .globl _CallWithStackOffByFour
+_CallWithStackOffByFour:
+    pushl %ebp
+    movl %esp, %ebp
+    andl $-16, %esp
+    subl $12, %esp
+    pushl 24(%ebp)
+    pushl 20(%ebp)
+    pushl 16(%ebp)
+    pushl 12(%ebp)
+    call *8(%ebp)
+    movl %ebp, %esp
+    popl %ebp
+    ret
+)");
+#endif
