@@ -6,9 +6,39 @@
 // once.
 #pragma once
 
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
 #include "StandinApi.h"
 
 using MexFunction = void (*)(int, mxArray**, int, const mxArray**);
+
+// MATLAB's loader is given Windows paths; accept the Unix paths CTest passes
+// by mapping them onto Wine's Z: drive, which shows the whole Unix tree.
+inline std::string WindowsPath(const char* path) {
+    std::string out = path;
+    if (!out.empty() && out[0] == '/') out = "Z:" + out;
+    for (char& c : out)
+        if (c == '/') c = '\\';
+    return out;
+}
+
+// Loads the MEX file: its entry point, or null after saying on standard
+// output why it could not be had.
+inline MexFunction LoadMexFunction(const std::string& mexPath, HMODULE* loaded) {
+    HMODULE library = LoadLibraryA(mexPath.c_str());
+    *loaded = library;
+    if (library == nullptr) {
+        std::printf("FAILED: LoadLibrary(%s): error %lu\n", mexPath.c_str(), GetLastError());
+        return nullptr;
+    }
+    const auto mex = reinterpret_cast<MexFunction>(
+        reinterpret_cast<void*>(GetProcAddress(library, "mexFunction")));
+    if (mex == nullptr) std::printf("FAILED: %s exports no mexFunction\n", mexPath.c_str());
+    return mex;
+}
 
 #if defined(__i386__)
 extern "C" void CallWithStackOffByFour(MexFunction mex, int nlhs, mxArray** plhs, int nrhs,

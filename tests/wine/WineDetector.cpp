@@ -44,14 +44,6 @@ void Check(bool ok, const std::string& what) {
     }
 }
 
-std::string WindowsPath(const char* path) {
-    std::string out = path;
-    if (!out.empty() && out[0] == '/') out = "Z:" + out;
-    for (char& c : out)
-        if (c == '/') c = '\\';
-    return out;
-}
-
 std::jmp_buf gErrorTarget;
 mxArray* gOutputs[2];
 
@@ -191,17 +183,9 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string mexPath = WindowsPath(argv[1]);
-    HMODULE library = LoadLibraryA(mexPath.c_str());
-    if (library == nullptr) {
-        std::printf("FAILED: LoadLibrary(%s): error %lu\n", mexPath.c_str(), GetLastError());
-        return 1;
-    }
-    const auto mex = reinterpret_cast<MexFunction>(
-        reinterpret_cast<void*>(GetProcAddress(library, "mexFunction")));
-    if (mex == nullptr) {
-        std::printf("FAILED: %s exports no mexFunction\n", mexPath.c_str());
-        return 1;
-    }
+    HMODULE library = nullptr;
+    const MexFunction mex = LoadMexFunction(mexPath, &library);
+    if (mex == nullptr) return 1;
     corvane::wine::DetectorCase c;
     if (!corvane::wine::ReadDetectorCase(WindowsPath(argv[2]).c_str(), &c)) {
         std::printf("FAILED: could not read the detector case in %s\n", argv[2]);

@@ -52,16 +52,6 @@ void Check(bool ok, const char* what, const std::string& context) {
     }
 }
 
-// MATLAB's loader is given Windows paths; accept the Unix paths CTest passes
-// by mapping them onto Wine's Z: drive, which shows the whole Unix tree.
-std::string WindowsPath(const char* path) {
-    std::string out = path;
-    if (!out.empty() && out[0] == '/') out = "Z:" + out;
-    for (char& c : out)
-        if (c == '/') c = '\\';
-    return out;
-}
-
 struct CallResult {
     bool raised = false;
     std::string id;
@@ -355,17 +345,9 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string mexPath = WindowsPath(argv[1]);
-    HMODULE library = LoadLibraryA(mexPath.c_str());
-    if (library == nullptr) {
-        std::printf("FAILED: LoadLibrary(%s): error %lu\n", mexPath.c_str(), GetLastError());
-        return 1;
-    }
-    const auto mex = reinterpret_cast<MexFunction>(
-        reinterpret_cast<void*>(GetProcAddress(library, "mexFunction")));
-    if (mex == nullptr) {
-        std::printf("FAILED: %s exports no mexFunction\n", mexPath.c_str());
-        return 1;
-    }
+    HMODULE library = nullptr;
+    const MexFunction mex = LoadMexFunction(mexPath, &library);
+    if (mex == nullptr) return 1;
     std::vector<Case> cases;
     if (!corvane::wine::ReadCases(WindowsPath(argv[2]).c_str(), &cases) || cases.empty()) {
         std::printf("FAILED: could not read the cases in %s\n", argv[2]);
