@@ -8,6 +8,8 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "FrameLayout.h"
+
 namespace fs = std::filesystem;
 
 namespace corvane::tools {
@@ -252,19 +254,10 @@ bool ToColourBgr8(const cv::Mat& image, cv::Mat& bgr, std::string* error) {
 }
 
 void ToModelFrame(const cv::Mat& bgr, std::vector<double>& frame) {
-    const std::int64_t H = bgr.rows;
-    const std::int64_t W = bgr.cols;
-    const std::int64_t N = H * W;
-    frame.resize(static_cast<std::size_t>(3 * N));
-    for (std::int64_t r = 0; r < H; ++r) {
-        const std::uint8_t* row = bgr.ptr<std::uint8_t>(static_cast<int>(r));
-        for (std::int64_t c = 0; c < W; ++c) {
-            const std::int64_t p = c * H + r;
-            frame[static_cast<std::size_t>(p)] = row[3 * c + 2];          // red
-            frame[static_cast<std::size_t>(N + p)] = row[3 * c + 1];      // green
-            frame[static_cast<std::size_t>(2 * N + p)] = row[3 * c + 0];  // blue
-        }
-    }
+    frame.resize(3 * static_cast<std::size_t>(bgr.rows) * static_cast<std::size_t>(bgr.cols));
+    HostFrame image = RowMajorFrame(bgr.data, SampleType::Uint8, bgr.rows, bgr.cols, 3);
+    image.strides[0] = static_cast<std::int64_t>(bgr.step[0]);  // rows may be padded
+    ReadHostFrame(image, frame.data());
 }
 
 }  // namespace corvane::tools
