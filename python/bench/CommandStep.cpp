@@ -16,6 +16,7 @@
 
 #include "Arguments.h"
 #include "Detector.h"
+#include "FrameLayout.h"
 #include "Initialised.h"
 #include "Subtractor.h"
 
@@ -43,24 +44,15 @@ public:
             mask_.resize(static_cast<std::size_t>(N));
         }
         if (H != detector_.rows() || W != detector_.columns()) ThrowValue("another frame size");
-        ImageView view;
-        view.data = reinterpret_cast<const char*>(frame.data());
-        view.rows = H;
-        view.columns = W;
-        view.strides[0] = 3 * W;
-        view.strides[1] = 3;
-        view.strides[2] = 1;
+        const HostFrame view = RowMajorFrame(frame.data(), SampleType::Uint8, H, W, 3);
         std::string error;
         bool ok;
         {
             py::gil_scoped_release release;
-            ReadFrame(view, frame_.data());
+            ReadHostFrame(view, frame_.data());
             ok = detector_.Process(FrameImage{frame_.data(), 3 * N}, columnMask_.data(), nullptr,
                                    &error);
-            for (std::int64_t r = 0; r < H; ++r)
-                for (std::int64_t c = 0; c < W; ++c)
-                    mask_[static_cast<std::size_t>(r * W + c)] =
-                        columnMask_[static_cast<std::size_t>(c * H + r)];
+            WriteHostMask(columnMask_.data(), H, W, reinterpret_cast<char*>(mask_.data()), W, 1);
         }
         if (!ok) ThrowValue(error);
     }

@@ -103,7 +103,8 @@ public:
         }
         // Warned before the frame is used, so that a warning turned into an
         // error (warnings.simplefilter("error")) leaves the model as it was.
-        if (!warnedFrameRange_ && checked.view.type != PixelType::Uint8) {
+        if (!warnedFrameRange_ && (checked.view.type == SampleType::Float32 ||
+                                   checked.view.type == SampleType::Float64)) {
             bool scaled;
             {
                 py::gil_scoped_release release;
@@ -259,9 +260,12 @@ PYBIND11_MODULE(_corvane, m) {
              py::arg("learningRate") = -1,
              "apply(image, fgmask=None, learningRate=-1) -> mask\n\n"
              "Segments the next frame of the video: image is H x W x 3, BGR (as "
-             "cv2.VideoCapture reads it), uint8 or float32/float64 in 0..255 (a floating frame "
-             "in 0..1 gives empty masks: FrameRangeWarning, once per subtractor). Returns the H x W "
-             "uint8 mask, 255 = foreground, written into fgmask when one is given.\n"
+             "cv2.VideoCapture reads it), H x W x 4 BGRA (the alpha ignored), or grey, H x W or "
+             "H x W x 1 (scored as the colour (g, g, g)); uint8, uint16 (scaled to 0..255 as "
+             "round(x / 257), as the corvane command scales 16-bit images) or float32/float64 "
+             "in 0..255 (a floating frame in 0..1 gives empty masks: FrameRangeWarning, once "
+             "per subtractor). Returns the H x W uint8 mask, 255 = foreground, written into "
+             "fgmask when one is given.\n"
              "learningRate: -1 learns as the parameters say; 0 learns nothing (the model "
              "stays exactly as it was; the mask is the one the next learning apply() would "
              "give); a rate in (0, 1] is the winning neuron's learning rate (learning_rate) "

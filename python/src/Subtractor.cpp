@@ -7,74 +7,6 @@
 
 namespace corvane::python {
 
-namespace {
-
-// Reads the BGR image into the model's layout: channel planes R, G, B of N
-// doubles, pixel p = c * H + r. False when a value is NaN or infinite.
-template <class T>
-bool ReadImage(const ImageView& image, double* out) {
-    const std::int64_t H = image.rows, W = image.columns, N = H * W;
-    bool finite = true;
-    for (std::int64_t r = 0; r < H; ++r) {
-        const char* row = image.data + r * image.strides[0];
-        for (std::int64_t c = 0; c < W; ++c) {
-            const char* pixel = row + c * image.strides[1];
-            const std::int64_t p = c * H + r;
-            for (int ch = 0; ch < 3; ++ch) {
-                T value;
-                std::memcpy(&value, pixel + ch * image.strides[2], sizeof value);
-                const double v = static_cast<double>(value);
-                if constexpr (!std::is_integral<T>::value) finite = finite && std::isfinite(v);
-                out[(2 - ch) * N + p] = v;  // B, G, R in; R, G, B planes out
-            }
-        }
-    }
-    return finite;
-}
-
-}  // namespace
-
-bool ReadFrame(const ImageView& image, double* out) {
-    switch (image.type) {
-        case PixelType::Uint8: return ReadImage<std::uint8_t>(image, out);
-        case PixelType::Float32: return ReadImage<float>(image, out);
-        case PixelType::Float64: return ReadImage<double>(image, out);
-    }
-    return false;
-}
-
-namespace {
-
-template <class T>
-bool AllInUnitRange(const ImageView& image) {
-    bool anyAboveZero = false;
-    for (std::int64_t r = 0; r < image.rows; ++r) {
-        const char* row = image.data + r * image.strides[0];
-        for (std::int64_t c = 0; c < image.columns; ++c) {
-            const char* pixel = row + c * image.strides[1];
-            for (int ch = 0; ch < 3; ++ch) {
-                T value;
-                std::memcpy(&value, pixel + ch * image.strides[2], sizeof value);
-                // NaN fails both comparisons: not a scaled frame.
-                if (!(value >= 0 && value <= 1)) return false;
-                anyAboveZero = anyAboveZero || value > 0;
-            }
-        }
-    }
-    return anyAboveZero;
-}
-
-}  // namespace
-
-bool LooksScaledToOne(const ImageView& image) {
-    switch (image.type) {
-        case PixelType::Uint8: return false;
-        case PixelType::Float32: return AllInUnitRange<float>(image);
-        case PixelType::Float64: return AllInUnitRange<double>(image);
-    }
-    return false;
-}
-
 Subtractor::Subtractor(const ModelParameters& parameters, int threads)
     : parameters_(parameters), detector_(parameters) {
     detector_.SetThreads(threads);
@@ -99,7 +31,7 @@ Failure Subtractor::StartFromModel(const BackgroundModel& model, const FlickerSt
     return Failure::None;
 }
 
-Failure Subtractor::Apply(const ImageView& frame, double learningRate, const MaskView& mask,
+Failure Subtractor::Apply(const HostFrame& frame, double learningRate, const MaskView& mask,
                           std::string* error) {
     std::lock_guard<std::mutex> lock(mutex_);
     const std::int64_t H = frame.rows, W = frame.columns, N = H * W;
@@ -135,7 +67,7 @@ Failure Subtractor::Apply(const ImageView& frame, double learningRate, const Mas
                  " pixels is too large to be held in memory";
         return Failure::Memory;
     }
-    if (!ReadFrame(frame, frame_.data())) {
+    if (!ReadHostFrame(frame, frame_.data())) {
         *error = "the frame has NaN or infinite values; colours must be numbers in 0..255";
         return Failure::Value;
     }
@@ -158,11 +90,7 @@ Failure Subtractor::Apply(const ImageView& frame, double learningRate, const Mas
     }
     if (!ok) return detector_.outOfMemory() ? Failure::Memory : Failure::Value;
     haveProbability_ = true;
-    for (std::int64_t r = 0; r < H; ++r) {
-        char* row = mask.data + r * mask.strides[0];
-        for (std::int64_t c = 0; c < W; ++c)
-            row[c * mask.strides[1]] = static_cast<char>(mask_[static_cast<std::size_t>(c * H + r)]);
-    }
+    WriteHostMask(mask_.data(), H, W, mask.data, mask.strides[0], mask.strides[1]);
     return Failure::None;
 }
 

@@ -1,6 +1,6 @@
-// The Python module's subtractor without Python: a Detector, the frame and
-// mask conversions between NumPy's row-major BGR images and the model's
-// column-major RGB planes, and a lock, so that the update can run while other
+// The Python module's subtractor without Python: a Detector, a frame and
+// mask buffer in the model's layout (FrameLayout.h reads NumPy's images into
+// it and writes the masks back), and a lock, so that the update can run while other
 // Python threads do. Module.cpp binds it; nothing here touches the
 // interpreter, so it may run with the GIL released.
 #pragma once
@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "Detector.h"
+#include "FrameLayout.h"
 
 namespace corvane::python {
 
@@ -19,31 +20,11 @@ namespace corvane::python {
 // StreamFields() (Detector::RestoreStream).
 using FlickerState = StreamState;
 
-enum class PixelType { Uint8, Float32, Float64 };
-
-// An H x W x 3 BGR image as NumPy holds it: any strides (in bytes, possibly
-// negative), native byte order.
-struct ImageView {
-    const char* data = nullptr;
-    PixelType type = PixelType::Uint8;
-    std::int64_t rows = 0, columns = 0;
-    std::int64_t strides[3] = {};
-};
-
 // An H x W uint8 mask to write, any strides.
 struct MaskView {
     char* data = nullptr;
     std::int64_t strides[2] = {};
 };
-
-// Copies the image into the model's layout (channel planes R, G, B of N
-// doubles, pixel p = c * H + r). False when a value is NaN or infinite.
-bool ReadFrame(const ImageView& image, double* out);
-
-// True for a floating frame whose values are all finite and in 0..1, one of
-// them above 0: colours scaled to 0..1 instead of 0..255, which match the
-// background everywhere and give empty masks. Always false for uint8.
-bool LooksScaledToOne(const ImageView& image);
 
 // How a call failed: the Python exception it becomes.
 enum class Failure { None, Value, Memory };
@@ -63,7 +44,7 @@ public:
     // schedule; 0: the model is only scored (Detector::Score), nothing
     // changes; (0, 1]: the winner's learning rate of this frame. The first
     // frame fixes the image size.
-    Failure Apply(const ImageView& frame, double learningRate, const MaskView& mask,
+    Failure Apply(const HostFrame& frame, double learningRate, const MaskView& mask,
                   std::string* error);
 
     // Copies of the state, under the lock. False when no frame has been

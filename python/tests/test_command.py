@@ -106,3 +106,41 @@ def test_the_example_runs_as_written_and_tells_its_progress(tmp_path):
     assert (tmp_path / "side-by-side.png").exists()
     # The masks are the module's own.
     assert all(np.array_equal(a, b) for a, b in zip(ours, module_masks({}, 30)))
+
+
+@pytest.mark.parametrize("kind", ["16-bit colour", "grey", "16-bit BGRA"])
+def test_camera_frames_give_the_commands_masks_for_the_same_images(tmp_path, kind):
+    # The sample clip's frames made into another camera's images, written as
+    # PNGs: the command reads the files, apply() the arrays they hold.
+    capture = cv2.VideoCapture(SAMPLE)
+    rng = np.random.default_rng(3)
+    frames = []
+    for _ in range(40):
+        ok, bgr = capture.read()
+        assert ok
+        if kind == "grey":
+            frames.append(cv2.cvtColor(bgr, cv2.COLOR_BGR2GRAY))
+            continue
+        # 16 bits, off the x * 257 grid: both must take round(x / 257).
+        wide = np.clip(bgr.astype(int) * 257 + rng.integers(-128, 129, bgr.shape), 0, 65535)
+        wide = wide.astype(np.uint16)
+        if kind == "16-bit BGRA":
+            wide = np.concatenate([wide, rng.integers(0, 65536, bgr.shape[:2] + (1,),
+                                                      dtype=np.uint16)], axis=2)
+        frames.append(wide)
+    folder = tmp_path / "in"
+    folder.mkdir()
+    for t, frame in enumerate(frames, 1):
+        assert cv2.imwrite(str(folder / f"{t:06d}.png"), frame)
+    out = tmp_path / "masks"
+    subprocess.run([os.environ["CORVANE_COMMAND"], "segment", str(folder / "%06d.png"), str(out),
+                    "--quiet", "--threads", "1"], check=True)
+    sub = corvane.BackgroundSubtractor(threads=1)
+    found = 0
+    for t, frame in enumerate(frames, 1):
+        assert cv2.imread(str(folder / f"{t:06d}.png"), cv2.IMREAD_UNCHANGED).dtype == frame.dtype
+        mine = sub.apply(frame)
+        theirs = cv2.imread(str(out / f"{t:06d}.png"), cv2.IMREAD_UNCHANGED)
+        assert np.array_equal(mine, theirs), f"frame {t} differs"
+        found += int(mine.any())
+    assert found > 10

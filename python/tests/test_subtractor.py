@@ -346,9 +346,9 @@ def test_from_model_refuses_a_map_other_than_its_parameters_and_non_dicts():
 
 @pytest.mark.parametrize("frame, error, words", [
     (np.zeros((H, W, 3), np.int16), ValueError, "uint8.*int16"),
-    (np.zeros((H, W, 3), np.uint16), ValueError, "uint16"),
-    (np.zeros((H, W), np.uint8), ValueError, r"H x W x 3.*\(36, 48\)"),
-    (np.zeros((H, W, 4), np.uint8), ValueError, r"\(36, 48, 4\)"),
+    (np.zeros((H, W, 3), np.uint32), ValueError, "uint16.*uint32"),
+    (np.zeros((H, W, 2), np.uint8), ValueError, r"H x W x 3.*\(36, 48, 2\)"),
+    (np.zeros((H, W, 5), np.uint8), ValueError, r"\(36, 48, 5\)"),
     (np.zeros((0, W, 3), np.uint8), ValueError, "no pixels"),
     ([[[0, 0, 0]]], TypeError, "NumPy array"),
     (np.full((H, W, 3), np.nan, np.float32), ValueError, "NaN"),
