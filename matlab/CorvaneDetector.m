@@ -27,8 +27,9 @@ classdef CorvaneDetector < handle
 %   model starts from the first initialFrames frames as they are stepped.
 %
 %   CorvaneDetector(frames, ...) makes one that has already learnt from
-%   FRAMES, an H x W x 3 (x T) array: the first frames of the video, stepped
-%   in order (their masks are not kept). The next step is frame T + 1.
+%   FRAMES, an H x W x 3 (x T) array, or grey H x W (x 1 x T): the first
+%   frames of the video, stepped in order (their masks are not kept). The
+%   next step is frame T + 1.
 %
 %   CorvaneDetector(model, ...) continues a model struct as Corvane takes it
 %   (from corvaneStep, a Corvane call or another detector's Model): the
@@ -36,8 +37,11 @@ classdef CorvaneDetector < handle
 %   model unless mapRows and mapColumns are given (they must then agree); its
 %   MinimumVariance and StepSize are kept, and the start is not run again.
 %
-%   Frames are H x W x 3 arrays, channels R, G, B, of class
+%   Frames are H x W x 3 arrays, channels R, G, B, or grey H x W arrays
+%   (scored as the colour with three equal channels), of class
 %     uint8           colours 0..255, as images and videos are read
+%     uint16          0..65535, read as round(x / 257) as the corvane command
+%                     reads 16-bit images (x * 257 is x, 65535 is 255)
 %     single, double  colours 0..255 as well. A floating frame scaled to 0..1
 %                     matches the background everywhere and gives empty
 %                     masks: the detector warns once (Corvane:frameRange).
@@ -74,9 +78,11 @@ classdef CorvaneDetector < handle
 %   Errors (identifier: cause); the detector is unchanged after each:
 %     Corvane:badParameter    an unknown option, a value out of range, not
 %                             name/value pairs
-%     Corvane:frameClass      a frame neither uint8, single nor double
-%     Corvane:frameChannels   a frame not H x W x 3 (frames given when it is
-%                             made: not H x W x 3 x T)
+%     Corvane:frameClass      a frame neither uint8, uint16, single nor double
+%     Corvane:frameChannels   a frame neither H x W x 3 nor H x W (four
+%                             channels included: pass frame(:, :, 1:3));
+%                             frames given when it is made: not H x W x 3 x T
+%                             nor H x W x 1 x T
 %     Corvane:frameSize       a frame of another size than the first
 %     Corvane:frameNotFinite  NaN or infinite values in a frame
 %     Corvane:complex, Corvane:sparse   such a frame

@@ -77,10 +77,11 @@ extern "C" CORVANE_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs,
         DetectorState* state = FindDetector(nrhs, prhs, &error);
         Raise(error);
         const FrameFacts facts = FrameFactsOf(prhs[2]);
-        Raise(CheckStepFrame(*state, facts));
+        int channels = 3;
+        Raise(CheckStepFrame(*state, facts, &channels));
         const double* image = nullptr;
         bool warn = false;
-        Raise(ReadStepFrame(*state, facts, &image, &warn));
+        Raise(ReadStepFrame(*state, facts, channels, &image, &warn));
         if (warn) Warn(corvane::gateway::ScaledToOneWarning());
         plhs[0] = mxCreateLogicalMatrix(state->detector.rows(), state->detector.columns());
         double* probability = nullptr;

@@ -121,6 +121,7 @@ FrameFacts FrameFactsOf(const mxArray* array) {
     facts.className = mxGetClassName(array);
     switch (mxGetClassID(array)) {
         case mxUINT8_CLASS: facts.pixels = corvane::gateway::PixelClass::Uint8; break;
+        case mxUINT16_CLASS: facts.pixels = corvane::gateway::PixelClass::Uint16; break;
         case mxSINGLE_CLASS: facts.pixels = corvane::gateway::PixelClass::Single; break;
         case mxDOUBLE_CLASS: facts.pixels = corvane::gateway::PixelClass::Double; break;
         default: return facts;

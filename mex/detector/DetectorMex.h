@@ -85,13 +85,13 @@ GatewayError StartOn(DetectorState& state, std::int32_t H, std::int32_t W);
 
 // ---- a step (DetectorStep.cpp) ----
 
-// Checks a step's frame; a detector whose size no frame has fixed yet
-// starts on this frame's.
-GatewayError CheckStepFrame(DetectorState& state, const FrameFacts& facts);
+// Checks a step's frame and gives its channels (3, or 1 for grey); a
+// detector whose size no frame has fixed yet starts on this frame's.
+GatewayError CheckStepFrame(DetectorState& state, const FrameFacts& facts, int* channels);
 // Reads a checked frame into the doubles the update reads; says whether it
 // looks scaled to 0..1 (the warning's turn goes to the caller).
-GatewayError ReadStepFrame(DetectorState& state, const FrameFacts& facts, const double** image,
-                           bool* warnScaledToOne);
+GatewayError ReadStepFrame(DetectorState& state, const FrameFacts& facts, int channels,
+                           const double** image, bool* warnScaledToOne);
 // Segments the frame read by ReadStepFrame into `mask` (logical) and
 // `probability` (null when not asked for).
 GatewayError Step(DetectorState& state, const double* image, mxLogical* mask,

@@ -76,31 +76,28 @@ GatewayError StartFromModel(const mxArray* model, corvane::gateway::DetectorSett
 }
 
 
-// The bytes of one value of a frame.
-std::size_t PixelBytes(corvane::gateway::PixelClass pixels) {
-    return pixels == corvane::gateway::PixelClass::Uint8    ? 1
-           : pixels == corvane::gateway::PixelClass::Single ? 4
-                                                            : 8;
-}
-
 // Starts `state` on the frames' size and lets it learn from every frame of
-// the H x W x 3 x T stack, in order, as steps would (the masks are not kept).
+// the stack, in order, as steps would (the masks are not kept).
 GatewayError StartFromFrames(const mxArray* frames, std::unique_ptr<DetectorState>& state) {
     const FrameFacts facts = FrameFactsOf(frames);
     std::int32_t H = 0, W = 0;
     std::int64_t T = 0;
-    GatewayError error = corvane::gateway::CheckLeadingFrames(facts, &H, &W, &T);
+    int channels = 3;
+    GatewayError error = corvane::gateway::CheckLeadingFrames(facts, &H, &W, &T, &channels);
     if (error.raised()) return error;
     error = StartOn(*state, H, W);
     if (error.raised()) return error;
-    const std::int64_t count = 3 * static_cast<std::int64_t>(H) * W;
+    const std::int64_t values = static_cast<std::int64_t>(channels) * H * W;
+    const std::int64_t bytes = values * corvane::gateway::PixelBytes(facts.pixels);
+    const bool inPlace = facts.pixels == corvane::gateway::PixelClass::Double && channels == 3;
     for (std::int64_t t = 0; t < T; ++t) {
-        const void* data = static_cast<const char*>(facts.data) +
-                           t * count * static_cast<std::int64_t>(PixelBytes(facts.pixels));
-        const bool inPlace = facts.pixels == corvane::gateway::PixelClass::Double;
-        corvane::gateway::ReadFrame(facts.pixels, data, count, inPlace ? nullptr : state->frame.data());
+        const void* data = static_cast<const char*>(facts.data) + t * bytes;
+        if (!inPlace)
+            corvane::gateway::ReadModelFrame(facts.pixels, data, H, W, channels,
+                                             state->frame.data());
         const corvane::FrameImage image{
-            inPlace ? static_cast<const double*>(data) : state->frame.data(), count};
+            inPlace ? static_cast<const double*>(data) : state->frame.data(),
+            3 * static_cast<std::int64_t>(H) * W};
         std::string reason;
         if (!state->detector.Process(image, state->mask.data(), nullptr, &reason))
             return ProcessError(state->detector, reason);
@@ -146,10 +143,11 @@ GatewayError Prepare(int nrhs, const mxArray* const prhs[], const StartPlan& pla
         const FrameFacts facts = FrameFactsOf(prhs[1]);
         std::int32_t H = 0, W = 0;
         std::int64_t T = 0;
-        error = corvane::gateway::CheckLeadingFrames(facts, &H, &W, &T);
-        if (error.raised() || facts.pixels == corvane::gateway::PixelClass::Uint8) return error;
-        const corvane::gateway::FrameSummary summary = corvane::gateway::ReadFrame(
-            facts.pixels, facts.data, 3 * static_cast<std::int64_t>(H) * W * T, nullptr);
+        int channels = 3;
+        error = corvane::gateway::CheckLeadingFrames(facts, &H, &W, &T, &channels);
+        if (error.raised()) return error;
+        const corvane::gateway::FrameSummary summary = corvane::gateway::SummariseFrame(
+            facts.pixels, facts.data, static_cast<std::int64_t>(channels) * H * W * T);
         if (!summary.finite) return corvane::gateway::NotFiniteError();
         *looksScaledToOne = summary.looksScaledToOne;
         return GatewayError{};

@@ -19,8 +19,9 @@ bad = {
   'Corvane:frameClass', 'text', 'frame';
   'Corvane:complex', 'a complex frame', complex(double(frame), 1);
   'Corvane:sparse', 'a sparse frame', sparse(double(frame(:, :, 1)));
-  'Corvane:frameChannels', 'a grey frame', frame(:, :, 1);
+  'Corvane:frameChannels', 'two channels', frame(:, :, 1:2);
   'Corvane:frameChannels', 'four channels', cat(3, frame, frame(:, :, 1));
+  'Corvane:frameClass', 'a uint32 frame', uint32(frame);
   'Corvane:frameChannels', 'a stack of frames', video(:, :, :, 1:2);
   'Corvane:frameSize', 'a smaller frame', frame(1:end - 1, :, :);
   'Corvane:frameSize', 'a transposed frame', permute(frame, [2 1 3]);
@@ -90,8 +91,8 @@ count = count + 1;
 % Its errors name the step's frame, not the leading frames a detector may be
 % made from.
 unstarted = CorvaneDetector();
-err = expectError(@() unstarted.step(frame(:, :, 1)), 'Corvane:frameChannels', 'a grey first frame');
-expectStepFrameMessage(err, 'the frame is 10 x 12; it must be H x W x 3');
+err = expectError(@() unstarted.step(frame(:, :, 1:2)), 'Corvane:frameChannels', 'a two-channel first frame');
+expectStepFrameMessage(err, 'the frame is 10 x 12 x 2; it must be H x W x 3 (channels R, G, B) or H x W (grey)');
 err = expectError(@() unstarted.step(video(:, :, :, 1:2)), 'Corvane:frameChannels', 'a stack as first frame');
 expectStepFrameMessage(err, 'the frame is 10 x 12 x 3 x 2; it must be H x W x 3');
 err = expectError(@() unstarted.step(zeros(0, W, 3)), 'Corvane:empty', 'an empty first frame');
