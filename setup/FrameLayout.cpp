@@ -101,36 +101,38 @@ int SampleBytes(SampleType type) {
     return 1;
 }
 
-HostFrame RowMajorFrame(const void* data, SampleType type, std::int64_t rows,
-                        std::int64_t columns, int channels) {
+namespace {
+
+HostFrame Frame(const void* data, SampleType type, std::int64_t rows, std::int64_t columns,
+                int channels, ColourOrder order, std::int64_t rowStride,
+                std::int64_t columnStride, std::int64_t channelStride) {
     HostFrame frame;
     frame.data = static_cast<const char*>(data);
     frame.type = type;
     frame.rows = rows;
     frame.columns = columns;
     frame.channels = channels;
-    frame.order = ColourOrder::Bgr;
-    const std::int64_t bytes = SampleBytes(type);
-    frame.strides[0] = columns * channels * bytes;
-    frame.strides[1] = channels * bytes;
-    frame.strides[2] = bytes;
+    frame.order = order;
+    frame.strides[0] = rowStride;
+    frame.strides[1] = columnStride;
+    frame.strides[2] = channelStride;
     return frame;
+}
+
+}  // namespace
+
+HostFrame RowMajorFrame(const void* data, SampleType type, std::int64_t rows,
+                        std::int64_t columns, int channels) {
+    const std::int64_t bytes = SampleBytes(type);
+    return Frame(data, type, rows, columns, channels, ColourOrder::Bgr, columns * channels * bytes,
+                 channels * bytes, bytes);
 }
 
 HostFrame ColumnMajorFrame(const void* data, SampleType type, std::int64_t rows,
                            std::int64_t columns, int channels) {
-    HostFrame frame;
-    frame.data = static_cast<const char*>(data);
-    frame.type = type;
-    frame.rows = rows;
-    frame.columns = columns;
-    frame.channels = channels;
-    frame.order = ColourOrder::Rgb;
     const std::int64_t bytes = SampleBytes(type);
-    frame.strides[0] = bytes;
-    frame.strides[1] = rows * bytes;
-    frame.strides[2] = rows * columns * bytes;
-    return frame;
+    return Frame(data, type, rows, columns, channels, ColourOrder::Rgb, bytes, rows * bytes,
+                 rows * columns * bytes);
 }
 
 bool ReadHostFrame(const HostFrame& frame, double* out) {

@@ -7,6 +7,8 @@
 #include <type_traits>
 #include <utility>
 
+#include "UpdateModel.h"
+
 namespace corvane {
 
 namespace {
@@ -266,6 +268,15 @@ std::string DescribeParameters(const ModelParameters& parameters) {
         s << (info.option + 2) << " " << FormatParameterValue(GetParameter(parameters, info))
           << "\n";
     return s.str();
+}
+
+bool IsThreadCount(double value) {
+    return value >= 0 && value <= kMaxThreads && value == std::trunc(value);
+}
+
+std::string DescribeThreadCounts() {
+    return "a whole number from 0 to " + std::to_string(kMaxThreads) +
+           " (0: every hardware thread)";
 }
 
 }  // namespace corvane

@@ -110,6 +110,13 @@ void RequireValidParameters(const ModelParameters& parameters);
 // "a number above 0 and at most 65025".
 std::string DescribeAllowed(const ParameterInfo& info);
 
+// The hosts' thread option (Python's threads, MATLAB's Threads, the
+// command's --threads): a whole number from 0 (every hardware thread) to the
+// core's cap kMaxThreads, and its allowed values in words, "a whole number
+// from 0 to 256 (0: every hardware thread)".
+bool IsThreadCount(double value);
+std::string DescribeThreadCounts();
+
 // The shortest decimal text that reads back as exactly `value` ("0.05", "3",
 // "1e-06"): defaults and values in help texts, messages and run records.
 std::string FormatParameterValue(double value);

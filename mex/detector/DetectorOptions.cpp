@@ -50,11 +50,10 @@ GatewayError ApplyOptions(const std::vector<OptionPair>& pairs, DetectorSettings
         if (SameIgnoringCase(pair.name, "Threads")) {
             if (!OneRealNumber(pair, "Threads", &error)) return error;
             const double threads = pair.value.value;
-            if (!(threads >= 0 && threads <= kMaxThreads) || threads != std::trunc(threads)) {
-                return MakeError("Corvane:badParameter",
-                                 "Threads must be a whole number from 0 to %d (0: every "
-                                 "hardware thread); it is %s",
-                                 kMaxThreads, FormatParameterValue(threads).c_str());
+            if (!IsThreadCount(threads)) {
+                return MakeError("Corvane:badParameter", "Threads must be %s; it is %s",
+                                 DescribeThreadCounts().c_str(),
+                                 FormatParameterValue(threads).c_str());
             }
             settings->threads = static_cast<int>(threads);
             continue;

@@ -3,8 +3,6 @@
 #include <cmath>
 #include <string>
 
-#include "UpdateModel.h"
-
 namespace corvane::python {
 
 [[noreturn]] void ThrowValue(const std::string& message) { throw py::value_error(message); }
@@ -60,9 +58,9 @@ std::string PythonMessage(const ParameterProblem& problem) {
 
 int ThreadsArgument(const py::handle& value) {
     const double threads = NumberArgument("threads", value);
-    if (!(threads >= 0 && threads <= kMaxThreads && threads == std::trunc(threads)))
-        ThrowValue("threads must be a whole number from 0 to " + std::to_string(kMaxThreads) +
-                   " (0: every hardware thread); it is " + FormatParameterValue(threads));
+    if (!IsThreadCount(threads))
+        ThrowValue("threads must be " + DescribeThreadCounts() + "; it is " +
+                   FormatParameterValue(threads));
     return static_cast<int>(threads);
 }
 

@@ -164,9 +164,3 @@ if isempty(strfind(err.message, text)) || ~isempty(strfind(err.message, 'leading
   error('test:message', 'a step''s error says ''%s'', not ''%s''', err.message, text);
 end
 end
-
-function expectMention(err, text)
-if isempty(strfind(err.message, text))
-  error('test:message', 'the message ''%s'' does not mention %s', err.message, text);
-end
-end

@@ -106,9 +106,3 @@ end
 function twoOutputs(model, frame, nhood)
 [a, b] = Corvane(model, frame, nhood); %#ok<ASGLU>
 end
-
-function expectMention(err, text)
-if isempty(strfind(err.message, text))
-  error('test:message', 'the message ''%s'' does not mention %s', err.message, text);
-end
-end

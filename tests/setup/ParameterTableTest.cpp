@@ -9,6 +9,7 @@
 
 #include "ModelSetup.h"
 #include "ParameterTable.h"
+#include "UpdateModel.h"
 
 namespace corvane::test {
 namespace {
@@ -180,6 +181,18 @@ TEST(ParameterTableTest, ValuesAreWrittenShortAndReadBackExactly) {
     EXPECT_EQ(FormatParameterValue(1e-6), "1e-06");
     for (double v : {1.0 / 3.0, 0.1 + 0.2, 4.9406564584124654e-324, 65024.999999999993, -2.5})
         EXPECT_EQ(std::strtod(FormatParameterValue(v).c_str(), nullptr), v) << v;
+}
+
+TEST(ThreadCounts, AreWholeNumbersFromZeroToTheCoresCap) {
+    EXPECT_TRUE(IsThreadCount(0));
+    EXPECT_TRUE(IsThreadCount(kMaxThreads));
+    EXPECT_FALSE(IsThreadCount(kMaxThreads + 1));
+    EXPECT_FALSE(IsThreadCount(-1));
+    EXPECT_FALSE(IsThreadCount(1.5));
+    EXPECT_FALSE(IsThreadCount(std::numeric_limits<double>::quiet_NaN()));
+    EXPECT_EQ(DescribeThreadCounts(),
+              "a whole number from 0 to " + std::to_string(kMaxThreads) +
+                  " (0: every hardware thread)");
 }
 
 }  // namespace
