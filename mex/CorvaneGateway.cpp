@@ -16,6 +16,7 @@
 #include <cstdint>
 
 #include "mex.h"
+#include "MexExport.h"
 #include "FreshMemory.h"
 #include "GatewayModel.h"
 #include "GatewayThreads.h"
@@ -97,13 +98,7 @@ void ReleaseScratch(void* block) { mxFree(block); }
 
 }  // namespace
 
-// The only exported symbol, whatever the default visibility of the build.
-#if defined(_WIN32)
-#define CORVANE_EXPORT __declspec(dllexport)
-#else
-#define CORVANE_EXPORT __attribute__((visibility("default")))
-#endif
-
+// The only exported symbol.
 extern "C" CORVANE_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs,
                                            const mxArray* prhs[]) {
     Raise(corvane::gateway::CheckCallCounts(nrhs, nlhs));

@@ -26,6 +26,7 @@
 #include <type_traits>
 
 #include "DetectorMex.h"
+#include "MexExport.h"
 #include "RoundedMath.h"
 
 namespace {
@@ -46,12 +47,7 @@ void RequireCounts(int nrhs, int expected, int nlhs, int outputs, const char* co
 
 }  // namespace
 
-#if defined(_WIN32)
-#define CORVANE_EXPORT __declspec(dllexport)
-#else
-#define CORVANE_EXPORT __attribute__((visibility("default")))
-#endif
-
+// The only exported symbol.
 extern "C" CORVANE_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs,
                                            const mxArray* prhs[]) {
     char command[16] = {};
