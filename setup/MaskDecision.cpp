@@ -28,18 +28,24 @@ struct DecideJob {
     int tasks;
 
     // Whether some neuron of pixel q holds the colour: its squared distance
-    // below neighborMatch times the neuron's effective variance.
+    // below neighborMatch times the neuron's effective variance. Every
+    // neuron is tested, without stopping at the first that holds it: the
+    // loop then has no exit to mispredict and runs on several neurons at
+    // once.
     bool Holds(std::int64_t q, double x0, double x1, double x2) const {
         const double* mu = model->Mu.data + q * K * 3;
         const double* sigma2 = model->Sigma2.data + q * K;
         const double floor = model->MinimumVariance.data[0];
         const double match = parameters->neighborMatch;
         const double most = parameters->maximumVariance;
+        // (A double, set by a select: the form the compiler vectorises on
+        // every x86-64, SSE2 included.)
+        double holding = 0;
         for (std::int64_t j = 0; j < K; ++j) {
             const double v = sigma2[j] < most ? sigma2[j] : most;
-            if (Distance2(mu + 3 * j, x0, x1, x2) < match * (v + floor)) return true;
+            holding = Distance2(mu + 3 * j, x0, x1, x2) < match * (v + floor) ? 1.0 : holding;
         }
-        return false;
+        return holding != 0;
     }
 
     // kDecidedExplained when a neighbour below the threshold holds the
