@@ -58,7 +58,8 @@ struct DecideJob {
 
     // kDecidedExplained when a neighbour below the threshold holds the
     // colour, else kDecidedShifted when one above it does, else 0.
-    CORVANE_INLINE std::uint8_t ExplainedByNeighbor(std::int64_t p, double x0, double x1, double x2) const {
+    CORVANE_INLINE std::uint8_t ExplainedByNeighbor(std::int64_t p, double x0, double x1,
+                                                    double x2) const {
         const std::int64_t radius = parameters->neighborRadius;
         const std::int64_t r = p % H, c = p / H;
         const std::int64_t r0 = std::max<std::int64_t>(r - radius, 0);

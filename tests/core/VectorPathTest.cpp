@@ -144,7 +144,8 @@ TEST(VectorPath, BaselineKernelsGiveTheSameBits) {
             UpdateFrames(t, frames, *ColumnKernelsFor(VectorPath::Scalar), 1, true);
         for (VectorPath path : kPaths) {
             const ColumnKernels* baseline = BaselineColumnKernelsFor(path);
-            EXPECT_EQ(baseline == nullptr, ColumnKernelsFor(path) == nullptr) << VectorPathName(path);
+            EXPECT_EQ(baseline == nullptr, ColumnKernelsFor(path) == nullptr)
+                << VectorPathName(path);
             if (baseline == nullptr) continue;
             EXPECT_TRUE(SameModel(expected, UpdateFrames(t, frames, *baseline, 2, false)))
                 << VectorPathName(path) << ", K " << map.first * map.second;
