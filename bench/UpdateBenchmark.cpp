@@ -191,6 +191,7 @@ struct Summary {
     double pixelByPixelMs = 0;
     double pathMs[4] = {0, 0, 0, 0};  // Paths: one thread, by VectorPath
     double pathsPixelByPixelMs = 0;
+    double pathsBeforeMs = 0;  // Paths: the fastest path's kernels before the fixed neuron counts
     int threads = 0;
 };
 std::map<std::tuple<int, int, int>, Summary>& Summaries() {
@@ -358,8 +359,11 @@ void Paths(benchmark::State& state) {
     Scene scene(Height(state), Width(state), Side(state));
     const VectorPath all[] = {VectorPath::Scalar, VectorPath::Sse2, VectorPath::Avx2,
                               VectorPath::Avx512};
-    std::vector<const ColumnKernels*> kernels{&PixelByPixelKernels()};
-    std::vector<int> pathOf{-1};
+    // -1: the pixel-by-pixel kernels; -2: the fastest path's kernels as they
+    // were before the common neuron counts were fixed at compile time.
+    std::vector<const ColumnKernels*> kernels{&PixelByPixelKernels(),
+                                              BaselineColumnKernelsFor(FastestVectorPath())};
+    std::vector<int> pathOf{-1, -2};
     for (VectorPath path : all)
         if (ColumnKernelsFor(path) != nullptr) {
             kernels.push_back(ColumnKernelsFor(path));
@@ -401,9 +405,12 @@ void Paths(benchmark::State& state) {
     Summary& summary = Summaries()[{scene.H, scene.W, scene.K}];
     for (int i = 0; i < count; ++i) {
         const double ms = 1000.0 * Median(times[static_cast<std::size_t>(i)]);
-        if (pathOf[static_cast<std::size_t>(i)] < 0) {
+        if (pathOf[static_cast<std::size_t>(i)] == -1) {
             state.counters["pixel_by_pixel_ms"] = ms;
             summary.pathsPixelByPixelMs = ms;
+        } else if (pathOf[static_cast<std::size_t>(i)] == -2) {
+            state.counters["before_ms"] = ms;
+            summary.pathsBeforeMs = ms;
         } else {
             const VectorPath path = static_cast<VectorPath>(pathOf[static_cast<std::size_t>(i)]);
             state.counters[std::string(VectorPathName(path)) + "_ms"] = ms;
@@ -541,13 +548,20 @@ void PrintSummary() {
     bool anyPaths = false;
     for (const auto& entry : Summaries()) anyPaths = anyPaths || entry.second.pathsPixelByPixelMs > 0;
     if (!anyPaths) return;
-    std::printf("\nOne thread, each path (same bits checked; in brackets: pixel by pixel / path):\n\n"
-                "| image | K | pixel by pixel ms | scalar ms | SSE2 ms | AVX2 ms | AVX-512 ms |\n"
-                "|---|---|---|---|---|---|---|\n");
+    const VectorPath fastest = FastestVectorPath();
+    std::printf("\nOne thread, each path (same bits checked; in brackets: pixel by pixel / path; "
+                "before: the %s kernels before the fixed neuron counts, and before / %s):"
+                "\n\n"
+                "| image | K | pixel by pixel ms | before ms | scalar ms | SSE2 ms | AVX2 ms "
+                "| AVX-512 ms |\n"
+                "|---|---|---|---|---|---|---|---|\n",
+                VectorPathName(fastest), VectorPathName(fastest));
     for (const auto& [key, s] : Summaries()) {
         const auto& [H, W, K] = key;
         if (s.pathsPixelByPixelMs <= 0) continue;
-        std::printf("| %dx%d | %d | %.1f |", W, H, K, s.pathsPixelByPixelMs);
+        const double now = s.pathMs[static_cast<int>(fastest)];
+        std::printf("| %dx%d | %d | %.1f | %.1f (%.2f) |", W, H, K, s.pathsPixelByPixelMs,
+                    s.pathsBeforeMs, now > 0 ? s.pathsBeforeMs / now : 0.0);
         for (double ms : s.pathMs) {
             if (ms > 0)
                 std::printf(" %.1f (%.2f) |", ms, s.pathsPixelByPixelMs / ms);

@@ -5,7 +5,8 @@
 #     --benchmark_filter=SideBySide/H:480): the reference, the pixel-by-pixel
 #     update the vector kernels replaced, UpdateModel on one and every
 #     thread, and every vector path (scalar, SSE2, AVX2, AVX-512) on one
-#     thread, bits checked;
+#     thread beside the fastest path's kernels as they were before the fixed
+#     neuron counts (Paths' "before"), bits checked;
 #   - Python's apply() against OpenCV's GSOC, MOG2, KNN and CNT in one
 #     process, taking turns, at 320x240, 640x480 and 1280x720 on 1 and 2
 #     threads (bench/python_peers.py);

@@ -11,10 +11,13 @@ namespace corvane {
 
 #if !defined(CORVANE_SWEEP_SSE2)
 const ColumnKernels* Sse2ColumnKernels() { return nullptr; }
+const ColumnKernels* Sse2BaselineColumnKernels() { return nullptr; }
 #endif
 #if !defined(CORVANE_SWEEP_AVX2)
 const ColumnKernels* Avx2ColumnKernels() { return nullptr; }
 const ColumnKernels* Avx512ColumnKernels() { return nullptr; }
+const ColumnKernels* Avx2BaselineColumnKernels() { return nullptr; }
+const ColumnKernels* Avx512BaselineColumnKernels() { return nullptr; }
 #endif
 
 const ColumnKernels* ColumnKernelsFor(VectorPath path) {
@@ -24,6 +27,17 @@ const ColumnKernels* ColumnKernelsFor(VectorPath path) {
         case VectorPath::Sse2: return Sse2ColumnKernels();
         case VectorPath::Avx2: return Avx2ColumnKernels();
         case VectorPath::Avx512: return Avx512ColumnKernels();
+    }
+    return nullptr;
+}
+
+const ColumnKernels* BaselineColumnKernelsFor(VectorPath path) {
+    if (!RoundedMathPathAvailable(path)) return nullptr;
+    switch (path) {
+        case VectorPath::Scalar: return ScalarBaselineColumnKernels();
+        case VectorPath::Sse2: return Sse2BaselineColumnKernels();
+        case VectorPath::Avx2: return Avx2BaselineColumnKernels();
+        case VectorPath::Avx512: return Avx512BaselineColumnKernels();
     }
     return nullptr;
 }

@@ -26,55 +26,128 @@ void KeepPriorInBandRange(const ModelParameters& parameters, double* pi, std::in
     }
 }
 
+// What the flicker step reads and writes, and its constants.
+struct FlickerInputs {
+    const double* frame;
+    const double* previousFrame;
+    double* keptFrame;
+    const double* startCap;
+    double* flicker;
+    double* maximumVariance;
+    double* still;
+    std::int64_t N;
+    double up;         // 1 + flickerStep
+    double capFactor;  // flickerCapFactor
+    double floor;      // minimumVariance: the cap's offset and the still limit
+    double limit;      // maximumVarianceLimit
+};
+
+FlickerInputs FlickerInputsOf(const ModelParameters& parameters, const double* frame,
+                              const double* previousFrame, double* keptFrame,
+                              const double* startCap, double* flicker, double* maximumVariance,
+                              double* still, std::int64_t N) {
+    return FlickerInputs{frame,
+                         previousFrame,
+                         keptFrame,
+                         startCap,
+                         flicker,
+                         maximumVariance,
+                         still,
+                         N,
+                         1 + parameters.flickerStep,
+                         parameters.flickerCapFactor,
+                         parameters.minimumVariance,
+                         parameters.maximumVarianceLimit};
+}
+
+// One pixel's value, or kLanes pixels' in one vector (GCC's and Clang's
+// vector extension: every operation is the IEEE operation on each lane).
+template <class Value>
+inline Value Splat(double x);
+template <>
+inline double Splat<double>(double x) { return x; }
+template <class Value>
+inline Value Load(const double* at);
+template <>
+inline double Load<double>(const double* at) { return *at; }
+inline void Store(double* at, double v) { *at = v; }
+inline double Select(bool condition, double yes, double no) { return condition ? yes : no; }
+
+#if defined(__GNUC__)
+#define CORVANE_HAS_LANES 1
+constexpr int kLanes = 2;  // one SSE2 register, the baseline of x86-64
+typedef double Lanes __attribute__((vector_size(8 * kLanes)));
+template <>
+inline Lanes Splat<Lanes>(double x) {
+    Lanes v;
+    for (int l = 0; l < kLanes; ++l) v[l] = x;
+    return v;
+}
+template <>
+inline Lanes Load<Lanes>(const double* at) {
+    Lanes v;
+    std::memcpy(&v, at, sizeof v);
+    return v;
+}
+inline void Store(double* at, Lanes v) { std::memcpy(at, &v, sizeof v); }
+template <class Mask>
+inline Lanes Select(Mask condition, Lanes yes, Lanes no) { return condition ? yes : no; }
+#endif
+
+// The flicker step of one pixel p of an N-pixel image (see
+// TrackFlickerRange), on doubles (one pixel) or on Lanes (pixels p, p + 1,
+// ..., one per lane): the same operations on the same operands either way.
+// Both steps of the running value are computed and the one that applies is
+// selected: whether the change is above the running value is a coin toss on
+// a steady pixel, and a branch on it would be mispredicted every other pixel.
+template <bool kKeepFrame, bool kCount, class Value>
+inline void FlickerStep(const FlickerInputs& in, std::int64_t p) {
+    const Value up = Splat<Value>(in.up);
+    const Value now0 = Load<Value>(in.frame + p);
+    const Value now1 = Load<Value>(in.frame + in.N + p);
+    const Value now2 = Load<Value>(in.frame + 2 * in.N + p);
+    const Value d0 = now0 - Load<Value>(in.previousFrame + p);
+    const Value d1 = now1 - Load<Value>(in.previousFrame + in.N + p);
+    const Value d2 = now2 - Load<Value>(in.previousFrame + 2 * in.N + p);
+    if (kKeepFrame) {
+        Store(in.keptFrame + p, now0);
+        Store(in.keptFrame + in.N + p, now1);
+        Store(in.keptFrame + 2 * in.N + p, now2);
+    }
+    const Value change = (d0 * d0 + d1 * d1 + d2 * d2) / Splat<Value>(3.0);
+    if (kCount) {
+        const Value still = Load<Value>(in.still + p);
+        Store(in.still + p, Select(change < Splat<Value>(in.floor), still + Splat<Value>(1.0),
+                                   Splat<Value>(0.0)));
+    }
+    const Value q = Load<Value>(in.flicker + p);
+    const Value raised = q * up;
+    const Value lowered = q / up;
+    const Value next = Select(change > q, raised, lowered);
+    Store(in.flicker + p, next);
+    Value cap = Splat<Value>(in.capFactor) * (next - Splat<Value>(in.floor));
+    const Value limit = Splat<Value>(in.limit);
+    cap = Select(cap > limit, limit, cap);
+    const Value startCap = Load<Value>(in.startCap + p);
+    cap = Select(cap < startCap, startCap, cap);
+    Store(in.maximumVariance + p, cap);
+}
+
 // The flicker step over pixels [begin, end) of an N-pixel image. With
 // kKeepFrame the previous frame's pixels are overwritten by this frame's as
 // they are read (`keptFrame` is then `previousFrame`), which saves the
-// stream a separate pass over both frames.
-// Every value is computed by the same operations on the same operands as in
-// TrackFlicker's description, pixel by pixel, so the bits do not depend on
-// how the pixels are split.
-template <bool kKeepFrame>
-void TrackFlickerRange(const ModelParameters& parameters, const double* frame,
-                       const double* previousFrame, double* keptFrame, const double* startCap,
-                       double* flicker,
-                       double* maximumVariance, std::int64_t N, std::int64_t begin,
-                       std::int64_t end) {
-    const double up = 1 + parameters.flickerStep;
-    const double capFactor = parameters.flickerCapFactor;
-    const double floor = parameters.minimumVariance;
-    const double limit = parameters.maximumVarianceLimit;
-    for (std::int64_t p = begin; p < end; ++p) {
-        const double now0 = frame[p], now1 = frame[N + p], now2 = frame[2 * N + p];
-        const double d0 = now0 - previousFrame[p];
-        const double d1 = now1 - previousFrame[N + p];
-        const double d2 = now2 - previousFrame[2 * N + p];
-        if (kKeepFrame) {
-            keptFrame[p] = now0;
-            keptFrame[N + p] = now1;
-            keptFrame[2 * N + p] = now2;
-        }
-        const double change = (d0 * d0 + d1 * d1 + d2 * d2) / 3;
-        // Both steps, then the one that applies: whether the change is above
-        // the running value is a coin toss on a steady pixel, and a branch on
-        // it would be mispredicted every other pixel.
-        // (The choice is made on the bits: given a plain conditional, the
-        // compiler moves each step back behind a branch.)
-        const double q = flicker[p];
-        const double raised = q * up;
-        const double lowered = q / up;
-        std::uint64_t raisedBits, loweredBits;
-        std::memcpy(&raisedBits, &raised, sizeof raised);
-        std::memcpy(&loweredBits, &lowered, sizeof lowered);
-        const std::uint64_t rise = std::uint64_t{0} - static_cast<std::uint64_t>(change > q);
-        const std::uint64_t nextBits = (raisedBits & rise) | (loweredBits & ~rise);
-        double next;
-        std::memcpy(&next, &nextBits, sizeof next);
-        flicker[p] = next;
-        double cap = capFactor * (next - floor);
-        if (cap > limit) cap = limit;
-        if (cap < startCap[p]) cap = startCap[p];
-        maximumVariance[p] = cap;
-    }
+// stream a separate pass over both frames. With kCount the still counts
+// (`still`) advance in the same pass, from the same change, as StillCounts
+// advances them. Every value is computed by the same operations on the same
+// operands as in TrackFlicker's description, pixel by pixel, so the bits do
+// not depend on how the pixels are split nor on how many run at once.
+template <bool kKeepFrame, bool kCount>
+void TrackFlickerRange(const FlickerInputs& in, std::int64_t begin, std::int64_t end) {
+    std::int64_t p = begin;
+#if defined(CORVANE_HAS_LANES)
+    for (; p + kLanes <= end; p += kLanes) FlickerStep<kKeepFrame, kCount, Lanes>(in, p);
+#endif
+    for (; p < end; ++p) FlickerStep<kKeepFrame, kCount, double>(in, p);
 }
 
 // The still counts of pixels [begin, end) after `frame`: one more where the
@@ -115,13 +188,18 @@ struct PixelStep {
         KeepPriorInBandRange(*parameters, model->Pi.data(), std::min(begin, priors),
                              std::min(end, priors));
         double* previous = state->previousFrame.data();
-        if (counting) StillRange(begin, end);
         if (flicker) {
-            TrackFlickerRange<true>(*parameters, frame, previous, previous, state->startCap.data(),
-                                    state->flicker.data(), model->MaximumVariance.data(), N,
-                                    begin, end);
+            const FlickerInputs in = FlickerInputsOf(*parameters, frame, previous, previous,
+                                                     state->startCap.data(), state->flicker.data(),
+                                                     model->MaximumVariance.data(),
+                                                     state->still.data(), N);
+            if (counting)
+                TrackFlickerRange<true, true>(in, begin, end);
+            else
+                TrackFlickerRange<true, false>(in, begin, end);
             return;
         }
+        if (counting) StillRange(begin, end);
         for (int c = 0; c < 3; ++c)
             std::copy(frame + c * N + begin, frame + c * N + end, previous + c * N + begin);
     }
@@ -163,8 +241,10 @@ void TrackFlicker(const ModelParameters& parameters, const double* frame,
                   std::vector<double>& flicker, OwnedModel& model) {
     const std::int64_t N = static_cast<std::int64_t>(flicker.size());
     // Not kept: the previous frame is only read.
-    TrackFlickerRange<false>(parameters, frame, previousFrame, nullptr, startCap.data(), flicker.data(), model.MaximumVariance.data(), N,
-                             0, N);
+    const FlickerInputs in =
+        FlickerInputsOf(parameters, frame, previousFrame, nullptr, startCap.data(), flicker.data(),
+                        model.MaximumVariance.data(), nullptr, N);
+    TrackFlickerRange<false, false>(in, 0, N);
 }
 
 void NextStillCounts(const ModelParameters& parameters, const StreamState& state,

@@ -29,6 +29,11 @@ const ColumnKernels* ColumnKernelsFor(VectorPath path);
 // benchmarks, which compare against it in the same run.
 const ColumnKernels& PixelByPixelKernels();
 
+// The column kernels of `path` as they were before the common neuron counts
+// per pixel were fixed at compile time (null where `path` is not available).
+// Kept for the benchmarks, which compare against them in the same run.
+const ColumnKernels* BaselineColumnKernelsFor(VectorPath path);
+
 // Advances the model by one frame exactly as the four separate phases do, bit
 // for bit, but in one sweep over the columns: competition and correlation run
 // one column ahead of smoothing and adaptation, so every column's neurons are

@@ -78,6 +78,13 @@ const ColumnKernels* Sse2ColumnKernels();
 const ColumnKernels* Avx2ColumnKernels();
 const ColumnKernels* Avx512ColumnKernels();
 
+// The same with the neurons per pixel always read at run time, as before the
+// common counts were fixed at compile time: the benchmarks' baseline.
+const ColumnKernels* ScalarBaselineColumnKernels();
+const ColumnKernels* Sse2BaselineColumnKernels();
+const ColumnKernels* Avx2BaselineColumnKernels();
+const ColumnKernels* Avx512BaselineColumnKernels();
+
 // The per-row helpers of the column kernels, compiled into each kernel's
 // own namespace (see PixelKernel.h).
 namespace kernel {

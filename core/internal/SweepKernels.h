@@ -307,9 +307,12 @@ struct VectorColumns {
         }
     }
 
-    template <bool kMuInPlace>
+    // kK: the neurons per pixel when known at compile time (0: s.K). With a
+    // fixed count the neuron loop has no trip count to test and no remainder
+    // to find, and the compiler lays its lanes out once.
+    template <bool kMuInPlace, std::int64_t kK = 0>
     static void AdaptNeuronsOf(const SweepArrays& s, std::int64_t column) {
-        const std::int64_t H = s.H, K = s.K;
+        const std::int64_t H = s.H, K = kK > 0 ? kK : s.K;
         for (std::int64_t r = 0; r < H; ++r) {
             const std::int64_t p = column * H + r;
             // Written by this frame's competition: a whole number in 0..K-1.
@@ -321,7 +324,38 @@ struct VectorColumns {
         }
     }
 
+    // The neurons of a column, with the common map sizes' neuron counts fixed
+    // at compile time.
+    template <bool kMuInPlace>
+    static void AdaptNeuronsFixed(const SweepArrays& s, std::int64_t column) {
+        switch (s.K) {
+            case 4: AdaptNeuronsOf<kMuInPlace, 4>(s, column); return;
+            case 9: AdaptNeuronsOf<kMuInPlace, 9>(s, column); return;
+            case 16: AdaptNeuronsOf<kMuInPlace, 16>(s, column); return;
+            case 25: AdaptNeuronsOf<kMuInPlace, 25>(s, column); return;
+            default: AdaptNeuronsOf<kMuInPlace>(s, column); return;
+        }
+    }
+
     static void Adapt(const SweepArrays& s, std::int64_t column, Links slots) {
+        AdaptIndicators(s, column, slots);
+        if (s.mu == s.newMu)
+            AdaptNeuronsFixed<true>(s, column);
+        else
+            AdaptNeuronsFixed<false>(s, column);
+    }
+
+    // The adaptation as it was before the fixed neuron counts (the
+    // benchmarks' baseline).
+    static void AdaptAnyCount(const SweepArrays& s, std::int64_t column, Links slots) {
+        AdaptIndicators(s, column, slots);
+        if (s.mu == s.newMu)
+            AdaptNeuronsOf<true>(s, column);
+        else
+            AdaptNeuronsOf<false>(s, column);
+    }
+
+    static void AdaptIndicators(const SweepArrays& s, std::int64_t column, Links slots) {
         const std::int64_t H = s.H;
         const std::int64_t first = column * H;
         const double c = s.c, keep = s.keep;
@@ -335,14 +369,16 @@ struct VectorColumns {
             AdaptCovariancesOf<true>(s, column, slots);
         else
             AdaptCovariancesOf<false>(s, column, slots);
-        if (s.mu == s.newMu)
-            AdaptNeuronsOf<true>(s, column);
-        else
-            AdaptNeuronsOf<false>(s, column);
     }
 
     static const ColumnKernels* Table() {
         static const ColumnKernels kernels{&Compete, &Correlate, &Smooth, &Adapt, kPath};
+        return &kernels;
+    }
+
+    static const ColumnKernels* BaselineTable() {
+        static const ColumnKernels kernels{&Compete, &Correlate, &Smooth, &AdaptAnyCount,
+                                           kPath};
         return &kernels;
     }
 };
@@ -353,11 +389,16 @@ struct VectorColumns {
 
 #define CORVANE_KERNEL_JOIN(a, b) a##b
 #define CORVANE_KERNEL_ENTRY(path) CORVANE_KERNEL_JOIN(path, ColumnKernels)
+#define CORVANE_KERNEL_BASELINE_ENTRY(path) CORVANE_KERNEL_JOIN(path, BaselineColumnKernels)
 
 namespace corvane {
 
 const ColumnKernels* CORVANE_KERNEL_ENTRY(CORVANE_KERNEL_PATH)() {
     return kernel::VectorColumns<RoundedMathPath::CORVANE_KERNEL_PATH>::Table();
+}
+
+const ColumnKernels* CORVANE_KERNEL_BASELINE_ENTRY(CORVANE_KERNEL_PATH)() {
+    return kernel::VectorColumns<RoundedMathPath::CORVANE_KERNEL_PATH>::BaselineTable();
 }
 
 }  // namespace corvane

@@ -5,6 +5,7 @@
 // in place and out of place, on several threads.
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -126,6 +127,30 @@ TEST(VectorPath, PixelByPixelKernelsGiveTheSameBits) {
         for (double& x : frames[f]) x = values.Field(0, 255);
     EXPECT_TRUE(SameModel(UpdateFrames(t, frames, *ColumnKernelsFor(VectorPath::Scalar), 1, true),
                           UpdateFrames(t, frames, PixelByPixelKernels(), 2, true)));
+}
+
+// So do the kernels as they were before the common neuron counts were fixed
+// at compile time (the benchmarks' other baseline), on every path, for a
+// fixed count and one that is not.
+TEST(VectorPath, BaselineKernelsGiveTheSameBits) {
+    for (const auto& map : {std::pair<int, int>{3, 3}, {2, 3}}) {
+        TestModel t(13, 6, map.first, map.second);
+        Values values(21, 0.05);
+        Randomize(t, values);
+        std::vector<std::vector<double>> frames(3, t.frame);
+        for (std::size_t f = 1; f < frames.size(); ++f)
+            for (double& x : frames[f]) x = values.Field(0, 255);
+        const OwnedModel expected =
+            UpdateFrames(t, frames, *ColumnKernelsFor(VectorPath::Scalar), 1, true);
+        for (VectorPath path : kPaths) {
+            const ColumnKernels* baseline = BaselineColumnKernelsFor(path);
+            EXPECT_EQ(baseline == nullptr, ColumnKernelsFor(path) == nullptr)
+                << VectorPathName(path);
+            if (baseline == nullptr) continue;
+            EXPECT_TRUE(SameModel(expected, UpdateFrames(t, frames, *baseline, 2, false)))
+                << VectorPathName(path) << ", K " << map.first * map.second;
+        }
+    }
 }
 
 }  // namespace

@@ -168,6 +168,92 @@ TEST(FlickerTest, NaNChangesCountAsNoRise) {
     EXPECT_EQ(pixel.model.MaximumVariance[0], 100.0);
 }
 
+// The flicker step, the cap and the still counts of one pixel, the formulas
+// one after the other as TrackFlicker and StillCounts describe them.
+struct LiteralFlicker {
+    double flicker, cap, still;
+};
+LiteralFlicker LiteralFlickerStep(const ModelParameters& parameters, const double* now,
+                                  const double* before, double flicker, double startCap,
+                                  double still) {
+    const double d0 = now[0] - before[0], d1 = now[1] - before[1], d2 = now[2] - before[2];
+    const double change = (d0 * d0 + d1 * d1 + d2 * d2) / 3;
+    const double up = 1 + parameters.flickerStep;
+    const double next = change > flicker ? flicker * up : flicker / up;
+    double cap = parameters.flickerCapFactor * (next - parameters.minimumVariance);
+    if (cap > parameters.maximumVarianceLimit) cap = parameters.maximumVarianceLimit;
+    if (cap < startCap) cap = startCap;
+    return LiteralFlicker{next, cap, change < parameters.minimumVariance ? still + 1 : 0};
+}
+
+// The stream's per-pixel pass takes several pixels at once; on images of
+// one row, one column and sizes that are no multiple of that, with NaN and
+// infinities in the frames and in the start caps, every pixel ends with the
+// bits of the literal step, and the still counts with those NextStillCounts
+// foresaw.
+TEST(FlickerTest, EveryPixelGetsTheLiteralStepsBits) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    const struct {
+        std::int32_t H, W;
+    } shapes[] = {{1, 1}, {1, 7}, {7, 1}, {3, 5}, {2, 2}, {5, 9}};
+    for (const auto& shape : shapes) {
+        ModelParameters parameters;
+        parameters.flickerCapFactor = 3;
+        const std::int64_t N = std::int64_t(shape.H) * shape.W;
+        OwnedModel model;
+        model.Pi.assign(N, 0.3);
+        model.MaximumVariance.assign(N, 40.0);
+        for (std::int64_t p = 0; p < N; p += 4) model.MaximumVariance[p] = p % 8 ? inf : nan;
+        Noise noise{static_cast<std::uint64_t>(N) + 11};
+        StreamState state;
+        state.startFromFrames = false;
+        std::vector<double> frame(3 * N);
+        std::vector<double> flicker, cap, still, before;
+        for (int t = 1; t <= 12; ++t) {
+            for (std::int64_t i = 0; i < 3 * N; ++i) {
+                // Steady pixels, changes of every size, NaN and infinities.
+                const double spread = (i + t) % 3 == 0 ? 0.5 : 40;
+                frame[i] = (i * 7 + t) % 23 == 0   ? nan
+                           : (i * 5 + t) % 29 == 0 ? -inf
+                                                  : 120 + spread * noise.Next();
+            }
+            std::vector<double> foreseen;
+            if (t >= 2) {
+                NextStillCounts(parameters, state, frame.data(), foreseen);
+                before = state.previousFrame;
+                flicker = state.flicker;
+                cap = state.startCap;
+                still = state.still;
+            }
+            PrepareFrame(parameters, state, model, frame.data(), shape.H, shape.W);
+            if (t < 2) continue;
+            for (std::int64_t p = 0; p < N; ++p) {
+                const double now[3] = {frame[p], frame[N + p], frame[2 * N + p]};
+                const double old[3] = {before[p], before[N + p], before[2 * N + p]};
+                const LiteralFlicker literal =
+                    LiteralFlickerStep(parameters, now, old, flicker[p], cap[p], still[p]);
+                const std::string what = std::to_string(shape.H) + "x" +
+                                         std::to_string(shape.W) + ", frame " +
+                                         std::to_string(t) + ", pixel " + std::to_string(p);
+                const auto bits = [](double v) {
+                    std::uint64_t b;
+                    std::memcpy(&b, &v, sizeof b);
+                    return b;
+                };
+                EXPECT_EQ(bits(state.flicker[p]), bits(literal.flicker)) << what;
+                EXPECT_EQ(bits(model.MaximumVariance[p]), bits(literal.cap)) << what;
+                EXPECT_EQ(bits(state.still[p]), bits(literal.still)) << what;
+                EXPECT_EQ(bits(state.still[p]), bits(foreseen[p])) << what;
+            }
+            // The frame is kept as it came, NaN and all.
+            EXPECT_EQ(std::memcmp(state.previousFrame.data(), frame.data(),
+                                  frame.size() * sizeof(double)),
+                      0);
+        }
+    }
+}
+
 // The start takes the frames as they come: after frame t <= initialFrames the
 // frames kept are exactly 1..t, and none after the start.
 TEST(StreamStartTest, KeepsTheFramesOfTheStartAndNoMore) {

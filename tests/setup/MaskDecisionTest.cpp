@@ -1,6 +1,7 @@
 #include <cmath>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -122,6 +123,56 @@ TEST(MaskDecision, AShiftedFrameIsExplainedAndASmallObjectIsNot) {
     // The 5 x 5 median filter keeps the 5 x 5 object.
     EXPECT_EQ(mask[12 * H + 10], 255);
     EXPECT_EQ(mask[2 * H + 2], 0);
+}
+
+// A neighbour holds the colour when any one of its neurons does, whichever
+// index that neuron has and whatever NaN its other neurons hold; a distance
+// exactly at the bound does not hold it. With K = 1, 9 and 64.
+TEST(MaskDecision, ANeighbourHoldsTheColourInAnyOfItsNeurons) {
+    const std::int32_t H = 3, W = 3;
+    const std::size_t N = 9;
+    const double nan = std::nan("");
+    for (const auto& [rows, columns] : {std::pair<int, int>{1, 1}, {3, 3}, {8, 8}}) {
+        ModelParameters parameters;
+        parameters.mapRows = rows;
+        parameters.mapColumns = columns;
+        parameters.neighborRadius = 1;
+        parameters.neighborCount = 1;
+        parameters.shadows = 0;
+        const std::size_t K = static_cast<std::size_t>(rows) * columns;
+        // The colour (100, 100, 100) everywhere; the neurons far from it
+        // (squared distance 3 * 100^2), variance 25 with the floor 25, so a
+        // match needs a squared distance below 2 * 50 = 100.
+        for (std::size_t which : {std::size_t{0}, K / 2, K - 1}) {
+            for (const double distance : {9.0, 10.0}) {
+                OwnedModel model;
+                model.Mu.assign(3 * K * N, 0.0);
+                model.Sigma2.assign(K * N, 25.0);
+                model.imMask.assign(N, 0.0);
+                model.imMask[4] = 1.0;  // the centre is above the threshold
+                model.MaximumVariance.assign(N, 100.0);
+                model.MinimumVariance = 25;
+                // Only the neighbour at row 0, column 2 has a neuron near the
+                // colour: `which`, at the distance `distance` (all of it in
+                // channel 0); a NaN neuron comes before it.
+                const std::size_t q = 2 * H + 0;
+                model.Mu[3 * (q * K + which)] = 100 - distance;
+                model.Mu[3 * (q * K + which) + 1] = 100;
+                model.Mu[3 * (q * K + which) + 2] = 100;
+                if (which > 0) model.Sigma2[q * K + which - 1] = nan;
+                const std::vector<double> frame = Frame(H, W, 100, 100, 100);
+                std::vector<std::uint8_t> decision(N);
+                DecidePixels(parameters, model.View(), frame.data(), H, W, decision.data(),
+                             nullptr, nullptr);
+                const std::string what = "K = " + std::to_string(K) + ", neuron " +
+                                         std::to_string(which) + ", distance " +
+                                         std::to_string(distance);
+                EXPECT_EQ(decision[4], distance < 10 ? kDecidedExplained : kDecidedForeground)
+                    << what;
+                EXPECT_EQ(decision[0], kDecidedBackground) << what;
+            }
+        }
+    }
 }
 
 // A pixel whose decision blinks every frame gets a higher threshold; one that
