@@ -312,6 +312,12 @@ void CloseMask(std::uint8_t* mask, std::int32_t H, std::int32_t W, std::int32_t 
                MaskScratch& scratch) {
     const std::int64_t k = size / 2;
     if (k < 1 || H < 1 || W < 1) return;
+    // Without ReserveMaskScratch first, the scratch is had here (the only
+    // allocation; a detector reserves it when it starts).
+    const std::size_t N = static_cast<std::size_t>(H) * static_cast<std::size_t>(W);
+    if (scratch.closing.size() < N) scratch.closing.resize(N);
+    if (scratch.closingCount.size() < static_cast<std::size_t>(H))
+        scratch.closingCount.resize(static_cast<std::size_t>(H));
     std::uint8_t* between = scratch.closing.data();
     std::int32_t* count = scratch.closingCount.data();
     ClosingPassDown(mask, between, H, W, k, false);

@@ -87,7 +87,8 @@ void FinishMask(const ModelParameters& parameters, const std::uint8_t* decision,
 // Closes `mask` (0 or 255) with a size x size square (odd): a pixel becomes
 // 255 where some pixel of its window inside the image is (dilation), then
 // stays 255 only where every pixel of its window inside the image is
-// (erosion). Needs scratch.closing (H*W) and scratch.closingCount (H).
+// (erosion). Uses scratch.closing (H*W) and scratch.closingCount (H), which
+// ReserveMaskScratch obtains (else they are obtained here).
 void CloseMask(std::uint8_t* mask, std::int32_t H, std::int32_t W, std::int32_t size,
                MaskScratch& scratch);
 
