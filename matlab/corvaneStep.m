@@ -61,8 +61,10 @@ function [state, mask, shadow] = corvaneStep(state, frame, varargin)
 %      staticShare * t frames, takes the frame's colour into its neuron
 %      farthest from it, with the variance min(initialVariance,
 %      MaximumVariance).
-%   8. mask = the medianSize median filter of the foreground decisions, with
-%      holes of at most holeShare of the image filled.
+%   8. mask = the medianSize median filter of the foreground decisions,
+%      closed with a closingSize square (a dilation, then an erosion, each
+%      over the window's pixels inside the image), with holes of at most
+%      holeShare of the image filled.
 %
 %   Example
 %     state = [];
@@ -162,6 +164,9 @@ end
 state.model = model;
 state.frameNumber = t;
 mask = corvaneMask(double(decision == 255), 'maskThreshold', 0.5, 'medianSize', params.medianSize);
+if params.closingSize > 1
+  mask = closeMask(mask, floor(params.closingSize / 2));
+end
 if params.holeShare > 0
   mask = fillHoles(mask, floor(params.holeShare * (H * W)));
 end
@@ -278,6 +283,28 @@ for i = 1:numel(p)
   model.Sigma2((p(i) - 1) * K + farthest(i)) = v;
 end
 model.Mu = reshape(mu, size(model.Mu));
+end
+
+function mask = closeMask(mask, k)
+% Dilation, then erosion, over the (2k+1) x (2k+1) window's pixels inside
+% the image: the erosion is the complement of the dilation of the
+% complement, which ignores the same outside pixels.
+mask = ~windowAny(~windowAny(mask, k), k);
+end
+
+function hit = windowAny(on, k)
+% Whether any pixel of each pixel's window inside the image is set.
+[H, W] = size(on);
+down = on;
+for d = 1:min(k, H - 1)
+  down(1:H - d, :) = down(1:H - d, :) | on(1 + d:H, :);
+  down(1 + d:H, :) = down(1 + d:H, :) | on(1:H - d, :);
+end
+hit = down;
+for d = 1:min(k, W - 1)
+  hit(:, 1:W - d) = hit(:, 1:W - d) | down(:, 1 + d:W);
+  hit(:, 1 + d:W) = hit(:, 1 + d:W) | down(:, 1:W - d);
+end
 end
 
 function mask = fillHoles(mask, largest)

@@ -288,12 +288,83 @@ void FillHoles(std::uint8_t* mask, std::int32_t H, std::int32_t W, std::int64_t 
     }
 }
 
+namespace {
+
+// One pass of a closing along one axis: each pixel's window of half-width k
+// inside the image holds `inside` pixels, `set` of them nonzero; the pixel
+// becomes 255 where any is (dilation) or where all are (erosion). Running
+// counts make it the same work for every size.
+inline std::uint8_t WindowValue(std::int64_t set, std::int64_t inside, bool every) {
+    return (every ? set == inside : set > 0) ? 255 : 0;
+}
+
+// Along each column (the rows of one column are contiguous).
+void ClosingPassDown(const std::uint8_t* in, std::uint8_t* out, std::int64_t H, std::int64_t W,
+                     std::int64_t k, bool every) {
+    for (std::int64_t c = 0; c < W; ++c) {
+        const std::uint8_t* s = in + c * H;
+        std::uint8_t* d = out + c * H;
+        std::int64_t set = 0;
+        for (std::int64_t r = 0; r <= std::min(k, H - 1); ++r) set += s[r] != 0;
+        for (std::int64_t r = 0; r < H; ++r) {
+            if (r > 0) {
+                if (r + k <= H - 1) set += s[r + k] != 0;
+                if (r - k - 1 >= 0) set -= s[r - k - 1] != 0;
+            }
+            const std::int64_t inside = std::min(H - 1, r + k) - std::max<std::int64_t>(0, r - k) + 1;
+            d[r] = WindowValue(set, inside, every);
+        }
+    }
+}
+
+// Along each row, a whole column at a time with a count per row.
+void ClosingPassAcross(const std::uint8_t* in, std::uint8_t* out, std::int64_t H, std::int64_t W,
+                       std::int64_t k, bool every, std::int32_t* count) {
+    for (std::int64_t r = 0; r < H; ++r) count[r] = 0;
+    for (std::int64_t c = 0; c <= std::min(k, W - 1); ++c)
+        for (std::int64_t r = 0; r < H; ++r) count[r] += in[c * H + r] != 0;
+    for (std::int64_t c = 0; c < W; ++c) {
+        if (c > 0) {
+            if (c + k <= W - 1)
+                for (std::int64_t r = 0; r < H; ++r) count[r] += in[(c + k) * H + r] != 0;
+            if (c - k - 1 >= 0)
+                for (std::int64_t r = 0; r < H; ++r) count[r] -= in[(c - k - 1) * H + r] != 0;
+        }
+        const std::int64_t inside = std::min(W - 1, c + k) - std::max<std::int64_t>(0, c - k) + 1;
+        for (std::int64_t r = 0; r < H; ++r) out[c * H + r] = WindowValue(count[r], inside, every);
+    }
+}
+
+}  // namespace
+
+void CloseMask(std::uint8_t* mask, std::int32_t H, std::int32_t W, std::int32_t size,
+               MaskScratch& scratch) {
+    const std::int64_t k = size / 2;
+    if (k < 1 || H < 1 || W < 1) return;
+    // Without ReserveMaskScratch first, the scratch is had here (the only
+    // allocation; a detector reserves it when it starts).
+    const std::size_t N = static_cast<std::size_t>(H) * static_cast<std::size_t>(W);
+    if (scratch.closing.size() < N) scratch.closing.resize(N);
+    if (scratch.closingCount.size() < static_cast<std::size_t>(H))
+        scratch.closingCount.resize(static_cast<std::size_t>(H));
+    std::uint8_t* between = scratch.closing.data();
+    std::int32_t* count = scratch.closingCount.data();
+    ClosingPassDown(mask, between, H, W, k, false);
+    ClosingPassAcross(between, mask, H, W, k, false, count);
+    ClosingPassDown(mask, between, H, W, k, true);
+    ClosingPassAcross(between, mask, H, W, k, true, count);
+}
+
 void ReserveMaskScratch(const ModelParameters& parameters, std::int32_t H, std::int32_t W,
                         int threads, MaskScratch& scratch) {
     const std::size_t N = static_cast<std::size_t>(H) * static_cast<std::size_t>(W);
     // FillHoles keeps a state per pixel and a region of at most every pixel.
     scratch.component.resize(N);
     scratch.pending.reserve(N);
+    if (parameters.closingSize > 1) {
+        scratch.closing.resize(N);
+        scratch.closingCount.resize(static_cast<std::size_t>(H));
+    }
     const std::size_t median = MedianFilterScratch(parameters.medianSize, H, W, threads);
     if (scratch.median.size() < median) scratch.median.resize(median);
 }
@@ -302,6 +373,7 @@ void FinishMask(const ModelParameters& parameters, const std::uint8_t* decision,
                 std::int32_t W, std::uint8_t* mask, MaskScratch& scratch, int threads) {
     const std::int64_t N = static_cast<std::int64_t>(H) * W;
     MedianFilterMask(parameters.medianSize, decision, H, W, mask, threads, &scratch.median);
+    if (parameters.closingSize > 1) CloseMask(mask, H, W, parameters.closingSize, scratch);
     if (parameters.holeShare > 0)
         FillHoles(mask, H, W,
                   static_cast<std::int64_t>(parameters.holeShare * static_cast<double>(N)),

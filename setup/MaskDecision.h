@@ -67,6 +67,9 @@ struct MaskScratch {
     std::vector<std::int32_t> component;
     std::vector<std::int64_t> pending;
     std::vector<std::int32_t> median;
+    // CloseMask's: an image between its passes and a count per row.
+    std::vector<std::uint8_t> closing;
+    std::vector<std::int32_t> closingCount;
 };
 
 // Obtains all the scratch FinishMask needs for an H x W mask on `threads`
@@ -75,11 +78,19 @@ struct MaskScratch {
 void ReserveMaskScratch(const ModelParameters& parameters, std::int32_t H, std::int32_t W,
                         int threads, MaskScratch& scratch);
 
-// The mask: the median filter of the foreground decisions, its small holes
-// filled (holeShare), then, where the mask is background and the decision
+// The mask: the median filter of the foreground decisions, closed
+// (closingSize), its small holes filled (holeShare), then, where the mask is background and the decision
 // was a shadow, shadowValue.
 void FinishMask(const ModelParameters& parameters, const std::uint8_t* decision, std::int32_t H,
                 std::int32_t W, std::uint8_t* mask, MaskScratch& scratch, int threads = 1);
+
+// Closes `mask` (0 or 255) with a size x size square (odd): a pixel becomes
+// 255 where some pixel of its window inside the image is (dilation), then
+// stays 255 only where every pixel of its window inside the image is
+// (erosion). Uses scratch.closing (H*W) and scratch.closingCount (H), which
+// ReserveMaskScratch obtains (else they are obtained here).
+void CloseMask(std::uint8_t* mask, std::int32_t H, std::int32_t W, std::int32_t size,
+               MaskScratch& scratch);
 
 // Fills every 4-connected region of background (0) in `mask` that does not
 // touch the border and has at most `largest` pixels with 255.

@@ -135,6 +135,13 @@ struct ModelParameters {
     // background not touching the image's border) of at most holeShare of the
     // image's pixels is filled: car windows, a shirt the colour of the wall.
     double holeShare = 0.003;
+    // Before the holes are filled, the mask is closed with a square of side
+    // closingSize (odd; 1: not closed): a dilation, then an erosion, each
+    // over the window's pixels inside the image. It fills notches and gaps
+    // narrower than the square that open onto the background, where part of
+    // an object has the colour of what is behind it (a car's roof against
+    // the road), and leaves convex outlines where they are.
+    std::int32_t closingSize = 5;
     // Feedback: where a pixel's decision keeps blinking (foreground for one
     // frame between two of background, or the reverse: leaves, water, a
     // shaking edge) its threshold rises by blinkThreshold times its blink

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <string>
@@ -230,6 +231,66 @@ TEST(MaskDecision, FillsSmallHolesThatDoNotTouchTheBorder) {
     FillHoles(filled.data(), H, W, 8, scratch);
     EXPECT_EQ(filled[2 * H + 2], 255);
     EXPECT_EQ(filled[5 * H + 5], 0) << "a hole larger than allowed stays";
+}
+
+// The closing against its definition, pixel by pixel, on random masks of
+// awkward sizes (a single row or column, windows wider than the image): the
+// running counts must give every window, at the borders too.
+TEST(MaskDecision, ClosingIsDilationThenErosionInsideTheImage) {
+    auto window = [](const std::vector<std::uint8_t>& in, int H, int W, int k, bool every) {
+        std::vector<std::uint8_t> out(in.size());
+        for (int c = 0; c < W; ++c)
+            for (int r = 0; r < H; ++r) {
+                bool any = false, all = true;
+                for (int cc = std::max(0, c - k); cc <= std::min(W - 1, c + k); ++cc)
+                    for (int rr = std::max(0, r - k); rr <= std::min(H - 1, r + k); ++rr) {
+                        any = any || in[cc * H + rr] != 0;
+                        all = all && in[cc * H + rr] != 0;
+                    }
+                out[c * H + r] = (every ? all : any) ? 255 : 0;
+            }
+        return out;
+    };
+    std::uint32_t seed = 12345;
+    const int shapes[][2] = {{1, 1}, {1, 9}, {9, 1}, {2, 3}, {5, 9}, {17, 13}, {32, 31}};
+    for (const auto& shape : shapes)
+        for (int size : {3, 5, 7, 9}) {
+            const int H = shape[0], W = shape[1];
+            std::vector<std::uint8_t> mask(static_cast<std::size_t>(H) * W);
+            for (auto& v : mask) {
+                seed = seed * 1664525u + 1013904223u;
+                v = (seed >> 24) < 110 ? 255 : 0;
+            }
+            const std::vector<std::uint8_t> expected =
+                window(window(mask, H, W, size / 2, false), H, W, size / 2, true);
+            MaskScratch scratch;
+            ModelParameters parameters;
+            parameters.closingSize = size;
+            ReserveMaskScratch(parameters, H, W, 1, scratch);
+            CloseMask(mask.data(), H, W, size, scratch);
+            EXPECT_EQ(mask, expected) << H << " x " << W << ", size " << size;
+        }
+}
+
+// A notch narrower than the square is filled; a rectangle, its corners and a
+// region touching the border keep their outline.
+TEST(MaskDecision, ClosingFillsNotchesAndKeepsOutlines) {
+    const std::int32_t H = 20, W = 20;
+    std::vector<std::uint8_t> mask(H * W, 0);
+    auto at = [&](int r, int c) -> std::uint8_t& { return mask[c * H + r]; };
+    for (int r = 4; r <= 15; ++r)
+        for (int c = 0; c <= 12; ++c) at(r, c) = 255;
+    for (int r = 4; r <= 7; ++r) at(r, 6) = 0;  // a notch 1 wide, 4 deep, open at the top
+    const std::vector<std::uint8_t> before = mask;
+    MaskScratch scratch;
+    ModelParameters parameters;
+    ReserveMaskScratch(parameters, H, W, 1, scratch);
+    CloseMask(mask.data(), H, W, 5, scratch);
+    for (int r = 0; r < H; ++r)
+        for (int c = 0; c < W; ++c) {
+            const bool notch = c == 6 && r >= 4 && r <= 7;
+            EXPECT_EQ(at(r, c), notch ? 255 : before[c * H + r]) << r << ", " << c;
+        }
 }
 
 // An object that stands still in view from the first frame, last seen at
