@@ -57,7 +57,7 @@ set_target_properties(corvane_mex_windows PROPERTIES
   LINK_DEPENDS "${import_libs}")
 
 # The detector object's MEX file, built and linked the same way.
-add_library(corvane_detector_mex_windows MODULE detector/CorvaneDetectorMex.cpp)
+add_library(corvane_detector_mex_windows MODULE ${CORVANE_DETECTOR_MEX_SOURCES})
 add_dependencies(corvane_detector_mex_windows corvane_matlab_import_libs)
 target_include_directories(corvane_detector_mex_windows PRIVATE
                            ${CMAKE_CURRENT_SOURCE_DIR}/matlab_api)

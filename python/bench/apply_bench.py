@@ -3,7 +3,8 @@
 
   command   the corvane command's per-frame work (the BGR frame into the
             model's layout, Detector::Process, the mask into row order),
-            in C++ without the Python host (corvane._corvane._CommandStep)
+            in C++ without the Python host (corvane_command_step, which the
+            build puts beside the package in <build>/python)
   apply     corvane.BackgroundSubtractor.apply, from Python
   mog2      cv2.createBackgroundSubtractorMOG2().apply, OpenCV's defaults
 
@@ -28,7 +29,7 @@ import cv2
 import numpy as np
 
 import corvane
-from corvane import _corvane
+import corvane_command_step
 
 
 def main():
@@ -58,7 +59,7 @@ def main():
     print(f"|---|---|---|---|---|---|")
     for threads in (int(t) for t in args.threads.split(",")):
         cv2.setNumThreads(threads)
-        step = _corvane._CommandStep(threads)
+        step = corvane_command_step.CommandStep(threads)
         sub = corvane.BackgroundSubtractor(threads=threads)
         mog2 = cv2.createBackgroundSubtractorMOG2()
         methods = {

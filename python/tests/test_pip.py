@@ -72,8 +72,11 @@ def check_installed(venv, python, env, cwd):
         subfolders[:] = [d for d in subfolders if d != "__pycache__"]
         files.update(os.path.relpath(os.path.join(folder, n), site) for n in names)
     assert {"corvane/__init__.py", "corvane/batch.py", "corvane/__main__.py",
-            "corvane/bin/corvane"} <= files, files
+            "corvane/_task.py", "corvane/_progress.py", "corvane/bin/corvane"} <= files, files
     assert any(f.startswith("corvane/_corvane.cpython-") and f.endswith(".so") for f in files)
+    # The benchmark's helper stays in the build tree.
+    assert not any("command_step" in f for f in files), files
+    assert not os.path.exists(os.path.join(site, "corvane_command_step.py"))
     return site
 
 

@@ -1,0 +1,70 @@
+// CorvaneDetectorMex('step', id, frame): the frame checked (a first frame
+// fixing the size), read into the model's layout, and segmented.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "DetectorMex.h"
+
+namespace corvane::detector_mex {
+
+// Checks a step's frame. A detector whose size no frame has fixed yet
+// starts on this frame's, once the frame is known to be one it can take (NaN
+// included), so that a refused first frame leaves it as it was and one that
+// failed (out of memory) holds no size.
+GatewayError CheckStepFrame(DetectorState& state, const FrameFacts& facts) {
+    try {
+        if (state.detector.started() && state.detector.sizeFixed())
+            return corvane::gateway::CheckFrame(facts, state.detector.rows(),
+                                                state.detector.columns());
+        std::int32_t H = 0, W = 0;
+        GatewayError error = corvane::gateway::CheckFirstFrame(facts, &H, &W);
+        if (error.raised()) return error;
+        if (!corvane::gateway::ReadFrame(facts.pixels, facts.data, 3 * static_cast<std::int64_t>(H) * W,
+                                         nullptr)
+                 .finite)
+            return corvane::gateway::NotFiniteError();
+        return StartOn(state, H, W);
+    } catch (...) {
+        return CatchAll(std::current_exception());
+    }
+}
+
+// Reads a checked frame of the detector's size into the doubles the update
+// reads (the frame itself when it is double); says whether it looks scaled
+// to 0..1 and gives the warning's turn to the caller.
+GatewayError ReadStepFrame(DetectorState& state, const FrameFacts& facts, const double** image,
+                           bool* warnScaledToOne) {
+    const std::int64_t count =
+        3 * static_cast<std::int64_t>(state.detector.rows()) * state.detector.columns();
+    const bool inPlace = facts.pixels == corvane::gateway::PixelClass::Double;
+    const corvane::gateway::FrameSummary summary = corvane::gateway::ReadFrame(
+        facts.pixels, facts.data, count, inPlace ? nullptr : state.frame.data());
+    if (!summary.finite) return corvane::gateway::NotFiniteError();
+    if (summary.looksScaledToOne && !state.warnedFrameRange) {
+        state.warnedFrameRange = true;
+        *warnScaledToOne = true;
+    }
+    *image = inPlace ? static_cast<const double*>(facts.data) : state.frame.data();
+    return GatewayError{};
+}
+
+// Segments the frame read by ReadStepFrame into `mask` (logical) and
+// `probability` (null when not asked for).
+GatewayError Step(DetectorState& state, const double* image, mxLogical* mask,
+                  double* probability) {
+    try {
+        const std::int64_t count =
+            3 * static_cast<std::int64_t>(state.detector.rows()) * state.detector.columns();
+        std::string reason;
+        if (!state.detector.Process(corvane::FrameImage{image, count}, state.mask.data(),
+                                    probability, &reason))
+            return ProcessError(state.detector, reason);
+        for (std::size_t p = 0; p < state.mask.size(); ++p) mask[p] = state.mask[p] != 0;
+        return GatewayError{};
+    } catch (...) {
+        return CatchAll(std::current_exception());
+    }
+}
+
+}  // namespace corvane::detector_mex
