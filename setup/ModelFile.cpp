@@ -595,7 +595,7 @@ bool ReadFile(const std::string& path, const std::string& what, SavedDetector* s
     bool isMat = false;
     std::string why;
     if (!WholeMatFile(path, &isMat, &why)) {
-        *error = isMat ? what + " is cut short or damaged: " + why
+        *error = isMat ? what + " is damaged: " + why
                        : what + " is not a MATLAB MAT-file: " + why;
         return false;
     }

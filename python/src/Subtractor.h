@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "Detector.h"
+#include "ModelFile.h"
 
 namespace corvane::python {
 
@@ -45,6 +46,13 @@ bool ReadFrame(const ImageView& image, double* out);
 // background everywhere and give empty masks. Always false for uint8.
 bool LooksScaledToOne(const ImageView& image);
 
+// An H x W learn mask as NumPy holds it (bool or uint8, any strides): not 0
+// where the frame's colour is not to be learnt.
+struct LearnMaskView {
+    const char* data = nullptr;
+    std::int64_t strides[2] = {};
+};
+
 // How a call failed: the Python exception it becomes.
 enum class Failure { None, Value, Memory };
 
@@ -63,8 +71,19 @@ public:
     // schedule; 0: the model is only scored (Detector::Score), nothing
     // changes; (0, 1]: the winner's learning rate of this frame. The first
     // frame fixes the image size.
+    // `keep`, when not null, is the frame's learn mask (Detector::Learning);
+    // it must have the frame's size.
     Failure Apply(const ImageView& frame, double learningRate, const MaskView& mask,
-                  std::string* error);
+                  std::string* error, const LearnMaskView* keep = nullptr);
+
+    // Continues the model of a model file (ModelFile.h), and what the
+    // detector keeps between frames when the file has it.
+    Failure Continue(const SavedDetector& saved, std::string* error);
+    // The model, what is kept between frames and the parameters to the file
+    // `path`, or as the bytes of such a file. Value failure before the first
+    // frame.
+    Failure Save(const std::string& path, std::string* error);
+    Failure Bytes(std::string* bytes, std::string* error);
 
     // Copies of the state, under the lock. False when no frame has been
     // segmented yet (nor a model given).
@@ -85,6 +104,7 @@ private:
     Detector detector_;
     std::vector<double> frame_;
     std::vector<std::uint8_t> mask_;
+    std::vector<std::uint8_t> keep_;
     std::vector<double> probability_;
     bool haveProbability_ = false;
 };
