@@ -44,6 +44,15 @@ bool OutputHoldsInput(const std::string& input, const std::string& outdir) {
     return !ec && mismatch.first == out.end();
 }
 
+// Whether `path` lies inside the folder `outdir` (or is it).
+bool InsideOutput(const std::string& path, const std::string& outdir) {
+    std::error_code ec;
+    const fs::path inside = fs::weakly_canonical(fs::absolute(path, ec), ec);
+    const fs::path out = fs::weakly_canonical(fs::absolute(outdir, ec), ec);
+    const auto mismatch = std::mismatch(out.begin(), out.end(), inside.begin(), inside.end());
+    return !ec && mismatch.first == out.end();
+}
+
 // The frames shown on a contact sheet of `rows` rows: spread evenly over
 // `total` frames, ending at the last (every 100th when the length is unknown).
 std::vector<std::int64_t> SheetFrames(int rows, std::int64_t total) {
@@ -87,6 +96,11 @@ private:
         if (OutputHoldsInput(o_.input, o_.outdir))
             return Fail("the output folder \"" + o_.outdir + "\" holds the input \"" + o_.input +
                         "\"; choose another output folder");
+        // The run replaces the output folder whole: a model saved into it
+        // would go with the folder it replaces.
+        if (!o_.saveModel.empty() && InsideOutput(o_.saveModel, o_.outdir))
+            return Fail("the model file \"" + o_.saveModel + "\" is inside the output folder \"" +
+                        o_.outdir + "\", which the run replaces; save it elsewhere");
         if (!source_.Open(o_.input, &error) || !folder_.Begin(o_.outdir, &error)) return Fail(error);
         work_ = folder_.WorkingPath();
         inputIdentity_ = InputIdentity(source_.Files());

@@ -129,6 +129,14 @@ TEST_F(ResumeTest, RefusesModelsThatDoNotFit) {
     EXPECT_NE(err.find("cannot save the model"), std::string::npos) << err;
     EXPECT_FALSE(fs::exists(dir / "out-nowhere"));
 
+    // Nor into the output folder, which the run replaces whole.
+    EXPECT_EQ(Corvane({"segment", dir / "first/f%03d.png", dir / "out", "--save-model",
+                       dir / "out/model.mat"},
+                      nullptr, &err),
+              1);
+    EXPECT_NE(err.find("inside the output folder"), std::string::npos) << err;
+    EXPECT_TRUE(fs::is_regular_file(dir / "out/000001.png")) << "the earlier output stays";
+
     // The OpenCV methods have no model to save.
     EXPECT_EQ(Corvane({"segment", dir / "first/f%03d.png", dir / "out-mog", "--method", "mog2",
                        "--save-model", dir / "m.mat"},
