@@ -139,3 +139,25 @@ def test_a_bad_learn_mask_raises_and_changes_nothing(learn_mask, error, words):
         sub.apply(scene(6)[5], learnMask=learn_mask)
     assert sub.frames == 5
     assert all(sub.model[k].tobytes() == v.tobytes() for k, v in before.items())
+
+
+def test_damaged_files_are_refused_or_read_never_crash(tmp_path):
+    """Bytes changed anywhere after the header (a bad disk, a bad copy):
+    load() reads the file or refuses it, and the process goes on."""
+    import random
+
+    sub = trained(scene(4), initial_frames=2)
+    sub.save(tmp_path / "m.mat")
+    data = (tmp_path / "m.mat").read_bytes()
+    chance = random.Random(1)
+    refused = 0
+    for _ in range(300):
+        damaged = bytearray(data)
+        for _ in range(chance.randint(1, 4)):
+            damaged[chance.randrange(128, len(damaged))] = chance.randrange(256)
+        (tmp_path / "x.mat").write_bytes(bytes(damaged))
+        try:
+            corvane.BackgroundSubtractor.load(tmp_path / "x.mat")
+        except ValueError:
+            refused += 1
+    assert refused > 0
