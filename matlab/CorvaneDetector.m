@@ -8,6 +8,7 @@ classdef CorvaneDetector < handle
 %   det = CorvaneDetector(model, ...)
 %
 %   mask = det.step(frame)                 % or step(det, frame)
+%   mask = det.step(frame, 'LearnMask', m) % m: H x W, true = do not learn here
 %   [mask, probability] = det.step(frame)
 %   reset(det)
 %   model = det.Model
@@ -69,6 +70,23 @@ classdef CorvaneDetector < handle
 %                      saved one, is det.Model.CurrentFrame)
 %     Model            a copy of the model as it stands, the struct Corvane
 %                      takes ([] before the first frame); a new copy each time
+%
+%   step(det, frame, 'LearnMask', m) does not let the frame's colour enter
+%   the model where M (H x W, logical or numeric) is not 0: those pixels'
+%   neurons (Mu), their variances (Sigma2) and their prior (Pi) stay as they
+%   were, and a pixel under the mask is never absorbed into the background
+%   however long it stands still; the mask is computed as usual. A person a
+%   detector has found standing still stays foreground. During the start
+%   (the first initialFrames frames) the model is built from the frames
+%   themselves, masked or not.
+%
+%   A model saved to a MAT-file (corvane segment --save-model, Python's
+%   sub.save, or save(file, 'model')) comes back with load(file): the struct
+%   model then holds the model's fields, what the detector keeps between
+%   frames (FlickerVariance, FlickerStartCap, PreviousFrame, StillFrames,
+%   LastDecisions, BlinkRate) and Parameters, so that
+%     s = load(file); det = CorvaneDetector(s.model, s.model.Parameters);
+%   goes on exactly as the saved detector would have.
 %
 %   reset(det) starts over: a detector made from a model goes back to that
 %   model; any other forgets every frame, those given when it was made too.
@@ -136,15 +154,25 @@ classdef CorvaneDetector < handle
       obj.Threads = info.Threads;
     end
 
-    function [mask, probability] = step(obj, frame)
+    function [mask, probability] = step(obj, frame, varargin)
       %STEP  Segment the next frame: mask = step(det, frame), [mask, probability] = ...
+      %   step(det, frame, 'LearnMask', m): where m (H x W, logical or numeric)
+      %   is not 0, the frame's colour is not learnt.
       if nargin < 2
         error('Corvane:inputCount', 'step needs the frame: mask = det.step(frame)');
       end
+      args = {obj.Id, frame};
+      if ~isempty(varargin)
+        if numel(varargin) ~= 2 || ~ischar(varargin{1}) || ~strcmpi(varargin{1}, 'LearnMask')
+          error('Corvane:badParameter', ...
+                'step takes the frame and optionally ''LearnMask'', m: det.step(frame, ''LearnMask'', m)');
+        end
+        args{end + 1} = varargin{2};
+      end
       if nargout > 1
-        [mask, probability] = CorvaneDetectorMex('step', obj.Id, frame);
+        [mask, probability] = CorvaneDetectorMex('step', args{:});
       else
-        mask = CorvaneDetectorMex('step', obj.Id, frame);
+        mask = CorvaneDetectorMex('step', args{:});
       end
     end
 

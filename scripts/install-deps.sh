@@ -9,6 +9,9 @@ set -euo pipefail
 
 profile="${1:-test}"
 packages=(build-essential cmake pkg-config)
+# The model file (a MATLAB MAT-file) that the command, the Python module and
+# the MATLAB/Octave detector save and resume: libmatio (with zlib).
+packages+=(libmatio-dev zlib1g-dev)
 # MinGW-w64 cross compilers (and dlltool, objdump) for Corvane.mexw64/.mexw32.
 # The Python module: pybind11 and Debian's python3 with its headers and NumPy,
 # and pip for `pip install --no-build-isolation .` (pyproject.toml).

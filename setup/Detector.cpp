@@ -247,7 +247,18 @@ bool Detector::CheckFrame(const FrameImage& frame, std::string* error) const {
 
 bool Detector::Process(const FrameImage& frame, std::uint8_t* mask, double* probability,
                        std::string* error) {
-    return Run(frame, mask, probability, error, -1);
+    return Run(frame, mask, probability, error, -1, nullptr);
+}
+
+bool Detector::Process(const FrameImage& frame, std::uint8_t* mask, double* probability,
+                       std::string* error, const Learning& learning) {
+    if (learning.rate != -1 && !(learning.rate > 0 && learning.rate <= 1)) {
+        *error = "the learning rate of a frame must be -1 (the parameters' schedule) or above 0 "
+                 "and at most 1; it is " +
+                 FormatParameterValue(learning.rate);
+        return false;
+    }
+    return Run(frame, mask, probability, error, learning.rate, learning.keep);
 }
 
 bool Detector::Process(const FrameImage& frame, std::uint8_t* mask, double* probability,
@@ -257,11 +268,33 @@ bool Detector::Process(const FrameImage& frame, std::uint8_t* mask, double* prob
                  FormatParameterValue(learningRate);
         return false;
     }
-    return Run(frame, mask, probability, error, learningRate);
+    return Run(frame, mask, probability, error, learningRate, nullptr);
 }
 
+namespace {
+
+// The model's values of pixel p that the learn mask keeps, to `saved` or
+// back from it.
+template <bool save>
+void KeepPixel(OwnedModel& model, std::int64_t p, std::int64_t K, double* saved) {
+    double* mu = model.Mu.data() + p * 3 * K;
+    double* sigma2 = model.Sigma2.data() + p * K;
+    double* pi = model.Pi.data() + p;
+    if (save) {
+        std::copy(mu, mu + 3 * K, saved);
+        std::copy(sigma2, sigma2 + K, saved + 3 * K);
+        saved[4 * K] = *pi;
+    } else {
+        std::copy(saved, saved + 3 * K, mu);
+        std::copy(saved + 3 * K, saved + 4 * K, sigma2);
+        *pi = saved[4 * K];
+    }
+}
+
+}  // namespace
+
 bool Detector::Run(const FrameImage& frame, std::uint8_t* mask, double* probability,
-                   std::string* error, double learningRate) {
+                   std::string* error, double learningRate, const std::uint8_t* keep) {
     outOfMemory_ = false;
     if (!CheckFrame(frame, error)) return false;
     // Everything the frame needs memory for is obtained before anything
@@ -277,6 +310,15 @@ bool Detector::Run(const FrameImage& frame, std::uint8_t* mask, double* probabil
         ReserveMaskScratch(parameters_, H_, W_, threads_, maskScratch_);
         MatrixFor(firstFrame_ + framesProcessed_ + 1, learningRate);
         if (!scratch.Obtain(static_cast<std::int64_t>(N))) throw std::bad_alloc();
+        if (keep != nullptr) {
+            const std::size_t kept =
+                static_cast<std::size_t>(std::count_if(keep, keep + N, [](std::uint8_t b) {
+                    return b != 0;
+                }));
+            const std::size_t K = static_cast<std::size_t>(parameters_.mapRows) *
+                                  static_cast<std::size_t>(parameters_.mapColumns);
+            kept_.resize(kept * (4 * K + 1));
+        }
     } catch (const std::bad_alloc&) {
         return OutOfMemory(error, "the model of");
     } catch (const std::length_error&) {
@@ -308,8 +350,29 @@ bool Detector::Run(const FrameImage& frame, std::uint8_t* mask, double* probabil
         *error = std::string("the model cannot be updated: ") + check.message;
         return false;
     }
+    const std::int64_t K = static_cast<std::int64_t>(check.sizes.K);
+    const std::int64_t pixels = static_cast<std::int64_t>(N);
+    if (keep != nullptr) {
+        double* saved = kept_.data();
+        for (std::int64_t p = 0; p < pixels; ++p)
+            if (keep[p] != 0) {
+                KeepPixel<true>(model_, p, K, saved);
+                saved += 4 * K + 1;
+                // Stillness under the mask does not count towards absorbing
+                // the pixel (nor towards explaining it by one neighbour).
+                if (static_cast<std::size_t>(p) < stream_.still.size()) stream_.still[p] = 0;
+            }
+    }
     if (!UpdateModel(view, frame, weights, scratch.Allocator(), threads_))
         return OutOfMemory(error, "the model of");  // not reached: the scratch is there
+    if (keep != nullptr) {
+        double* saved = kept_.data();
+        for (std::int64_t p = 0; p < pixels; ++p)
+            if (keep[p] != 0) {
+                KeepPixel<false>(model_, p, K, saved);
+                saved += 4 * K + 1;
+            }
+    }
     ++framesProcessed_;
     DecidePixels(parameters_, view, frame.data, H_, W_, decision_.data(), stream_.still.data(),
                  parameters_.blinkRate > 0 ? stream_.blink.data() : nullptr, threads_);

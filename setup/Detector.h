@@ -110,6 +110,27 @@ public:
     bool Process(const FrameImage& frame, std::uint8_t* mask, double* probability,
                  std::string* error, double learningRate);
 
+    // How one frame is learnt. `rate`: -1 for the parameters' schedule, or
+    // the winner's learning rate of this frame, above 0 and at most 1 (as
+    // Process with a learning rate). `keep`, when not null: H*W bytes in
+    // the model's pixel order, the learn mask; where a byte is not 0 the
+    // frame's colour does not enter the model: that pixel's neurons (Mu),
+    // their variances (Sigma2) and its prior (Pi) are as they were before
+    // the frame, and its still count starts again from 0, so that the
+    // decision neither absorbs it into its background nor takes it for
+    // background because a neighbour explains it, however long it stands
+    // still. Its probability, its mask and everything else (NeuroWin, Var,
+    // Cov, the flicker tracking, the blink rate) go on as without the mask.
+    // During the start (the first initialFrames frames of a video started
+    // from frames) the model is built from the frames themselves, masked or
+    // not. Without a mask the bits are those of Process.
+    struct Learning {
+        double rate = -1;
+        const std::uint8_t* keep = nullptr;
+    };
+    bool Process(const FrameImage& frame, std::uint8_t* mask, double* probability,
+                 std::string* error, const Learning& learning);
+
     // Segments `frame` against the model as it stands and keeps nothing: the
     // model, the frame count, the start and the flicker tracking are left
     // exactly as they were, bit for bit. The mask and probability are those
@@ -139,7 +160,7 @@ private:
     const std::vector<double>& MatrixFor(std::int64_t frameNumber, double learningRate);
     bool CheckFrame(const FrameImage& frame, std::string* error) const;
     bool Run(const FrameImage& frame, std::uint8_t* mask, double* probability,
-             std::string* error, double learningRate);
+             std::string* error, double learningRate, const std::uint8_t* keep);
     bool OutOfMemory(std::string* error, const char* what);
 
     ModelParameters parameters_;
@@ -169,6 +190,9 @@ private:
     // Each pixel's decision of the last frame, before the median filter.
     std::vector<std::uint8_t> decision_;
     MaskScratch maskScratch_;
+    // What the update must not change under the learn mask, saved before it:
+    // per kept pixel its 3*K means, K variances and prior.
+    std::vector<double> kept_;
 };
 
 }  // namespace corvane

@@ -46,6 +46,21 @@ std::string HelpText() {
          "  --quiet               no progress bar (it is shown only on a terminal anyway)\n"
          "  --threads N           threads of the model update, 0 = every CPU this process\n"
          "                        may use [0]; the masks are the same for every count\n"
+         "  --save-model FILE     also write the model after the last frame to FILE, a\n"
+         "                        MATLAB MAT-file (variable model: the struct Corvane\n"
+         "                        and CorvaneDetector take, with what the detector keeps\n"
+         "                        between frames and its parameters); written whole or\n"
+         "                        not at all\n"
+         "  --resume FILE         go on from the model in FILE (saved by --save-model,\n"
+         "                        Python's save or MATLAB) with its parameters; model\n"
+         "                        options given too change those. The masks of a video\n"
+         "                        cut in two and resumed are those of one run, bit for\n"
+         "                        bit, once the first part is past --init-frames\n"
+         "  --learn-mask PATTERN  a printf-style pattern of one image per frame, numbered\n"
+         "                        from 1 as the masks: where a pixel is not 0 the model\n"
+         "                        does not learn that frame's colour (its neurons,\n"
+         "                        variances and prior stay, and it is never absorbed into\n"
+         "                        the background); its mask is computed as usual\n"
          "  --skip-complete       leave OUTDIR as it is when it already holds this run in\n"
          "                        full: the same input (path, size and modification\n"
          "                        time), method, frame limit and model options, every\n"
@@ -176,10 +191,17 @@ bool ParseSegmentCommand(const std::vector<std::string>& args, SegmentCommand* c
         } else if (option == "--max-frames") {
             ok = a.Int(option, 1, std::numeric_limits<std::int32_t>::max(), &number);
             o.maxFrames = number;
+        } else if (option == "--resume") {
+            ok = a.Value(option, &o.resume);
+        } else if (option == "--save-model") {
+            ok = a.Value(option, &o.saveModel);
+        } else if (option == "--learn-mask") {
+            ok = a.Value(option, &o.learnMask);
         } else if (IsModelOption(option)) {
             std::string value, error;
             ok = a.Value(option, &value) &&
                  (SetModelOption(option, value, &o.parameters, &error) || a.Fail(error));
+            if (ok) o.modelOptions.emplace_back(option, value);
             modelOptionGiven = true;
         } else {
             ok = a.Fail("unknown option " + option + " (see corvane --help)");
@@ -191,6 +213,11 @@ bool ParseSegmentCommand(const std::vector<std::string>& args, SegmentCommand* c
         return a.Fail("usage: corvane segment INPUT OUTDIR [options] (see corvane --help)");
     o.input = positional[0];
     o.outdir = positional[1];
+    if (o.method != Method::Corvane &&
+        !(o.resume.empty() && o.saveModel.empty() && o.learnMask.empty()))
+        return a.Fail("--method " + std::string(MethodName(o.method)) +
+                      " runs OpenCV's subtractor; --resume, --save-model and --learn-mask "
+                      "apply to corvane only");
     if (o.method != Method::Corvane && (o.probability || modelOptionGiven))
         return a.Fail("--method " + std::string(MethodName(o.method)) +
                       " runs OpenCV's subtractor at its defaults; model options and "

@@ -44,6 +44,13 @@ std::string RequestText(const SegmentOptions& run, const std::string& inputIdent
          << "method " << MethodName(run.method) << "\n"
          << "max-frames " << (run.maxFrames > 0 ? std::to_string(run.maxFrames) : "all") << "\n";
     if (run.method == Method::Corvane) text << DescribeParameters(run.parameters);
+    // Only when given, so that the records of plain runs read as before. A
+    // resumed run's masks depend on the model it went on from, which is
+    // identified as the input is.
+    if (!run.resume.empty())
+        text << "resume " << run.resume << " " << InputIdentity({run.resume}) << "\n";
+    if (!run.learnMask.empty()) text << "learn-mask " << run.learnMask << "\n";
+    if (!run.saveModel.empty()) text << "save-model " << run.saveModel << "\n";
     return text.str();
 }
 

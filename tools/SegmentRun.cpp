@@ -5,9 +5,14 @@
 #include <cstdio>
 #include <filesystem>
 #include <stdexcept>
+#include <memory>
 #include <system_error>
 
+#include <opencv2/imgcodecs.hpp>
+
 #include "FrameSource.h"
+#include "ModelFile.h"
+#include "ModelOptions.h"
 #include "OutputFolder.h"
 #include "ParameterTable.h"
 #include "Pictures.h"
@@ -36,6 +41,15 @@ bool OutputHoldsInput(const std::string& input, const std::string& outdir) {
     const fs::path in = fs::weakly_canonical(fs::absolute(inputPath, ec), ec);
     const fs::path out = fs::weakly_canonical(fs::absolute(outdir, ec), ec);
     const auto mismatch = std::mismatch(out.begin(), out.end(), in.begin(), in.end());
+    return !ec && mismatch.first == out.end();
+}
+
+// Whether `path` lies inside the folder `outdir` (or is it).
+bool InsideOutput(const std::string& path, const std::string& outdir) {
+    std::error_code ec;
+    const fs::path inside = fs::weakly_canonical(fs::absolute(path, ec), ec);
+    const fs::path out = fs::weakly_canonical(fs::absolute(outdir, ec), ec);
+    const auto mismatch = std::mismatch(out.begin(), out.end(), inside.begin(), inside.end());
     return !ec && mismatch.first == out.end();
 }
 
@@ -82,6 +96,11 @@ private:
         if (OutputHoldsInput(o_.input, o_.outdir))
             return Fail("the output folder \"" + o_.outdir + "\" holds the input \"" + o_.input +
                         "\"; choose another output folder");
+        // The run replaces the output folder whole: a model saved into it
+        // would go with the folder it replaces.
+        if (!o_.saveModel.empty() && InsideOutput(o_.saveModel, o_.outdir))
+            return Fail("the model file \"" + o_.saveModel + "\" is inside the output folder \"" +
+                        o_.outdir + "\", which the run replaces; save it elsewhere");
         if (!source_.Open(o_.input, &error) || !folder_.Begin(o_.outdir, &error)) return Fail(error);
         work_ = folder_.WorkingPath();
         inputIdentity_ = InputIdentity(source_.Files());
@@ -93,6 +112,19 @@ private:
                 return Fail("cannot create " + (work_ / "probability").string() + ": " +
                             ec.message());
         }
+        parameters_ = o_.parameters;
+        if (!o_.resume.empty()) {
+            if (!ReadModelFile(o_.resume, &saved_, &error)) return Fail("cannot resume: " + error);
+            // The saved parameters, with the options given on top of them.
+            if (saved_.hasParameters) {
+                parameters_ = saved_.parameters;
+                for (const auto& [option, value] : o_.modelOptions)
+                    if (!SetModelOption(option, value, &parameters_, &error)) return Fail(error);
+                if (!CheckModelOptions(parameters_, &error)) return Fail(error);
+            }
+        }
+        if (!o_.learnMask.empty() && !learnMasks_.Parse(o_.learnMask, &error))
+            return Fail("--learn-mask: " + error);
         total_ = source_.FrameCount();
         if (o_.maxFrames > 0 && (total_ < 0 || total_ > o_.maxFrames)) total_ = o_.maxFrames;
         sheetFrames_ = SheetFrames(o_.sheetRows, total_);
@@ -100,7 +132,8 @@ private:
     }
 
     bool Segment() {
-        Segmenter segmenter(o_.method, o_.parameters);
+        segmenter_ = std::make_unique<Segmenter>(o_.method, parameters_);
+        Segmenter& segmenter = *segmenter_;
         segmenter.SetThreads(o_.threads);
         std::string error;
         // The model starts from the frames as they are segmented, so only the
@@ -109,7 +142,19 @@ private:
             return Fail(error.empty() ? "\"" + o_.input + "\" holds no frames" : error);
         result_.height = bgr_.rows;
         result_.width = bgr_.cols;
-        if (!segmenter.Start(bgr_.rows, bgr_.cols, &error)) return Fail(error);
+        if (o_.resume.empty()) {
+            if (!segmenter.Start(bgr_.rows, bgr_.cols, &error)) return Fail(error);
+        } else {
+            const ModelSizes sizes = SizesOf(saved_.model);
+            if (sizes.H != bgr_.rows || sizes.W != bgr_.cols)
+                return Fail("the model in \"" + o_.resume + "\" is of " +
+                            std::to_string(sizes.W) + "x" + std::to_string(sizes.H) +
+                            " frames; \"" + o_.input + "\" has " + std::to_string(bgr_.cols) +
+                            "x" + std::to_string(bgr_.rows));
+            if (!segmenter.Resume(saved_, &error))
+                return Fail("cannot resume from \"" + o_.resume + "\": " + error);
+            saved_ = SavedDetector();  // the detector holds its own copy
+        }
 
         const bool wantProbability = o_.probability || o_.sheetRows > 0;
         std::vector<double> frame;
@@ -128,7 +173,11 @@ private:
             }
             if (o_.method == Method::Corvane) ToModelFrame(bgr_, frame);
             ++n;
-            if (!segmenter.Process(bgr_, frame, mask_, wantProbability ? &prob_ : nullptr, &error))
+            if (!o_.learnMask.empty() && !ReadLearnMask(n, &error))
+                return Fail(error + " (stopped after " + std::to_string(n - 1) +
+                            " frames; no output written)");
+            if (!segmenter.Process(bgr_, frame, o_.learnMask.empty() ? nullptr : keep_.data(),
+                                   mask_, wantProbability ? &prob_ : nullptr, &error))
                 return Fail("frame " + std::to_string(n) + ": " + error);
             if (!WriteImage((work_ / MaskName(n)).string(), mask_, &error, files_) ||
                 (o_.probability &&
@@ -138,6 +187,40 @@ private:
             if (std::find(sheetFrames_.begin(), sheetFrames_.end(), n) != sheetFrames_.end())
                 AddSheetRow();
             if (progress_) progress_(n, total_);
+        }
+        return true;
+    }
+
+    // The learn mask of frame n into keep_ (column-major, 1 where the model
+    // keeps its colour): any channel not 0.
+    bool ReadLearnMask(std::int64_t n, std::string* error) {
+        const std::string path = learnMasks_.Format(n);
+        std::error_code ec;
+        const cv::Mat image = fs::is_regular_file(path, ec)
+                                  ? cv::imread(path, cv::IMREAD_UNCHANGED)
+                                  : cv::Mat();
+        if (image.empty()) {
+            *error = "frame " + std::to_string(n) + ": cannot read its learn mask \"" + path +
+                     "\" (--learn-mask needs one image per frame)";
+            return false;
+        }
+        if (image.rows != bgr_.rows || image.cols != bgr_.cols) {
+            *error = "frame " + std::to_string(n) + ": its learn mask \"" + path + "\" is " +
+                     std::to_string(image.cols) + "x" + std::to_string(image.rows) +
+                     "; the frames are " + std::to_string(bgr_.cols) + "x" +
+                     std::to_string(bgr_.rows);
+            return false;
+        }
+        cv::Mat channels[4];
+        cv::split(image, channels);
+        cv::Mat any = channels[0] != 0;
+        for (int ch = 1; ch < image.channels(); ++ch) any |= channels[ch] != 0;
+        const std::int64_t H = bgr_.rows, W = bgr_.cols;
+        keep_.resize(static_cast<std::size_t>(H * W));
+        for (std::int64_t r = 0; r < H; ++r) {
+            const std::uint8_t* row = any.ptr<std::uint8_t>(static_cast<int>(r));
+            for (std::int64_t c = 0; c < W; ++c)
+                keep_[static_cast<std::size_t>(c * H + r)] = row[c] != 0 ? 1 : 0;
         }
         return true;
     }
@@ -195,6 +278,10 @@ private:
             if (ec) return Fail("cannot read back \"" + (work_ / name).string() + "\": " +
                                 ec.message() + "; no output written");
         }
+        // The model last: when it is written the masks are too, and a model
+        // that cannot be written leaves no output.
+        if (!o_.saveModel.empty() && !SaveDetector(segmenter_->detector(), o_.saveModel, &error))
+            return Fail("cannot save the model: " + error + "; no output written");
         if (!WriteFileChecked((work_ / kRunRecord).string(),
                               RunRecordText(o_, inputIdentity_, outcome), &error, files_))
             return Fail(error + "; no output written");
@@ -217,6 +304,11 @@ private:
     std::vector<std::int64_t> sheetFrames_;
     std::vector<SheetRow> sheet_;
     cv::Mat bgr_, mask_, prob_;
+    ModelParameters parameters_;
+    SavedDetector saved_;
+    NumberPattern learnMasks_;
+    std::vector<std::uint8_t> keep_;
+    std::unique_ptr<Segmenter> segmenter_;
 };
 
 }  // namespace
@@ -232,6 +324,9 @@ std::string CheckSegmentOptions(const SegmentOptions& options) {
                std::to_string(options.maxFrames);
     if (options.method != Method::Corvane && options.probability)
         return "probability images come from corvane only";
+    if (options.method != Method::Corvane &&
+        !(options.resume.empty() && options.saveModel.empty() && options.learnMask.empty()))
+        return "--resume, --save-model and --learn-mask apply to corvane only";
     const ParameterProblem problem = ValidateParameters(options.parameters);
     return problem.ok() ? std::string() : problem.message;
 }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "FileWrites.h"
@@ -30,6 +31,15 @@ struct SegmentOptions {
     bool allowShort = false;     // a video shorter than it announces is no failure
     int threads = 0;             // threads of Corvane's update; 0: every CPU this
                                  // process may use (the masks are the same for any)
+    // Corvane only: the model file to go on from (its parameters, with the
+    // model options given on top of them: modelOptions), the file to save
+    // the model in after the last frame, and a printf-style pattern of the
+    // learn masks (numbered from 1 as the frames of this run; not 0: the
+    // model does not learn that pixel's colour).
+    std::string resume;
+    std::string saveModel;
+    std::string learnMask;
+    std::vector<std::pair<std::string, std::string>> modelOptions;  // as given, in order
 };
 
 struct SegmentResult {

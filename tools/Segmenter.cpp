@@ -56,8 +56,26 @@ bool Segmenter::Start(std::int32_t H, std::int32_t W, std::string* error) {
     return detector_.Start(H_, W_, error);
 }
 
+bool Segmenter::Resume(const SavedDetector& saved, std::string* error) {
+    if (method_ != Method::Corvane) {
+        *error = "only corvane goes on from a saved model";
+        return false;
+    }
+    if (!ContinueDetector(saved, &detector_, error)) return false;
+    H_ = detector_.rows();
+    W_ = detector_.columns();
+    columnMask_.assign(static_cast<std::size_t>(H_) * W_, 0);
+    return true;
+}
+
 bool Segmenter::Process(const cv::Mat& bgr, const std::vector<double>& frame, cv::Mat& mask,
                         cv::Mat* probability, std::string* error) {
+    return Process(bgr, frame, nullptr, mask, probability, error);
+}
+
+bool Segmenter::Process(const cv::Mat& bgr, const std::vector<double>& frame,
+                        const std::uint8_t* keep, cv::Mat& mask, cv::Mat* probability,
+                        std::string* error) {
     if (probability != nullptr) probability->release();
     if (subtractor_) {
         cv::Mat raw;
@@ -71,7 +89,9 @@ bool Segmenter::Process(const cv::Mat& bgr, const std::vector<double>& frame, cv
         return true;
     }
     const FrameImage image{frame.data(), static_cast<std::int64_t>(frame.size())};
-    if (!detector_.Process(image, columnMask_.data(), nullptr, error)) return false;
+    Detector::Learning learning;
+    learning.keep = keep;
+    if (!detector_.Process(image, columnMask_.data(), nullptr, error, learning)) return false;
     mask.create(H_, W_, CV_8U);
     for (std::int32_t r = 0; r < H_; ++r) {
         std::uint8_t* row = mask.ptr<std::uint8_t>(r);

@@ -12,6 +12,7 @@
 #include <opencv2/video/background_segm.hpp>
 
 #include "Detector.h"
+#include "ModelFile.h"
 
 namespace corvane::tools {
 
@@ -39,6 +40,14 @@ public:
     // Corvane has one (the OpenCV methods leave it empty).
     bool Process(const cv::Mat& bgr, const std::vector<double>& frame, cv::Mat& mask,
                  cv::Mat* probability, std::string* error);
+    // The same, Corvane's model not learning the frame's colour where `keep`
+    // (H*W bytes, column-major, or null) is not 0 (Detector::Learning).
+    bool Process(const cv::Mat& bgr, const std::vector<double>& frame, const std::uint8_t* keep,
+                 cv::Mat& mask, cv::Mat* probability, std::string* error);
+
+    // Goes on from a saved model (Corvane only) in place of Start: the
+    // frames must have the model's size.
+    bool Resume(const SavedDetector& saved, std::string* error);
 
     // Threads of Corvane's update, 0: every CPU this process may use. The
     // masks are the same for every count.
@@ -47,6 +56,7 @@ public:
     Method method() const { return method_; }
     // Corvane's model (empty for the OpenCV methods).
     const OwnedModel& model() const { return detector_.model(); }
+    const Detector& detector() const { return detector_; }
 
 private:
     Method method_;

@@ -6,6 +6,7 @@
 //
 //   id = CorvaneDetectorMex('new', start, options...)   start: frames or a model struct
 //   [mask, probability] = CorvaneDetectorMex('step', id, frame)
+//   [mask, probability] = CorvaneDetectorMex('step', id, frame, learnMask)
 //   CorvaneDetectorMex('reset', id)
 //   model = CorvaneDetectorMex('model', id)              the struct Corvane takes
 //   info = CorvaneDetectorMex('info', id)                size, threads, frames, parameters
@@ -69,12 +70,13 @@ extern "C" CORVANE_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs,
         plhs[0] = mxCreateNumericMatrix(1, 1, mxUINT64_CLASS, mxREAL);
         std::memcpy(mxGetData(plhs[0]), &id, sizeof id);
     } else if (std::strcmp(command, "step") == 0) {
-        RequireCounts(nrhs, 3, nlhs, 2, command);
+        RequireCounts(nrhs, nrhs == 4 ? 4 : 3, nlhs, 2, command);
         DetectorState* state = FindDetector(nrhs, prhs, &error);
         Raise(error);
         const FrameFacts facts = FrameFactsOf(prhs[2]);
         int channels = 3;
         Raise(CheckStepFrame(*state, facts, &channels));
+        if (nrhs == 4) Raise(ReadLearnMask(*state, prhs[3]));
         const double* image = nullptr;
         bool warn = false;
         Raise(ReadStepFrame(*state, facts, channels, &image, &warn));
@@ -85,7 +87,8 @@ extern "C" CORVANE_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs,
             plhs[1] = mxCreateDoubleMatrix(state->detector.rows(), state->detector.columns(), mxREAL);
             probability = mxGetPr(plhs[1]);
         }
-        Raise(Step(*state, image, mxGetLogicals(plhs[0]), probability));
+        Raise(Step(*state, image, mxGetLogicals(plhs[0]), probability,
+                   nrhs == 4 ? state->keep.data() : nullptr));
     } else if (std::strcmp(command, "reset") == 0) {
         RequireCounts(nrhs, 2, nlhs, 0, command);
         DetectorState* state = FindDetector(nrhs, prhs, &error);

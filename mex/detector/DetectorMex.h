@@ -94,8 +94,20 @@ GatewayError ReadStepFrame(DetectorState& state, const FrameFacts& facts, int ch
                            const double** image, bool* warnScaledToOne);
 // Segments the frame read by ReadStepFrame into `mask` (logical) and
 // `probability` (null when not asked for).
+// `keep`: the learn mask of ReadLearnMask, or null.
 GatewayError Step(DetectorState& state, const double* image, mxLogical* mask,
-                  double* probability);
+                  double* probability, const std::uint8_t* keep = nullptr);
+
+// ---- a step's learn mask (DetectorLearnMask.cpp) ----
+
+// The 'LearnMask' of a step: an H x W logical or real numeric array, not 0
+// where the frame's colour is not to be learnt, into state.keep.
+GatewayError ReadLearnMask(DetectorState& state, const mxArray* learnMask);
+
+// What the detector keeps between frames, from the fields of a model struct
+// that has them (a model file's, or one exported with them): restored when
+// all are there, nothing when none is, Corvane:badModel for part of them.
+GatewayError RestoreStreamFields(DetectorState& state, const mxArray* model);
 
 // ---- what a detector gives back (DetectorExport.cpp) ----
 

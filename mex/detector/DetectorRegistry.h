@@ -28,6 +28,7 @@ struct DetectorState {
     Detector detector;
     std::vector<double> frame;         // a uint8 or single frame as doubles
     std::vector<std::uint8_t> mask;    // 0 or 255 per pixel
+    std::vector<std::uint8_t> keep;    // a step's learn mask, 1 where not learnt
     bool warnedFrameRange = false;     // the 0..1 warning was given
 };
 

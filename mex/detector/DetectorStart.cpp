@@ -71,6 +71,8 @@ GatewayError StartFromModel(const mxArray* model, corvane::gateway::DetectorSett
     std::string reason;
     if (!state->detector.StartFromModel(view, &reason))
         return MakeError("Corvane:badModel", "%s", reason.c_str());
+    error = RestoreStreamFields(*state, model);
+    if (error.raised()) return error;
     SizeBuffers(*state);
     return GatewayError{};
 }

@@ -53,13 +53,15 @@ GatewayError ReadStepFrame(DetectorState& state, const FrameFacts& facts, int ch
 // Segments the frame read by ReadStepFrame into `mask` (logical) and
 // `probability` (null when not asked for).
 GatewayError Step(DetectorState& state, const double* image, mxLogical* mask,
-                  double* probability) {
+                  double* probability, const std::uint8_t* keep) {
     try {
         const std::int64_t count =
             3 * static_cast<std::int64_t>(state.detector.rows()) * state.detector.columns();
         std::string reason;
+        corvane::Detector::Learning learning;
+        learning.keep = keep;
         if (!state.detector.Process(corvane::FrameImage{image, count}, state.mask.data(),
-                                    probability, &reason))
+                                    probability, &reason, learning))
             return ProcessError(state.detector, reason);
         for (std::size_t p = 0; p < state.mask.size(); ++p) mask[p] = state.mask[p] != 0;
         return GatewayError{};

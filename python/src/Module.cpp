@@ -15,6 +15,8 @@
 #include "Arguments.h"
 #include "FrameArgument.h"
 #include "Initialised.h"
+#include "LearnMaskArgument.h"
+#include "ModelFileBindings.h"
 #include "ModelDict.h"
 #include "ParameterDocs.h"
 #include "ParameterTable.h"
@@ -75,8 +77,59 @@ public:
         return result;
     }
 
+    // A subtractor that goes on from a model file's contents; `keywords`
+    // change the parameters saved with it (ModelFileBindings.h).
+    static std::unique_ptr<PySubtractor> FromSaved(const SavedDetector& saved,
+                                                   const py::kwargs& keywords) {
+        auto result = std::make_unique<PySubtractor>(SettingsForSaved(saved, keywords));
+        std::string error;
+        Failure failure;
+        {
+            py::gil_scoped_release release;
+            failure = result->subtractor_->Continue(saved, &error);
+        }
+        if (failure == Failure::Memory) ThrowMemory(error);
+        if (failure != Failure::None) ThrowValue(error);
+        return result;
+    }
+
+    static std::unique_ptr<PySubtractor> Load(const py::handle& path, const py::kwargs& keywords) {
+        return FromSaved(ReadSavedFile(path), keywords);
+    }
+
+    void Save(const py::handle& path) {
+        const std::string name = PathArgument(path);
+        std::string error;
+        Failure failure;
+        {
+            py::gil_scoped_release release;
+            failure = subtractor_->Save(name, &error);
+        }
+        RaiseFileFailure(failure, error);
+    }
+
+    // What pickling carries: the bytes of the model file and the threads.
+    py::tuple State() {
+        std::string bytes, error;
+        Failure failure;
+        {
+            py::gil_scoped_release release;
+            failure = subtractor_->Bytes(&bytes, &error);
+        }
+        RaiseFileFailure(failure, "cannot pickle this BackgroundSubtractor: " + error);
+        return py::make_tuple(py::bytes(bytes), Threads());
+    }
+
+    static std::unique_ptr<PySubtractor> FromState(const py::tuple& state) {
+        if (state.size() != 2 || !py::isinstance<py::bytes>(state[0]))
+            ThrowValue("not the pickled state of a BackgroundSubtractor");
+        py::kwargs keywords;
+        keywords["threads"] = state[1];
+        return FromSaved(ReadSavedBytes(state[0].cast<std::string>()), keywords);
+    }
+
     py::object Apply(const py::handle& frame, const py::handle& fgmask,
-                     const py::handle& learningRateArgument) {
+                     const py::handle& learningRateArgument, const py::handle& learnMask) {
         RaiseInterrupt();
         const double learningRate = NumberArgument("learningRate", learningRateArgument);
         if (std::isnan(learningRate) || learningRate > 1)
@@ -85,6 +138,7 @@ public:
                        FormatParameterValue(learningRate));
         CheckedFrame checked = CheckFrame(frame);
         const py::ssize_t H = checked.view.rows, W = checked.view.columns;
+        const CheckedLearnMask keep = CheckLearnMask(learnMask, H, W);
         py::array mask;
         if (fgmask.is_none()) {
             mask = py::array_t<std::uint8_t>({H, W});
@@ -125,7 +179,7 @@ public:
         {
             py::gil_scoped_release release;
             failure = subtractor_->Apply(checked.view, learningRate < 0 ? -1 : learningRate, out,
-                                         &error);
+                                         &error, keep.given ? &keep.view : nullptr);
         }
         if (failure == Failure::Memory) ThrowMemory(error);
         if (failure != Failure::None) ThrowValue(error);
@@ -257,8 +311,8 @@ PYBIND11_MODULE(_corvane, m) {
                     "MinimumVariance and StepSize are kept. ValueError names a missing or "
                     "short field.")
         .def("apply", Checked(&PySubtractor::Apply), py::arg("image"), py::arg("fgmask") = py::none(),
-             py::arg("learningRate") = -1,
-             "apply(image, fgmask=None, learningRate=-1) -> mask\n\n"
+             py::arg("learningRate") = -1, py::arg("learnMask") = py::none(),
+             "apply(image, fgmask=None, learningRate=-1, learnMask=None) -> mask\n\n"
              "Segments the next frame of the video: image is H x W x 3, BGR (as "
              "cv2.VideoCapture reads it), H x W x 4 BGRA (the alpha ignored), or grey, H x W or "
              "H x W x 1 (scored as the colour (g, g, g)); uint8, uint16 (scaled to 0..255 as "
@@ -270,7 +324,27 @@ PYBIND11_MODULE(_corvane, m) {
              "stays exactly as it was; the mask is the one the next learning apply() would "
              "give); a rate in (0, 1] is the winning neuron's learning rate (learning_rate) "
              "for this frame alone.\n"
+             "learnMask: None, or an H x W bool or uint8 array: where it is not 0 the frame's "
+             "colour does not enter the model (the pixel's neurons, their variances and its "
+             "prior stay as they were, and it is not absorbed into the background however "
+             "long it stands still), while its mask is computed as usual: a person a "
+             "detector has found standing still stays foreground.\n"
              "The update runs with the GIL released, on `threads` threads.")
+        .def("save", Checked(&PySubtractor::Save), py::arg("path"),
+             "save(path)\n\nWrites the model, what the subtractor keeps between frames and "
+             "its parameters to `path`, a MATLAB MAT-file (variable `model`, the struct "
+             "Corvane and CorvaneDetector take in MATLAB/Octave, and corvane segment "
+             "--resume reads). Written whole or not at all. ValueError before the first "
+             "frame, OSError when the file cannot be written.")
+        .def_static("load", &PySubtractor::Load, py::arg("path"),
+                    "BackgroundSubtractor.load(path, **parameters)\n\n"
+                    "A subtractor that goes on from the model file `path` (saved by save(), "
+                    "corvane segment --save-model, or MATLAB's save(path, 'model')) exactly "
+                    "as the saved one would have, with the parameters saved with it; keywords "
+                    "change those. ValueError for a file that is not a whole model, OSError "
+                    "when it cannot be read.")
+        .def(py::pickle([](PySubtractor& self) { return self.State(); },
+                        [](const py::tuple& state) { return PySubtractor::FromState(state); }))
         .def("getBackgroundImage", Checked(&PySubtractor::BackgroundImage),
              "getBackgroundImage() -> H x W x 3 uint8 BGR image, or None before the first "
              "frame\n\nEvery pixel's background colour: the mean of its K neurons' colours, "

@@ -31,8 +31,45 @@ Failure Subtractor::StartFromModel(const BackgroundModel& model, const FlickerSt
     return Failure::None;
 }
 
+Failure Subtractor::Continue(const SavedDetector& saved, std::string* error) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    try {
+        if (!ContinueDetector(saved, &detector_, error))
+            return detector_.outOfMemory() ? Failure::Memory : Failure::Value;
+        probability_ = detector_.model().imMask;
+        haveProbability_ = true;
+    } catch (const std::bad_alloc&) {
+        *error = "not enough memory for a copy of the model";
+        return Failure::Memory;
+    }
+    return Failure::None;
+}
+
+Failure Subtractor::Save(const std::string& path, std::string* error) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    try {
+        return SaveDetector(detector_, path, error) ? Failure::None : Failure::Value;
+    } catch (const std::bad_alloc&) {
+        *error = "not enough memory to save the model";
+        return Failure::Memory;
+    }
+}
+
+Failure Subtractor::Bytes(std::string* bytes, std::string* error) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    try {
+        const ModelParameters parameters = detector_.parameters();
+        return ModelFileBytes(detector_.model(), &detector_.stream(), &parameters, bytes, error)
+                   ? Failure::None
+                   : Failure::Value;
+    } catch (const std::bad_alloc&) {
+        *error = "not enough memory for the model's bytes";
+        return Failure::Memory;
+    }
+}
+
 Failure Subtractor::Apply(const HostFrame& frame, double learningRate, const MaskView& mask,
-                          std::string* error) {
+                          std::string* error, const LearnMaskView* keep) {
     std::lock_guard<std::mutex> lock(mutex_);
     const std::int64_t H = frame.rows, W = frame.columns, N = H * W;
     // The first frame that is segmented fixes the size (one that failed
@@ -58,6 +95,7 @@ Failure Subtractor::Apply(const HostFrame& frame, double learningRate, const Mas
         frame_.resize(static_cast<std::size_t>(3 * N));
         mask_.resize(static_cast<std::size_t>(N));
         probability_.resize(static_cast<std::size_t>(N));
+        if (keep != nullptr) keep_.resize(static_cast<std::size_t>(N));
     } catch (const std::bad_alloc&) {
         *error = "not enough memory for a frame of " + std::to_string(H) + " x " +
                  std::to_string(W) + " pixels";
@@ -75,14 +113,22 @@ Failure Subtractor::Apply(const HostFrame& frame, double learningRate, const Mas
         !detector_.Start(static_cast<std::int32_t>(H), static_cast<std::int32_t>(W), error))
         return Failure::Value;
     const FrameImage image{frame_.data(), 3 * N};
+    Detector::Learning learning;
+    learning.rate = learningRate < 0 ? -1 : learningRate;
+    if (keep != nullptr) {
+        for (std::int64_t r = 0; r < H; ++r) {
+            const char* row = keep->data + r * keep->strides[0];
+            for (std::int64_t c = 0; c < W; ++c)
+                keep_[static_cast<std::size_t>(c * H + r)] = row[c * keep->strides[1]] != 0;
+        }
+        learning.keep = keep_.data();
+    }
     bool ok = false;
     try {
-        if (learningRate < 0)
-            ok = detector_.Process(image, mask_.data(), probability_.data(), error);
-        else if (learningRate == 0)
+        if (learningRate == 0)
             ok = detector_.Score(image, mask_.data(), probability_.data(), error);
         else
-            ok = detector_.Process(image, mask_.data(), probability_.data(), error, learningRate);
+            ok = detector_.Process(image, mask_.data(), probability_.data(), error, learning);
     } catch (const std::bad_alloc&) {
         *error = "not enough memory to segment a frame of " + std::to_string(H) + " x " +
                  std::to_string(W) + " pixels";

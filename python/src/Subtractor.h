@@ -13,6 +13,7 @@
 
 #include "Detector.h"
 #include "FrameLayout.h"
+#include "ModelFile.h"
 
 namespace corvane::python {
 
@@ -23,6 +24,13 @@ using FlickerState = StreamState;
 // An H x W uint8 mask to write, any strides.
 struct MaskView {
     char* data = nullptr;
+    std::int64_t strides[2] = {};
+};
+
+// An H x W learn mask as NumPy holds it (bool or uint8, any strides): not 0
+// where the frame's colour is not to be learnt.
+struct LearnMaskView {
+    const char* data = nullptr;
     std::int64_t strides[2] = {};
 };
 
@@ -44,8 +52,19 @@ public:
     // schedule; 0: the model is only scored (Detector::Score), nothing
     // changes; (0, 1]: the winner's learning rate of this frame. The first
     // frame fixes the image size.
+    // `keep`, when not null, is the frame's learn mask (Detector::Learning);
+    // it must have the frame's size.
     Failure Apply(const HostFrame& frame, double learningRate, const MaskView& mask,
-                  std::string* error);
+                  std::string* error, const LearnMaskView* keep = nullptr);
+
+    // Continues the model of a model file (ModelFile.h), and what the
+    // detector keeps between frames when the file has it.
+    Failure Continue(const SavedDetector& saved, std::string* error);
+    // The model, what is kept between frames and the parameters to the file
+    // `path`, or as the bytes of such a file. Value failure before the first
+    // frame.
+    Failure Save(const std::string& path, std::string* error);
+    Failure Bytes(std::string* bytes, std::string* error);
 
     // Copies of the state, under the lock. False when no frame has been
     // segmented yet (nor a model given).
@@ -66,6 +85,7 @@ private:
     Detector detector_;
     std::vector<double> frame_;
     std::vector<std::uint8_t> mask_;
+    std::vector<std::uint8_t> keep_;
     std::vector<double> probability_;
     bool haveProbability_ = false;
 };

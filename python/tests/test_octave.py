@@ -9,6 +9,7 @@ import os
 import subprocess
 
 import numpy as np
+import pytest
 
 import corvane
 from test_subtractor import scene
@@ -141,3 +142,72 @@ def test_octave_reads_the_sample_video_and_image_folders_as_opencv_does(tmp_path
     assert all(np.array_equal(folder[:, :, :, t], pictures[t]) for t in range(6))
     assert np.array_equal(octave_frames(tmp_path, 3), folder[:, :, :, :4])
     assert (tmp_path / "errors").read_text().split() == ["Corvane:badSource"] * 3
+
+
+RESUME = r"""
+addpath(getenv('CORVANE_OCTAVE_PATH'));
+folder = '%(folder)s';
+s = load(fullfile(folder, 'model.mat'));
+det = CorvaneDetector(s.model, s.model.Parameters, 'Threads', 1);
+for t = 1:%(frames)d
+  fid = fopen(fullfile(folder, sprintf('frame%%d.rgb', t)));
+  frame = reshape(fread(fid, Inf, 'uint8=>uint8'), [%(H)d %(W)d 3]); fclose(fid);
+  mask = det.step(frame);
+  fid = fopen(fullfile(folder, sprintf('mask%%d.out', t)), 'w'); fwrite(fid, uint8(mask) * 255, 'uint8'); fclose(fid);
+end
+%% The learn mask (a box, true where the frame is not learnt) as Python's.
+det = CorvaneDetector(s.model, s.model.Parameters, 'Threads', 1);
+keep = false(%(H)d, %(W)d); keep(40:80, 60:120) = true;
+for t = 1:%(frames)d
+  fid = fopen(fullfile(folder, sprintf('frame%%d.rgb', t)));
+  frame = reshape(fread(fid, Inf, 'uint8=>uint8'), [%(H)d %(W)d 3]); fclose(fid);
+  mask = det.step(frame, 'LearnMask', keep);
+  fid = fopen(fullfile(folder, sprintf('kept%%d.out', t)), 'w'); fwrite(fid, uint8(mask) * 255, 'uint8'); fclose(fid);
+end
+try
+  det.step(frame, 'LearnMask', true(2, 2));
+  error('a learn mask of another size was taken');
+catch err
+  assert(strcmp(err.identifier, 'Corvane:learnMask'), err.identifier);
+end
+%% The struct call takes the loaded struct as it is.
+next = Corvane(s.model, double(frame), corvaneNeighborhood(s.model.Parameters));
+assert(isequal(size(next.Mu), size(s.model.Mu)));
+"""
+
+
+@pytest.mark.skipif("CORVANE_COMMAND" not in os.environ, reason="the corvane command is not built")
+def test_a_model_saved_by_the_command_goes_on_in_octave_and_python(tmp_path):
+    import cv2
+
+    sample = os.path.join(os.environ["CORVANE_SOURCE_DIR"], "data", "sample",
+                          "highway-160x120.avi")
+    cut, total = 12, 24
+    options = ["--quiet", "--threshold", "0.4", "--init-frames", "5"]
+    command = os.environ["CORVANE_COMMAND"]
+    subprocess.run([command, "segment", sample, str(tmp_path / "whole"), "--max-frames",
+                    str(total)] + options, check=True)
+    subprocess.run([command, "segment", sample, str(tmp_path / "first"), "--max-frames",
+                    str(cut), "--save-model", str(tmp_path / "model.mat")] + options, check=True)
+    capture = cv2.VideoCapture(sample)
+    frames = [capture.read()[1] for _ in range(total)]
+    rest = frames[cut:]
+    H, W = rest[0].shape[:2]
+    for t, frame in enumerate(rest, 1):
+        frame[:, :, ::-1].ravel(order="F").tofile(tmp_path / f"frame{t}.rgb")
+    script = RESUME % {"folder": tmp_path, "frames": len(rest), "H": H, "W": W}
+    subprocess.run([os.environ["CORVANE_OCTAVE"], "--no-gui", "--quiet", "--norc",
+                    "--eval", script], check=True, timeout=600)
+    python = corvane.BackgroundSubtractor.load(tmp_path / "model.mat", threads=1)
+    assert python.parameters["mask_threshold"] == 0.4
+    for t, frame in enumerate(rest, 1):
+        expected = cv2.imread(str(tmp_path / "whole" / f"{cut + t:06d}.png"), cv2.IMREAD_UNCHANGED)
+        octave = np.fromfile(tmp_path / f"mask{t}.out", np.uint8).reshape((H, W), order="F")
+        assert np.array_equal(octave, expected), f"Octave, frame {cut + t}"
+        assert np.array_equal(python.apply(frame), expected), f"Python, frame {cut + t}"
+    kept = corvane.BackgroundSubtractor.load(tmp_path / "model.mat", threads=1)
+    box = np.zeros((H, W), bool)
+    box[39:80, 59:120] = True
+    for t, frame in enumerate(rest, 1):
+        octave = np.fromfile(tmp_path / f"kept{t}.out", np.uint8).reshape((H, W), order="F")
+        assert np.array_equal(kept.apply(frame, learnMask=box), octave), f"learn mask, frame {t}"
