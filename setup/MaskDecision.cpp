@@ -290,12 +290,15 @@ void FillHoles(std::uint8_t* mask, std::int32_t H, std::int32_t W, std::int64_t 
 
 namespace {
 
-// One pass of a closing along one axis: each pixel's window of half-width k
-// inside the image holds `inside` pixels, `set` of them nonzero; the pixel
-// becomes 255 where any is (dilation) or where all are (erosion). Running
-// counts make it the same work for every size.
-inline std::uint8_t WindowValue(std::int64_t set, std::int64_t inside, bool every) {
-    return (every ? set == inside : set > 0) ? 255 : 0;
+// One pass of a closing along one axis: each pixel becomes the OR
+// (dilation) or the AND (erosion) of the pixels of its window of half-width
+// k inside the image. The mask's values are 0 and 255, so the bytes combine
+// as they are, a whole run of them at a time.
+inline void Combine(std::uint8_t* out, const std::uint8_t* in, std::int64_t count, bool every) {
+    if (every)
+        for (std::int64_t i = 0; i < count; ++i) out[i] &= in[i];
+    else
+        for (std::int64_t i = 0; i < count; ++i) out[i] |= in[i];
 }
 
 // Along each column (the rows of one column are contiguous).
@@ -304,34 +307,24 @@ void ClosingPassDown(const std::uint8_t* in, std::uint8_t* out, std::int64_t H, 
     for (std::int64_t c = 0; c < W; ++c) {
         const std::uint8_t* s = in + c * H;
         std::uint8_t* d = out + c * H;
-        std::int64_t set = 0;
-        for (std::int64_t r = 0; r <= std::min(k, H - 1); ++r) set += s[r] != 0;
-        for (std::int64_t r = 0; r < H; ++r) {
-            if (r > 0) {
-                if (r + k <= H - 1) set += s[r + k] != 0;
-                if (r - k - 1 >= 0) set -= s[r - k - 1] != 0;
-            }
-            const std::int64_t inside = std::min(H - 1, r + k) - std::max<std::int64_t>(0, r - k) + 1;
-            d[r] = WindowValue(set, inside, every);
+        std::copy(s, s + H, d);
+        for (std::int64_t step = 1; step <= k && step < H; ++step) {
+            Combine(d, s + step, H - step, every);
+            Combine(d + step, s, H - step, every);
         }
     }
 }
 
-// Along each row, a whole column at a time with a count per row.
+// Along each row: a column is combined with the whole columns beside it.
 void ClosingPassAcross(const std::uint8_t* in, std::uint8_t* out, std::int64_t H, std::int64_t W,
-                       std::int64_t k, bool every, std::int32_t* count) {
-    for (std::int64_t r = 0; r < H; ++r) count[r] = 0;
-    for (std::int64_t c = 0; c <= std::min(k, W - 1); ++c)
-        for (std::int64_t r = 0; r < H; ++r) count[r] += in[c * H + r] != 0;
+                       std::int64_t k, bool every) {
     for (std::int64_t c = 0; c < W; ++c) {
-        if (c > 0) {
-            if (c + k <= W - 1)
-                for (std::int64_t r = 0; r < H; ++r) count[r] += in[(c + k) * H + r] != 0;
-            if (c - k - 1 >= 0)
-                for (std::int64_t r = 0; r < H; ++r) count[r] -= in[(c - k - 1) * H + r] != 0;
+        std::uint8_t* d = out + c * H;
+        std::copy(in + c * H, in + (c + 1) * H, d);
+        for (std::int64_t step = 1; step <= k; ++step) {
+            if (c + step < W) Combine(d, in + (c + step) * H, H, every);
+            if (c - step >= 0) Combine(d, in + (c - step) * H, H, every);
         }
-        const std::int64_t inside = std::min(W - 1, c + k) - std::max<std::int64_t>(0, c - k) + 1;
-        for (std::int64_t r = 0; r < H; ++r) out[c * H + r] = WindowValue(count[r], inside, every);
     }
 }
 
@@ -345,14 +338,11 @@ void CloseMask(std::uint8_t* mask, std::int32_t H, std::int32_t W, std::int32_t 
     // allocation; a detector reserves it when it starts).
     const std::size_t N = static_cast<std::size_t>(H) * static_cast<std::size_t>(W);
     if (scratch.closing.size() < N) scratch.closing.resize(N);
-    if (scratch.closingCount.size() < static_cast<std::size_t>(H))
-        scratch.closingCount.resize(static_cast<std::size_t>(H));
     std::uint8_t* between = scratch.closing.data();
-    std::int32_t* count = scratch.closingCount.data();
     ClosingPassDown(mask, between, H, W, k, false);
-    ClosingPassAcross(between, mask, H, W, k, false, count);
+    ClosingPassAcross(between, mask, H, W, k, false);
     ClosingPassDown(mask, between, H, W, k, true);
-    ClosingPassAcross(between, mask, H, W, k, true, count);
+    ClosingPassAcross(between, mask, H, W, k, true);
 }
 
 void ReserveMaskScratch(const ModelParameters& parameters, std::int32_t H, std::int32_t W,
@@ -361,10 +351,7 @@ void ReserveMaskScratch(const ModelParameters& parameters, std::int32_t H, std::
     // FillHoles keeps a state per pixel and a region of at most every pixel.
     scratch.component.resize(N);
     scratch.pending.reserve(N);
-    if (parameters.closingSize > 1) {
-        scratch.closing.resize(N);
-        scratch.closingCount.resize(static_cast<std::size_t>(H));
-    }
+    if (parameters.closingSize > 1) scratch.closing.resize(N);
     const std::size_t median = MedianFilterScratch(parameters.medianSize, H, W, threads);
     if (scratch.median.size() < median) scratch.median.resize(median);
 }

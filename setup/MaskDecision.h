@@ -67,9 +67,8 @@ struct MaskScratch {
     std::vector<std::int32_t> component;
     std::vector<std::int64_t> pending;
     std::vector<std::int32_t> median;
-    // CloseMask's: an image between its passes and a count per row.
+    // CloseMask's image between its passes.
     std::vector<std::uint8_t> closing;
-    std::vector<std::int32_t> closingCount;
 };
 
 // Obtains all the scratch FinishMask needs for an H x W mask on `threads`
@@ -87,8 +86,8 @@ void FinishMask(const ModelParameters& parameters, const std::uint8_t* decision,
 // Closes `mask` (0 or 255) with a size x size square (odd): a pixel becomes
 // 255 where some pixel of its window inside the image is (dilation), then
 // stays 255 only where every pixel of its window inside the image is
-// (erosion). Uses scratch.closing (H*W) and scratch.closingCount (H), which
-// ReserveMaskScratch obtains (else they are obtained here).
+// (erosion). `mask` holds only 0 and 255. Uses scratch.closing (H*W), which
+// ReserveMaskScratch obtains (else it is obtained here).
 void CloseMask(std::uint8_t* mask, std::int32_t H, std::int32_t W, std::int32_t size,
                MaskScratch& scratch);
 
