@@ -149,7 +149,10 @@ struct DecideJob {
 // has): the neurons' tests then take 4 or 8 at once instead of 2. A lane
 // performs the same IEEE operations as a scalar register, so every choice
 // gives the same decisions.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__linux__)
+// Not under ThreadSanitizer: the clones' resolver runs while the program is
+// loaded, before that runtime is ready, and crashes it.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__linux__) && \
+    !defined(__SANITIZE_THREAD__)
 __attribute__((target_clones("avx512f", "avx2", "default")))
 #endif
 void DecideRange(const DecideJob& job, std::int64_t begin, std::int64_t end) {
