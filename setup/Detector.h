@@ -151,9 +151,6 @@ public:
     // The model as it stands (its imMask is the last frame's probability);
     // copy it to keep it.
     const OwnedModel& model() const { return model_; }
-    // Each pixel's decision of the last frame before the median filter
-    // (PixelDecision values, column-major); empty before the first frame.
-    const std::vector<std::uint8_t>& decisions() const { return decision_; }
 
 private:
     void Begin(OwnedModel model);
