@@ -25,10 +25,10 @@ template <class L>
 inline int LogLanes(typename L::D x, typename L::D& y) {
     using D = typename L::D;
     using M = typename L::M;
-    D h, l;
-    LogApprox<L>(x, h, l);
+    D h, l, err;
+    LogApprox<L>(x, h, l, err);
     M decided;
-    y = RoundIfDecided<L>(h, l, kLogTolerance, decided);
+    y = RoundIfDecidedWithin<L>(h, l, err, decided);
     return LaneBits(And(decided, And(LessEqual(D(0x1p-1022), x),
                                      LessEqual(x, D(0x1.fffffffffffffp1023)))));
 }

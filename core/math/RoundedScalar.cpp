@@ -13,7 +13,9 @@ namespace corvane {
 
 namespace rounded {
 
-void LogFastPath(double x, double& h, double& l) { LogApprox<ScalarLanes>(x, h, l); }
+void LogFastPath(double x, double& h, double& l, double& err) {
+    LogApprox<ScalarLanes>(x, h, l, err);
+}
 
 void ExpFastPath(double x, double& h, double& l, int& k) {
     std::uint64_t bits;
@@ -91,17 +93,18 @@ double LogCorrectlyRounded(double x) {
         x *= 0x1p52;                                                // subnormal: exact
         shift = -52;
     }
-    double h, l;
-    LogApprox<ScalarLanes>(x, h, l);
+    double h, l, err;
+    LogApprox<ScalarLanes>(x, h, l, err);
     if (shift != 0) {
-        // Only subnormal arguments: add -52 ln 2 as a double-double first.
+        // Only subnormal arguments: add -52 ln 2 as a double-double first
+        // (its errors are within err, see LogApprox).
         double s, t;
         TwoSum(h, -52 * kLn2Head, s, t);
         const double w = (t + l) + -52 * kLn2Tail;
         FastTwoSum(s, w, h, l);
     }
     bool decided;
-    const double rounded = RoundIfDecided<ScalarLanes>(h, l, kLogTolerance, decided);
+    const double rounded = RoundIfDecidedWithin<ScalarLanes>(h, l, err, decided);
     if (decided) return rounded;
     return LogExact(x, shift);
 }

@@ -5,8 +5,9 @@
 namespace corvane {
 namespace rounded {
 
-// log(x) ~ h + l for a positive normal x.
-void LogFastPath(double x, double& h, double& l);
+// log(x) ~ h + l for a positive normal x, within err (the bound the
+// rounding test assumes).
+void LogFastPath(double x, double& h, double& l, double& err);
 // exp(x) ~ (h + l) * 2^k for |x| < 746.
 void ExpFastPath(double x, double& h, double& l, int& k);
 

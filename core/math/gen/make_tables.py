@@ -191,6 +191,7 @@ def report(quiet):
     worst_z = mpf(0)
     worst_ratio = mpf(100)
     worst_z_over_result = mpf(0)
+    smallest_result = mpf(100)
     for i, (r, half, th, tl, t) in enumerate(rows):
         lo = 1 + mpf(i) / LOG_ROWS
         hi = 1 + mpf(i + 1) / LOG_ROWS
@@ -207,12 +208,19 @@ def report(quiet):
             worst_ratio = min(worst_ratio, a, b)
             worst_z_over_result = max(worst_z_over_result, abs(zlo) / abs(t + mp.log(1 + zlo)),
                                       abs(zhi) / abs(t + mp.log(1 + zhi)))
+            smallest_result = min(smallest_result, abs(t + mp.log(1 + zlo)),
+                                  abs(t + mp.log(1 + zhi)))
+    # log's error bound takes the table's tail errors as a multiple of |log x|,
+    # which needs |log x| > 2^-10 wherever the table term is not 0.
+    assert smallest_result > mpf(2) ** -10, "log x too small where the table term is not 0"
     if quiet:
         return
     sys.stderr.write("log: max |z| = %s (2^%s), min |result|/|table term| = %s, "
-                     "max |z|/|result| where the table term is not 0: %s\n"
+                     "max |z|/|result| where the table term is not 0: %s, "
+                     "min |result| there: 2^%s\n"
                      % (mpmath.nstr(worst_z, 8), mpmath.nstr(mp.log(worst_z, 2), 6),
-                        mpmath.nstr(worst_ratio, 6), mpmath.nstr(worst_z_over_result, 6)))
+                        mpmath.nstr(worst_ratio, 6), mpmath.nstr(worst_z_over_result, 6),
+                        mpmath.nstr(mp.log(smallest_result, 2), 6)))
 
 
 if __name__ == "__main__":
