@@ -101,6 +101,7 @@ inline void GatherExpRow(Avx2U index, Avx2D& head, Avx2D& tail, Avx2D& whole) {
               &kExpRows[j[3]].head, head.v, tail.v, whole.v, unused);
 }
 
+inline Avx2D Min(Avx2D a, Avx2D b) { return Avx2D(_mm256_min_pd(a.v, b.v)); }
 inline Avx2D LessEqual(Avx2D a, Avx2D b) { return Avx2D(_mm256_cmp_pd(a.v, b.v, _CMP_LE_OQ)); }
 inline Avx2D And(Avx2D a, Avx2D b) { return Avx2D(_mm256_and_pd(a.v, b.v)); }
 inline Avx2D Or(Avx2D a, Avx2D b) { return Avx2D(_mm256_or_pd(a.v, b.v)); }

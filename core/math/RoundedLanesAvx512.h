@@ -121,6 +121,7 @@ inline void GatherExpRow(Avx512U row, Avx512D& head, Avx512D& tail, Avx512D& who
     Transpose(&kExpRows[0].head, row, head.v, tail.v, whole.v, unused);
 }
 
+inline Avx512D Min(Avx512D a, Avx512D b) { return Avx512D(_mm512_min_pd(a.v, b.v)); }
 inline Avx512M LessEqual(Avx512D a, Avx512D b) { return {_mm512_cmp_pd_mask(a.v, b.v, _CMP_LE_OQ)}; }
 inline Avx512M And(Avx512M a, Avx512M b) { return {static_cast<__mmask8>(a.k & b.k)}; }
 inline Avx512M Or(Avx512M a, Avx512M b) { return {static_cast<__mmask8>(a.k | b.k)}; }

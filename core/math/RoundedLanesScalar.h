@@ -35,6 +35,8 @@ inline std::uint64_t ShiftLeft(std::uint64_t u) {
     return u << n;
 }
 inline bool Equal(double a, double b) { return a == b; }
+// a < b ? a : b, as the vector minimum instructions (b when either is NaN).
+inline double Min(double a, double b) { return a < b ? a : b; }
 
 inline void GatherLogRow(std::uint64_t i, double& reciprocal, double& carry, double& head,
                          double& tail) {

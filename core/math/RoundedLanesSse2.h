@@ -93,6 +93,7 @@ inline void GatherExpRow(Sse2U index, Sse2D& head, Sse2D& tail, Sse2D& whole) {
 }
 
 // Lane masks (all ones or all zeros) and their combinations.
+inline Sse2D Min(Sse2D a, Sse2D b) { return Sse2D(_mm_min_pd(a.v, b.v)); }
 inline Sse2D LessEqual(Sse2D a, Sse2D b) { return Sse2D(_mm_cmple_pd(a.v, b.v)); }
 inline Sse2D And(Sse2D a, Sse2D b) { return Sse2D(_mm_and_pd(a.v, b.v)); }
 inline Sse2D Or(Sse2D a, Sse2D b) { return Sse2D(_mm_or_pd(a.v, b.v)); }

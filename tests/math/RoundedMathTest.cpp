@@ -292,8 +292,7 @@ TEST(RoundedMath, FastPathErrorsStayWellInsideTheirTolerance) {
                                              -static_cast<int>(random() % 60) - 7);
         double h, l, err;
         rounded::LogFastPath(x, h, l, err);
-        // log's bound is absolute (mostly proportional to the reduced
-        // argument): the error as a share of it.
+        // log's bound depends on the argument: the error as a share of it.
         if (x != 1) {
             const double error = testing::MpfrRelativeErrorOfLog(x, h, l) * std::fabs(h);
             worstLog = std::max(worstLog, error / err);
@@ -309,12 +308,11 @@ TEST(RoundedMath, FastPathErrorsStayWellInsideTheirTolerance) {
     EXPECT_LT(worstExp, 0x1p-68 / 4) << "exp: 2^" << std::log2(worstExp);
 }
 
-// log's bound is mostly proportional to the reduced argument, so on the
-// update's variances (raised by the floor, above 1) the fast path decides
-// nearly every rounding; a bound that lost that (the test passing a wider
-// interval than it needs) would send one argument in ten thousand or so to
-// the exact path, each about a thousand times as slow, with no wrong bit to
-// show for it.
+// log's bound is absolute away from 1 (2^-72), so on the update's variances
+// (raised by the floor, above 1) the fast path decides nearly every
+// rounding; a bound relative to the result (2^-67 |log x|, as it was) sends
+// one argument in ten thousand or so to the exact path, each about a
+// thousand times as slow, with no wrong bit to show for it.
 TEST(RoundedMath, LogOfVariancesRarelyNeedsTheExactPath) {
     std::mt19937_64 random(25);
     std::vector<double> args(400000), out(args.size());
@@ -332,7 +330,8 @@ TEST(RoundedMath, LogOfVariancesRarelyNeedsTheExactPath) {
         const std::uint64_t before = rounded::ExactEvaluationCount();
         LogCorrectlyRoundedBlockWith(path, args.data(), out.data(),
                                      static_cast<std::int64_t>(args.size()));
-        EXPECT_LE(rounded::ExactEvaluationCount() - before, 8u) << "path " << static_cast<int>(path);
+        EXPECT_LE(rounded::ExactEvaluationCount() - before, 8u)
+            << "path " << static_cast<int>(path);
     }
 }
 
