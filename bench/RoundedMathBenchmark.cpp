@@ -12,9 +12,17 @@
 //                     (UseCLibraryInBlocksForComparison), on two copies of
 //                     the same model
 //
+//   RealArguments     with --arguments PREFIX: log and exp, each on its own,
+//                     on the arguments in PREFIX.log.bin and PREFIX.exp.bin
+//                     (bench/competition_arguments.py writes them from real
+//                     frames), in blocks of kScoreBlock; the C library's and
+//                     each path's, with the share of arguments the exact path
+//                     took (which the synthetic scene's need about as often
+//                     as real frames', but not the same ones).
+//
 // Times are CPU time of the benchmark thread; the fastest frame of each.
 //
-//   corvane_math_bench [--small] [benchmark flags...]
+//   corvane_math_bench [--small] [--arguments PREFIX] [benchmark flags...]
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -28,6 +36,7 @@
 
 #include "ModelSetup.h"
 #include "internal/PixelKernel.h"
+#include "RoundedExact.h"
 #include "RoundedMath.h"
 #include "SyntheticScene.h"
 #include "UpdateModel.h"
@@ -228,15 +237,90 @@ void LogExpSideBySide(benchmark::State& state) {
     Rows().push_back(row);
 }
 
+// Little-endian doubles from a file (empty when it cannot be read).
+std::vector<double> ReadDoubles(const std::string& path) {
+    std::vector<double> values;
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) return values;
+    double chunk[4096];
+    std::size_t n;
+    while ((n = std::fread(chunk, sizeof(double), 4096, file)) > 0)
+        values.insert(values.end(), chunk, chunk + n);
+    std::fclose(file);
+    return values;
+}
+
+struct RealRow {
+    std::string function;
+    std::size_t count;
+    double libraryNs, roundedNs[4];
+    double exactShare;
+};
+std::vector<RealRow>& RealRows() {
+    static std::vector<RealRow> rows;
+    return rows;
+}
+
+// isExp: exp of values, else log; ns per argument of each path, and the
+// share of arguments that took the exact path.
+void RealArguments(benchmark::State& state, std::vector<double> values, bool isExp) {
+    const RoundedMathPath paths[4] = {RoundedMathPath::Scalar, RoundedMathPath::Sse2,
+                                      RoundedMathPath::Avx2, RoundedMathPath::Avx512};
+    std::vector<double> out(kBlock);
+    benchmark::DoNotOptimize(out.data());
+    std::vector<double> library, rounded[4];
+    std::uint64_t exact = 0, evaluated = 0;
+    const std::size_t count = values.size();
+    for (auto _ : state) {
+        double start = ThreadSeconds();
+        for (std::size_t i0 = 0; i0 < count; i0 += kBlock) {
+            const std::size_t n = std::min(kBlock, count - i0);
+            for (std::size_t i = 0; i < n; ++i)
+                out[i] = isExp ? std::exp(values[i0 + i]) : std::log(values[i0 + i]);
+            benchmark::ClobberMemory();
+        }
+        library.push_back(ThreadSeconds() - start);
+        double total = library.back();
+        for (int k = 0; k < 4; ++k) {
+            if (!RoundedMathPathAvailable(paths[k])) continue;
+            const std::uint64_t before = rounded::ExactEvaluationCount();
+            start = ThreadSeconds();
+            for (std::size_t i0 = 0; i0 < count; i0 += kBlock) {
+                const std::int64_t n = static_cast<std::int64_t>(std::min(kBlock, count - i0));
+                (isExp ? ExpCorrectlyRoundedBlockWith : LogCorrectlyRoundedBlockWith)(
+                    paths[k], values.data() + i0, out.data(), n);
+                benchmark::ClobberMemory();
+            }
+            rounded[k].push_back(ThreadSeconds() - start);
+            total += rounded[k].back();
+            exact += rounded::ExactEvaluationCount() - before;
+            evaluated += count;
+        }
+        state.SetIterationTime(total);
+    }
+    const double perArgument = count > 0 ? 1e9 / static_cast<double>(count) : 0;
+    RealRow row{isExp ? "exp" : "log", count, perArgument * Fastest(library), {0, 0, 0, 0},
+                evaluated > 0 ? static_cast<double>(exact) / static_cast<double>(evaluated) : 0};
+    for (int k = 0; k < 4; ++k) row.roundedNs[k] = perArgument * Fastest(rounded[k]);
+    state.counters["library_ns"] = row.libraryNs;
+    state.counters["fastest_ns"] = row.roundedNs[3] > 0 ? row.roundedNs[3] : row.roundedNs[2];
+    state.counters["exact_share"] = row.exactShare;
+    if (!RealRows().empty() && RealRows().back().function == row.function) RealRows().pop_back();
+    RealRows().push_back(row);
+}
+
 }  // namespace
 }  // namespace corvane
 
 int main(int argc, char** argv) {
     bool small = false;
+    std::string arguments;
     std::vector<char*> args;
     for (int i = 0; i < argc; ++i) {
         if (std::strcmp(argv[i], "--small") == 0) {
             small = true;
+        } else if (std::strcmp(argv[i], "--arguments") == 0 && i + 1 < argc) {
+            arguments = argv[++i];
         } else {
             args.push_back(argv[i]);
         }
@@ -263,6 +347,23 @@ int main(int argc, char** argv) {
             b->MinTime(2.0);
         }
     }
+    if (!arguments.empty()) {
+        for (bool isExp : {false, true}) {
+            const std::string path = arguments + (isExp ? ".exp.bin" : ".log.bin");
+            std::vector<double> values = corvane::ReadDoubles(path);
+            if (values.empty()) {
+                std::fprintf(stderr, "corvane_math_bench: no arguments in %s\n", path.c_str());
+                return 2;
+            }
+            benchmark::RegisterBenchmark(isExp ? "RealArguments/exp" : "RealArguments/log",
+                                         [values, isExp](benchmark::State& state) {
+                                             corvane::RealArguments(state, values, isExp);
+                                         })
+                ->Unit(benchmark::kMillisecond)
+                ->UseManualTime()
+                ->MinTime(2.0);
+        }
+    }
     int count = static_cast<int>(args.size());
     benchmark::Initialize(&count, args.data());
     benchmark::RunSpecifiedBenchmarks();
@@ -280,6 +381,21 @@ int main(int argc, char** argv) {
         std::printf("| %dx%d | %d | %.2f | %.2f | %.2f | %.2f | %.2f | %.2f |\n", r.W, r.H, r.K,
                     r.libraryMs, r.roundedMs[0], r.roundedMs[1], r.roundedMs[2], r.roundedMs[3],
                     r.libraryMs > 0 ? fastest / r.libraryMs : 0.0);
+    }
+    if (!corvane::RealRows().empty()) {
+        std::printf("\n| function | arguments | C library ns | scalar ns | SSE2 ns | AVX2 ns "
+                    "| AVX-512 ns | fastest / C library | exact path |\n");
+        std::printf("|---|---|---|---|---|---|---|---|---|\n");
+        for (const auto& r : corvane::RealRows()) {
+            const double fastest = r.roundedNs[3] > 0   ? r.roundedNs[3]
+                                   : r.roundedNs[2] > 0 ? r.roundedNs[2]
+                                                        : r.roundedNs[1];
+            std::printf("| %s | %zu | %.2f | %.2f | %.2f | %.2f | %.2f | %.2f | 1 in %.0f |\n",
+                        r.function.c_str(), r.count, r.libraryNs, r.roundedNs[0], r.roundedNs[1],
+                        r.roundedNs[2], r.roundedNs[3],
+                        r.libraryNs > 0 ? fastest / r.libraryNs : 0.0,
+                        r.exactShare > 0 ? 1 / r.exactShare : 0.0);
+        }
     }
     return 0;
 }
