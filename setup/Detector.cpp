@@ -376,11 +376,9 @@ bool Detector::Run(const FrameImage& frame, std::uint8_t* mask, double* probabil
     ++framesProcessed_;
     DecidePixels(parameters_, view, frame.data, H_, W_, decision_.data(), stream_.still.data(),
                  parameters_.blinkRate > 0 ? stream_.blink.data() : nullptr, threads_);
-    if (parameters_.blinkRate > 0)
-        TrackBlinking(parameters_, decision_.data(), stream_.lastForeground, stream_.blink);
-    if (parameters_.absorbFrames > 0)
-        AbsorbExplained(parameters_, model_, frame.data, decision_.data(), stream_.still.data(),
-                        firstFrame_ + framesProcessed_);
+    LearnFromDecisions(parameters_, model_, frame.data, decision_.data(), stream_.still.data(),
+                       stream_.lastForeground, stream_.blink, firstFrame_ + framesProcessed_,
+                       threads_);
     FinishMask(parameters_, decision_.data(), H_, W_, mask, maskScratch_, threads_);
     if (probability != nullptr) std::copy(model_.imMask.begin(), model_.imMask.end(), probability);
     sizeFixed_ = true;

@@ -62,38 +62,57 @@ void AbsorbExplained(const ModelParameters& parameters, OwnedModel& model, const
                      const std::uint8_t* decision, const double* still,
                      std::int64_t frameNumber);
 
+// What the detector learns from a frame's decisions: TrackBlinking when
+// blinkRate > 0 and AbsorbExplained when absorbFrames > 0, in one pass over
+// the pixels on up to `threads` threads (below 1: every hardware thread).
+// Each pixel reads and writes only its own values: every count gives the
+// bits of the two one after the other.
+void LearnFromDecisions(const ModelParameters& parameters, OwnedModel& model, const double* frame,
+                        const std::uint8_t* decision, const double* still,
+                        std::vector<double>& lastForeground, std::vector<double>& blink,
+                        std::int64_t frameNumber, int threads = 1);
+
 // Scratch of FinishMask, kept between frames.
 struct MaskScratch {
-    std::vector<std::int32_t> component;
+    // FillHoles' walk state per pixel, the bounds of the foreground of every
+    // column and row, and the region being walked.
+    std::vector<std::uint8_t> holeState;
+    std::vector<std::int32_t> bounds;
     std::vector<std::int64_t> pending;
     std::vector<std::int32_t> median;
-    // CloseMask's image between its passes.
+    // CloseMask's image between its two halves, and a column per thread.
     std::vector<std::uint8_t> closing;
 };
 
 // Obtains all the scratch FinishMask needs for an H x W mask on `threads`
-// threads, so that it then allocates nothing and cannot fail. Throws
+// threads (the same count as FinishMask's), so that it then allocates nothing and cannot fail. Throws
 // std::bad_alloc, with `scratch` still usable, when memory runs out.
 void ReserveMaskScratch(const ModelParameters& parameters, std::int32_t H, std::int32_t W,
                         int threads, MaskScratch& scratch);
 
 // The mask: the median filter of the foreground decisions, closed
-// (closingSize), its small holes filled (holeShare), then, where the mask is background and the decision
-// was a shadow, shadowValue.
+// (closingSize), its small holes filled (holeShare), then, where the mask is
+// background and the decision was a shadow, shadowValue. The filters and
+// the passes over the mask run on up to `threads` threads (below 1: every
+// hardware thread); every count gives the same mask.
 void FinishMask(const ModelParameters& parameters, const std::uint8_t* decision, std::int32_t H,
                 std::int32_t W, std::uint8_t* mask, MaskScratch& scratch, int threads = 1);
 
 // Closes `mask` (0 or 255) with a size x size square (odd): a pixel becomes
 // 255 where some pixel of its window inside the image is (dilation), then
 // stays 255 only where every pixel of its window inside the image is
-// (erosion). `mask` holds only 0 and 255. Uses scratch.closing (H*W), which
-// ReserveMaskScratch obtains (else it is obtained here).
+// (erosion). `mask` holds only 0 and 255. Up to `threads` threads, the same
+// mask for every count. Uses scratch.closing, which ReserveMaskScratch
+// obtains for the same count (else it is obtained here).
 void CloseMask(std::uint8_t* mask, std::int32_t H, std::int32_t W, std::int32_t size,
-               MaskScratch& scratch);
+               MaskScratch& scratch, int threads = 1);
 
 // Fills every 4-connected region of background (0) in `mask` that does not
-// touch the border and has at most `largest` pixels with 255.
+// touch the border and has at most `largest` pixels with 255. Where the
+// foreground of each row and column begins and ends is found on up to
+// `threads` threads; the regions are then walked on the calling thread. The
+// same mask for every count.
 void FillHoles(std::uint8_t* mask, std::int32_t H, std::int32_t W, std::int64_t largest,
-               MaskScratch& scratch);
+               MaskScratch& scratch, int threads = 1);
 
 }  // namespace corvane
