@@ -368,33 +368,33 @@ std::size_t HoleBoundsValues(std::int64_t H, std::int64_t W, int tasks) {
     return static_cast<std::size_t>(2 * W + 2 * H * tasks);
 }
 
-}  // namespace
+// HoleBounds for an H x W mask on `tasks` tasks, its arrays in `scratch`
+// (had here when short).
+HoleBounds BoundsFor(const std::uint8_t* mask, std::int64_t H, std::int64_t W, int tasks,
+                     MaskScratch& scratch) {
+    const std::size_t values = HoleBoundsValues(H, W, tasks);
+    if (scratch.bounds.size() < values) scratch.bounds.resize(values);
+    if (scratch.holeState.size() < static_cast<std::size_t>(H * W))
+        scratch.holeState.resize(static_cast<std::size_t>(H * W));
+    HoleBounds bounds{mask, H, W, nullptr, nullptr, nullptr, nullptr, nullptr, tasks};
+    bounds.columnFirst = scratch.bounds.data();
+    bounds.columnLast = bounds.columnFirst + W;
+    bounds.rowFirst = bounds.columnLast + W;
+    bounds.rowLast = bounds.rowFirst + H * tasks;
+    bounds.state = scratch.holeState.data();
+    return bounds;
+}
 
-void FillHoles(std::uint8_t* mask, std::int32_t H, std::int32_t W, std::int64_t largest,
-               MaskScratch& scratch, int threads) {
-    const std::int64_t N = static_cast<std::int64_t>(H) * W;
-    const std::int64_t rows = H;
+// The rest of FillHoles once every task of `bounds` has run: the regions
+// walked from the candidates, on the calling thread.
+void WalkHoles(std::uint8_t* mask, const HoleBounds& bounds, std::int64_t largest,
+               std::vector<std::int64_t>& region) {
+    const std::int64_t rows = bounds.H, W = bounds.W;
     // Only candidates (HoleBounds) are walked from: a region met through a
     // background pixel that is no candidate, or larger than `largest`, is
     // not a hole, and its pixels are marked so that no later walk goes into
     // it again.
     enum : std::uint8_t { kUnseen = 0, kWalked = 1, kNotHole = 2 };
-    HoleBounds bounds{mask,    H,       W,       nullptr, nullptr,
-                      nullptr, nullptr, nullptr, TasksFor(N, kLightPixelsPerTask, threads)};
-    // Without ReserveMaskScratch first, the scratch is had here.
-    const std::size_t values = HoleBoundsValues(H, W, bounds.tasks);
-    if (scratch.bounds.size() < values) scratch.bounds.resize(values);
-    if (scratch.holeState.size() < static_cast<std::size_t>(N))
-        scratch.holeState.resize(static_cast<std::size_t>(N));
-    bounds.columnFirst = scratch.bounds.data();
-    bounds.columnLast = bounds.columnFirst + W;
-    bounds.rowFirst = bounds.columnLast + W;
-    bounds.rowLast = bounds.rowFirst + rows * bounds.tasks;
-    bounds.state = scratch.holeState.data();
-    if (bounds.tasks == 1)
-        bounds.Run(0);
-    else
-        RunTasks(bounds.tasks, &HoleBounds::Task, &bounds);
     // The rows' bounds over the whole width: the first band's, widened by
     // the others'.
     std::int32_t* const rowFirst = bounds.rowFirst;
@@ -411,7 +411,6 @@ void FillHoles(std::uint8_t* mask, std::int32_t H, std::int32_t W, std::int64_t 
     const auto candidate = [&](std::int64_t r, std::int64_t c) {
         return columnFirst[c] < r && r < columnLast[c] && rowFirst[r] < c && c < rowLast[r];
     };
-    std::vector<std::int64_t>& region = scratch.pending;
     for (std::int64_t c = 1; c + 1 < W; ++c) {
         for (std::int64_t r = columnFirst[c] + 1; r < columnLast[c]; ++r) {
             const std::int64_t start = c * rows + r;
@@ -450,6 +449,19 @@ void FillHoles(std::uint8_t* mask, std::int32_t H, std::int32_t W, std::int64_t 
     }
 }
 
+}  // namespace
+
+void FillHoles(std::uint8_t* mask, std::int32_t H, std::int32_t W, std::int64_t largest,
+               MaskScratch& scratch, int threads) {
+    const std::int64_t N = static_cast<std::int64_t>(H) * W;
+    HoleBounds bounds = BoundsFor(mask, H, W, TasksFor(N, kLightPixelsPerTask, threads), scratch);
+    if (bounds.tasks == 1)
+        bounds.Run(0);
+    else
+        RunTasks(bounds.tasks, &HoleBounds::Task, &bounds);
+    WalkHoles(mask, bounds, largest, scratch.pending);
+}
+
 namespace {
 
 // One pass of a closing along one axis: each pixel becomes the OR
@@ -477,6 +489,9 @@ struct ClosingPass {
     // Per task, one column of H bytes.
     std::uint8_t* across;
     int tasks;
+    // When not null, the bounds of the holes (on as many tasks) are found
+    // in the same task, from the columns it has just written.
+    const HoleBounds* holes;
 
     void Run(std::int64_t c0, std::int64_t c1, std::uint8_t* t) const {
         for (std::int64_t c = c0; c < c1; ++c) {
@@ -498,6 +513,7 @@ struct ClosingPass {
         const ClosingPass& pass = *static_cast<const ClosingPass*>(context);
         pass.Run(pass.W * index / pass.tasks, pass.W * (index + 1) / pass.tasks,
                  pass.across + index * pass.H);
+        if (pass.holes != nullptr) pass.holes->Run(index);
     }
 };
 
@@ -507,6 +523,24 @@ std::size_t ClosingValues(std::int64_t H, std::int64_t W, int tasks) {
     return static_cast<std::size_t>(H * W + H * tasks);
 }
 
+// CloseMask on `tasks` tasks; with `holes`, their bounds found as well.
+void Close(std::uint8_t* mask, std::int64_t H, std::int64_t W, std::int64_t k, int tasks,
+           MaskScratch& scratch, const HoleBounds* holes) {
+    // Without ReserveMaskScratch first, the scratch is had here (the only
+    // allocation; a detector reserves it before the frame).
+    const std::size_t values = ClosingValues(H, W, tasks);
+    if (scratch.closing.size() < values) scratch.closing.resize(values);
+    std::uint8_t* between = scratch.closing.data();
+    ClosingPass dilation{mask, between, H, W, k, false, between + H * W, tasks, nullptr};
+    ClosingPass erosion{between, mask, H, W, k, true, between + H * W, tasks, holes};
+    for (ClosingPass* pass : {&dilation, &erosion}) {
+        if (tasks == 1)
+            ClosingPass::Task(pass, 0);
+        else
+            RunTasks(tasks, &ClosingPass::Task, pass);
+    }
+}
+
 }  // namespace
 
 void CloseMask(std::uint8_t* mask, std::int32_t H, std::int32_t W, std::int32_t size,
@@ -514,20 +548,7 @@ void CloseMask(std::uint8_t* mask, std::int32_t H, std::int32_t W, std::int32_t 
     const std::int64_t k = size / 2;
     if (k < 1 || H < 1 || W < 1) return;
     const std::int64_t N = static_cast<std::int64_t>(H) * W;
-    const int tasks = TasksFor(N, kLightPixelsPerTask, threads);
-    // Without ReserveMaskScratch first, the scratch is had here (the only
-    // allocation; a detector reserves it before the frame).
-    const std::size_t values = ClosingValues(H, W, tasks);
-    if (scratch.closing.size() < values) scratch.closing.resize(values);
-    std::uint8_t* between = scratch.closing.data();
-    ClosingPass dilation{mask, between, H, W, k, false, between + N, tasks};
-    ClosingPass erosion{between, mask, H, W, k, true, between + N, tasks};
-    for (ClosingPass* pass : {&dilation, &erosion}) {
-        if (tasks == 1)
-            pass->Run(0, W, pass->across);
-        else
-            RunTasks(tasks, &ClosingPass::Task, pass);
-    }
+    Close(mask, H, W, k, TasksFor(N, kLightPixelsPerTask, threads), scratch, nullptr);
 }
 
 void ReserveMaskScratch(const ModelParameters& parameters, std::int32_t H, std::int32_t W,
@@ -553,12 +574,24 @@ void FinishMask(const ModelParameters& parameters, const std::uint8_t* decision,
                 std::int32_t W, std::uint8_t* mask, MaskScratch& scratch, int threads) {
     const std::int64_t N = static_cast<std::int64_t>(H) * W;
     MedianFilterMask(parameters.medianSize, decision, H, W, mask, threads, &scratch.median);
-    if (parameters.closingSize > 1)
-        CloseMask(mask, H, W, parameters.closingSize, scratch, threads);
-    if (parameters.holeShare > 0)
-        FillHoles(mask, H, W,
-                  static_cast<std::int64_t>(parameters.holeShare * static_cast<double>(N)),
-                  scratch, threads);
+    const std::int64_t k = parameters.closingSize / 2;
+    const int tasks = TasksFor(N, kLightPixelsPerTask, threads);
+    if (parameters.holeShare > 0) {
+        const auto largest =
+            static_cast<std::int64_t>(parameters.holeShare * static_cast<double>(N));
+        HoleBounds holes = BoundsFor(mask, H, W, tasks, scratch);
+        // The erosion's tasks find the holes' bounds too, column band by
+        // column band.
+        if (k > 0)
+            Close(mask, H, W, k, tasks, scratch, &holes);
+        else if (tasks == 1)
+            holes.Run(0);
+        else
+            RunTasks(tasks, &HoleBounds::Task, &holes);
+        WalkHoles(mask, holes, largest, scratch.pending);
+    } else if (k > 0) {
+        Close(mask, H, W, k, tasks, scratch, nullptr);
+    }
     if (parameters.shadows == 0 || parameters.shadowValue == 0) return;
     const auto value = static_cast<std::uint8_t>(parameters.shadowValue);
     for (std::int64_t p = 0; p < N; ++p)
