@@ -25,6 +25,18 @@ CORVANE_INLINE double Distance2(const double* mu, double x0, double x1, double x
     return d0 * d0 + d1 * d1 + d2 * d2;
 }
 
+// TrackBlinking of one pixel whose decision is `d`: lastForeground holds
+// its last two decisions, 2 * last + the one before.
+CORVANE_INLINE void BlinkStep(double rate, std::uint8_t d, double* lastForeground, double* blink) {
+    const double now = d == kDecidedForeground ? 1.0 : 0.0;
+    const double history = *lastForeground;
+    const double last = history >= 2 ? 1.0 : 0.0;
+    const double before = history - 2 * last;
+    const double blip = (now != last && last != before) ? 1.0 : 0.0;
+    *blink = *blink + rate * (blip - *blink);
+    *lastForeground = 2 * now + last;
+}
+
 struct DecideJob {
     const ModelParameters* parameters;
     const BackgroundModel* model;
@@ -33,6 +45,10 @@ struct DecideJob {
     std::uint8_t* decision;
     const double* still;
     const double* blink;
+    // When not null, the blink rates and the last decisions advance in the
+    // same pass (TrackBlinking), each pixel's after its decision.
+    double* trackedBlink;
+    double* lastForeground;
     int tasks;
 
     // Whether some neuron of pixel q holds the colour: its squared distance
@@ -120,24 +136,28 @@ struct DecideJob {
         const double* imMask = model->imMask.data;
         const bool neighbors = parameters->neighborRadius > 0;
         const bool shadows = parameters->shadows != 0;
+        const double rate = parameters->blinkRate;
         for (std::int64_t p = begin; p < end; ++p) {
             double threshold = base;
             if (blink != nullptr) {
                 threshold = base + gain * blink[p];
                 if (threshold > 1) threshold = 1;
             }
-            if (!(imMask[p] > threshold)) {
-                decision[p] = kDecidedBackground;
-                continue;
+            std::uint8_t d = kDecidedBackground;
+            if (imMask[p] > threshold) {
+                const double x0 = frame[p], x1 = frame[N + p], x2 = frame[2 * N + p];
+                const std::uint8_t explained =
+                    neighbors ? ExplainedByNeighbor(p, x0, x1, x2) : 0;
+                if (explained != 0)
+                    d = explained;
+                else if (shadows && Shadow(p, x0, x1, x2))
+                    d = kDecidedShadow;
+                else
+                    d = kDecidedForeground;
             }
-            const double x0 = frame[p], x1 = frame[N + p], x2 = frame[2 * N + p];
-            const std::uint8_t explained = neighbors ? ExplainedByNeighbor(p, x0, x1, x2) : 0;
-            if (explained != 0)
-                decision[p] = explained;
-            else if (shadows && Shadow(p, x0, x1, x2))
-                decision[p] = kDecidedShadow;
-            else
-                decision[p] = kDecidedForeground;
+            decision[p] = d;
+            if (lastForeground != nullptr)
+                BlinkStep(rate, d, lastForeground + p, trackedBlink + p);
         }
     }
 
@@ -171,10 +191,18 @@ constexpr std::int64_t kPixelsPerTask = 1 << 15;
 
 void DecidePixels(const ModelParameters& parameters, const BackgroundModel& model,
                   const double* frame, std::int32_t H, std::int32_t W, std::uint8_t* decision,
-                  const double* still, const double* blink, int threads) {
+                  const double* still, const double* blink, int threads,
+                  const BlinkTracking* tracking) {
     const std::int64_t N = static_cast<std::int64_t>(H) * W;
     const std::int64_t K = static_cast<std::int64_t>(parameters.mapRows) * parameters.mapColumns;
-    DecideJob job{&parameters, &model, frame, H, W, K, decision, still, blink, 1};
+    DecideJob job{&parameters, &model, frame, H, W, K, decision, still, blink, nullptr, nullptr, 1};
+    if (tracking != nullptr) {
+        // The threshold reads the blink rate before the pixel's step
+        // changes it.
+        job.blink = tracking->blink;
+        job.trackedBlink = tracking->blink;
+        job.lastForeground = tracking->lastForeground;
+    }
     if (threads < 1) threads = HardwareThreads();
     const std::int64_t most = std::max<std::int64_t>(1, N / kPixelsPerTask);
     job.tasks = static_cast<int>(std::min<std::int64_t>({threads, most, kMaxTasks}));
@@ -204,16 +232,8 @@ struct LearnJob {
 
     void Blink(std::int64_t begin, std::int64_t end) const {
         const double rate = parameters->blinkRate;
-        for (std::int64_t p = begin; p < end; ++p) {
-            // lastForeground holds the last two decisions, 2 * last + the one before.
-            const double now = decision[p] == kDecidedForeground ? 1.0 : 0.0;
-            const double history = lastForeground[p];
-            const double last = history >= 2 ? 1.0 : 0.0;
-            const double before = history - 2 * last;
-            const double blip = (now != last && last != before) ? 1.0 : 0.0;
-            blink[p] = blink[p] + rate * (blip - blink[p]);
-            lastForeground[p] = 2 * now + last;
-        }
+        for (std::int64_t p = begin; p < end; ++p)
+            BlinkStep(rate, decision[p], lastForeground + p, blink + p);
     }
 
     void Absorb(std::int64_t begin, std::int64_t end) const {
@@ -227,10 +247,13 @@ struct LearnJob {
         double* const sigma2 = model->Sigma2.data();
         const double* const caps = model->MaximumVariance.data();
         for (std::int64_t p = begin; p < end; ++p) {
-            // Most pixels are not still: one test sends them on.
+            // Most pixels are background: their decision byte sends them on
+            // without a read of their still count.
+            const std::uint8_t d = decision[p];
+            if (d != kDecidedExplained && d != kDecidedForeground) continue;
             if (!(still[p] >= least)) continue;
-            const bool explained = decision[p] == kDecidedExplained;
-            const bool ghost = ghosts && decision[p] == kDecidedForeground && still[p] >= share;
+            const bool explained = d == kDecidedExplained;
+            const bool ghost = ghosts && d == kDecidedForeground && still[p] >= share;
             if (!explained && !ghost) continue;
             const double x0 = frame[p], x1 = frame[N + p], x2 = frame[2 * N + p];
             double* mu = mus + p * K * 3;
@@ -284,30 +307,10 @@ void RunLearnJob(LearnJob& job, int threads) {
 }  // namespace
 
 void AbsorbExplained(const ModelParameters& parameters, OwnedModel& model, const double* frame,
-                     const std::uint8_t* decision, const double* still,
-                     std::int64_t frameNumber) {
+                     const std::uint8_t* decision, const double* still, std::int64_t frameNumber,
+                     int threads) {
     LearnJob job{&parameters, &model, frame, decision, still, nullptr, nullptr, frameNumber,
                  static_cast<std::int64_t>(model.imMask.size()), 1};
-    job.Run(0, job.N);
-}
-
-void LearnFromDecisions(const ModelParameters& parameters, OwnedModel& model, const double* frame,
-                        const std::uint8_t* decision, const double* still,
-                        std::vector<double>& lastForeground, std::vector<double>& blink,
-                        std::int64_t frameNumber, int threads) {
-    const bool blinking = parameters.blinkRate > 0;
-    const bool absorbing = parameters.absorbFrames > 0;
-    if (!blinking && !absorbing) return;
-    LearnJob job{&parameters,
-                 &model,
-                 frame,
-                 decision,
-                 absorbing ? still : nullptr,
-                 blinking ? lastForeground.data() : nullptr,
-                 blinking ? blink.data() : nullptr,
-                 frameNumber,
-                 static_cast<std::int64_t>(model.imMask.size()),
-                 1};
     RunLearnJob(job, threads);
 }
 

@@ -33,11 +33,23 @@ enum PixelDecision : std::uint8_t {
     kDecidedForeground = 255,
 };
 
+// The blink rates and last decisions that TrackBlinking advances (N values
+// each).
+struct BlinkTracking {
+    double* blink;
+    double* lastForeground;
+};
+
 // The decision of every pixel (N bytes, column-major) into `decision`.
-// `model` needs Mu, Sigma2, imMask and MinimumVariance.
+// `model` needs Mu, Sigma2, imMask and MinimumVariance. On up to `threads`
+// threads (below 1: every hardware thread), the same decisions for every
+// count. With `tracking`, whose blink rates then stand for `blink`, the same
+// pass is TrackBlinking of the decisions as well: each pixel's threshold is
+// taken from its blink rate before its step changes it.
 void DecidePixels(const ModelParameters& parameters, const BackgroundModel& model,
                   const double* frame, std::int32_t H, std::int32_t W, std::uint8_t* decision,
-                  const double* still, const double* blink, int threads = 1);
+                  const double* still, const double* blink, int threads = 1,
+                  const BlinkTracking* tracking = nullptr);
 
 // Per pixel, how often its decision blinks: blink moves by blinkRate towards
 // 1 on a frame whose last decision stood alone (foreground between two of
@@ -57,20 +69,12 @@ void TrackBlinking(const ModelParameters& parameters, const std::uint8_t* decisi
 // included), it takes the frame's colour into its model. The neuron farthest
 // from the colour (the first of equals) gets it as its mean, with the
 // variance of a starting neuron: initialVariance, or MaximumVariance where
-// that is lower.
+// that is lower. Each pixel reads and writes only its own values, on up to
+// `threads` threads (below 1: every hardware thread): every count gives the
+// same bits.
 void AbsorbExplained(const ModelParameters& parameters, OwnedModel& model, const double* frame,
-                     const std::uint8_t* decision, const double* still,
-                     std::int64_t frameNumber);
-
-// What the detector learns from a frame's decisions: TrackBlinking when
-// blinkRate > 0 and AbsorbExplained when absorbFrames > 0, in one pass over
-// the pixels on up to `threads` threads (below 1: every hardware thread).
-// Each pixel reads and writes only its own values: every count gives the
-// bits of the two one after the other.
-void LearnFromDecisions(const ModelParameters& parameters, OwnedModel& model, const double* frame,
-                        const std::uint8_t* decision, const double* still,
-                        std::vector<double>& lastForeground, std::vector<double>& blink,
-                        std::int64_t frameNumber, int threads = 1);
+                     const std::uint8_t* decision, const double* still, std::int64_t frameNumber,
+                     int threads = 1);
 
 // Scratch of FinishMask, kept between frames.
 struct MaskScratch {

@@ -304,49 +304,58 @@ TEST(DetectorThreads, EveryThreadCountGivesOneThreadsMasksAndModels) {
     }
 }
 
-// What is learnt from the decisions, in one pass on several threads, is
-// the two steps one after the other.
-TEST(DetectorThreads, LearningFromDecisionsIsBlinkingThenAbsorbing) {
-    const std::int64_t N = 300001;
+// The blinking in the decision's own pass is the decision, then
+// TrackBlinking; the absorbing on several threads is the absorbing on one.
+TEST(DetectorThreads, BlinkingInTheDecisionsPassAndAbsorbingOnThreads) {
+    const std::int32_t H = 547, W = 549;  // 300303 pixels
+    const std::int64_t N = std::int64_t(H) * W;
     const std::int64_t K = 4;
     ModelParameters parameters;
     parameters.mapRows = 2;
     parameters.mapColumns = 2;
     parameters.absorbFrames = 3;
     parameters.staticShare = 0.1;
+    parameters.shadows = 1;
     Random random{5};
     OwnedModel start;
     start.Mu.resize(static_cast<std::size_t>(3 * K * N));
     for (double& mu : start.Mu) mu = static_cast<double>(random.Next() % 256);
     start.Sigma2.assign(static_cast<std::size_t>(K * N), 50.0);
-    start.imMask.assign(static_cast<std::size_t>(N), 0.5);
+    start.imMask.resize(static_cast<std::size_t>(N));
+    for (double& m : start.imMask) m = static_cast<double>(random.Next() % 1000) / 1000;
     start.MaximumVariance.resize(static_cast<std::size_t>(N));
     for (double& cap : start.MaximumVariance) cap = 20 + static_cast<double>(random.Next() % 80);
+    start.MinimumVariance = 25;
     std::vector<double> frame(static_cast<std::size_t>(3 * N)), still(static_cast<std::size_t>(N));
-    std::vector<std::uint8_t> decision(static_cast<std::size_t>(N));
     std::vector<double> history(static_cast<std::size_t>(N)), blink(static_cast<std::size_t>(N));
-    const std::uint8_t kinds[] = {kDecidedBackground, kDecidedExplained, kDecidedShifted,
-                                  kDecidedShadow, kDecidedForeground};
     for (std::int64_t p = 0; p < N; ++p) {
         for (int ch = 0; ch < 3; ++ch) frame[ch * N + p] = static_cast<double>(random.Next() % 256);
         still[p] = static_cast<double>(random.Next() % 8);
-        decision[p] = kinds[random.Next() % 5];
         history[p] = static_cast<double>(random.Next() % 4);
         blink[p] = static_cast<double>(random.Next() % 1000) / 1000;
     }
-    OwnedModel expected = start;
+    std::vector<std::uint8_t> decision(static_cast<std::size_t>(N));
+    DecidePixels(parameters, start.View(), frame.data(), H, W, decision.data(), still.data(),
+                 blink.data());
     std::vector<double> expectedHistory = history, expectedBlink = blink;
     TrackBlinking(parameters, decision.data(), expectedHistory, expectedBlink);
+    OwnedModel expected = start;
     AbsorbExplained(parameters, expected, frame.data(), decision.data(), still.data(), 20);
     EXPECT_FALSE(expected.Mu == start.Mu) << "something must be absorbed";
+    EXPECT_FALSE(expectedBlink == blink) << "some blink rate must move";
     for (int threads : {1, 2, 3, 8, 0}) {
-        OwnedModel model = start;
         std::vector<double> h = history, b = blink;
-        LearnFromDecisions(parameters, model, frame.data(), decision.data(), still.data(), h, b,
-                           20, threads);
+        const BlinkTracking tracking{b.data(), h.data()};
+        std::vector<std::uint8_t> tracked(decision.size());
+        DecidePixels(parameters, start.View(), frame.data(), H, W, tracked.data(), still.data(),
+                     nullptr, threads, &tracking);
+        EXPECT_TRUE(tracked == decision) << threads << " threads";
+        EXPECT_TRUE(h == expectedHistory && b == expectedBlink) << threads << " threads";
+        OwnedModel model = start;
+        AbsorbExplained(parameters, model, frame.data(), decision.data(), still.data(), 20,
+                        threads);
         EXPECT_TRUE(model.Mu == expected.Mu) << threads << " threads";
         EXPECT_TRUE(model.Sigma2 == expected.Sigma2) << threads << " threads";
-        EXPECT_TRUE(h == expectedHistory && b == expectedBlink) << threads << " threads";
     }
 }
 
