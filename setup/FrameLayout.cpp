@@ -219,16 +219,12 @@ bool LooksScaledToOne(const HostFrame& frame) {
 
 void WriteHostMask(const std::uint8_t* columnMajor, std::int64_t rows, std::int64_t columns,
                    char* out, std::int64_t rowStride, std::int64_t columnStride) {
-    // Blocks of columns, row by row: each row of a block is one short run of
-    // the host's array, and each column of the mask is still read in order.
-    constexpr std::int64_t kColumnsAtOnce = 16;
-    for (std::int64_t cb = 0; cb < columns; cb += kColumnsAtOnce) {
-        const std::int64_t ce = std::min(cb + kColumnsAtOnce, columns);
-        for (std::int64_t r = 0; r < rows; ++r) {
-            char* row = out + r * rowStride;
-            for (std::int64_t c = cb; c < ce; ++c)
-                row[c * columnStride] = static_cast<char>(columnMajor[c * rows + r]);
-        }
+    // Row by row: the host's array (new for each frame, in Python) is
+    // written in order, and the mask, just made, is read from the cache.
+    for (std::int64_t r = 0; r < rows; ++r) {
+        char* row = out + r * rowStride;
+        for (std::int64_t c = 0; c < columns; ++c)
+            row[c * columnStride] = static_cast<char>(columnMajor[c * rows + r]);
     }
 }
 
