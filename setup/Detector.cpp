@@ -374,13 +374,13 @@ bool Detector::Run(const FrameImage& frame, std::uint8_t* mask, double* probabil
             }
     }
     ++framesProcessed_;
+    // The blinking advances in the decision's own pass.
+    const BlinkTracking tracking{stream_.blink.data(), stream_.lastForeground.data()};
     DecidePixels(parameters_, view, frame.data, H_, W_, decision_.data(), stream_.still.data(),
-                 parameters_.blinkRate > 0 ? stream_.blink.data() : nullptr, threads_);
-    if (parameters_.blinkRate > 0)
-        TrackBlinking(parameters_, decision_.data(), stream_.lastForeground, stream_.blink);
+                 nullptr, threads_, parameters_.blinkRate > 0 ? &tracking : nullptr);
     if (parameters_.absorbFrames > 0)
         AbsorbExplained(parameters_, model_, frame.data, decision_.data(), stream_.still.data(),
-                        firstFrame_ + framesProcessed_);
+                        firstFrame_ + framesProcessed_, threads_);
     FinishMask(parameters_, decision_.data(), H_, W_, mask, maskScratch_, threads_);
     if (probability != nullptr) std::copy(model_.imMask.begin(), model_.imMask.end(), probability);
     sizeFixed_ = true;

@@ -56,9 +56,11 @@ inline double SixteenBitColour(std::uint16_t x) {
 }
 
 // Reads `frame` into the model's layout at `out` (3 * rows * columns
-// doubles). False when a value is NaN or infinite (`out` is written all the
-// same).
-bool ReadHostFrame(const HostFrame& frame, double* out);
+// doubles), on up to `threads` threads (below 1: every hardware thread; a
+// small frame is read on the calling thread alone). False when a value is
+// NaN or infinite (`out` is written all the same). Every count writes the
+// same values.
+bool ReadHostFrame(const HostFrame& frame, double* out, int threads = 1);
 
 // True for a floating frame whose colour samples are all finite and in 0..1,
 // one of them above 0: colours scaled to 0..1 instead of 0..255, which match

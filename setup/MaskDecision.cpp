@@ -25,6 +25,18 @@ CORVANE_INLINE double Distance2(const double* mu, double x0, double x1, double x
     return d0 * d0 + d1 * d1 + d2 * d2;
 }
 
+// TrackBlinking of one pixel whose decision is `d`: lastForeground holds
+// its last two decisions, 2 * last + the one before.
+CORVANE_INLINE void BlinkStep(double rate, std::uint8_t d, double* lastForeground, double* blink) {
+    const double now = d == kDecidedForeground ? 1.0 : 0.0;
+    const double history = *lastForeground;
+    const double last = history >= 2 ? 1.0 : 0.0;
+    const double before = history - 2 * last;
+    const double blip = (now != last && last != before) ? 1.0 : 0.0;
+    *blink = *blink + rate * (blip - *blink);
+    *lastForeground = 2 * now + last;
+}
+
 struct DecideJob {
     const ModelParameters* parameters;
     const BackgroundModel* model;
@@ -33,6 +45,10 @@ struct DecideJob {
     std::uint8_t* decision;
     const double* still;
     const double* blink;
+    // When not null, the blink rates and the last decisions advance in the
+    // same pass (TrackBlinking), each pixel's after its decision.
+    double* trackedBlink;
+    double* lastForeground;
     int tasks;
 
     // Whether some neuron of pixel q holds the colour: its squared distance
@@ -120,24 +136,28 @@ struct DecideJob {
         const double* imMask = model->imMask.data;
         const bool neighbors = parameters->neighborRadius > 0;
         const bool shadows = parameters->shadows != 0;
+        const double rate = parameters->blinkRate;
         for (std::int64_t p = begin; p < end; ++p) {
             double threshold = base;
             if (blink != nullptr) {
                 threshold = base + gain * blink[p];
                 if (threshold > 1) threshold = 1;
             }
-            if (!(imMask[p] > threshold)) {
-                decision[p] = kDecidedBackground;
-                continue;
+            std::uint8_t d = kDecidedBackground;
+            if (imMask[p] > threshold) {
+                const double x0 = frame[p], x1 = frame[N + p], x2 = frame[2 * N + p];
+                const std::uint8_t explained =
+                    neighbors ? ExplainedByNeighbor(p, x0, x1, x2) : 0;
+                if (explained != 0)
+                    d = explained;
+                else if (shadows && Shadow(p, x0, x1, x2))
+                    d = kDecidedShadow;
+                else
+                    d = kDecidedForeground;
             }
-            const double x0 = frame[p], x1 = frame[N + p], x2 = frame[2 * N + p];
-            const std::uint8_t explained = neighbors ? ExplainedByNeighbor(p, x0, x1, x2) : 0;
-            if (explained != 0)
-                decision[p] = explained;
-            else if (shadows && Shadow(p, x0, x1, x2))
-                decision[p] = kDecidedShadow;
-            else
-                decision[p] = kDecidedForeground;
+            decision[p] = d;
+            if (lastForeground != nullptr)
+                BlinkStep(rate, d, lastForeground + p, trackedBlink + p);
         }
     }
 
@@ -171,10 +191,18 @@ constexpr std::int64_t kPixelsPerTask = 1 << 15;
 
 void DecidePixels(const ModelParameters& parameters, const BackgroundModel& model,
                   const double* frame, std::int32_t H, std::int32_t W, std::uint8_t* decision,
-                  const double* still, const double* blink, int threads) {
+                  const double* still, const double* blink, int threads,
+                  const BlinkTracking* tracking) {
     const std::int64_t N = static_cast<std::int64_t>(H) * W;
     const std::int64_t K = static_cast<std::int64_t>(parameters.mapRows) * parameters.mapColumns;
-    DecideJob job{&parameters, &model, frame, H, W, K, decision, still, blink, 1};
+    DecideJob job{&parameters, &model, frame, H, W, K, decision, still, blink, nullptr, nullptr, 1};
+    if (tracking != nullptr) {
+        // The threshold reads the blink rate before the pixel's step
+        // changes it.
+        job.blink = tracking->blink;
+        job.trackedBlink = tracking->blink;
+        job.lastForeground = tracking->lastForeground;
+    }
     if (threads < 1) threads = HardwareThreads();
     const std::int64_t most = std::max<std::int64_t>(1, N / kPixelsPerTask);
     job.tasks = static_cast<int>(std::min<std::int64_t>({threads, most, kMaxTasks}));
@@ -184,111 +212,257 @@ void DecidePixels(const ModelParameters& parameters, const BackgroundModel& mode
         RunTasks(job.tasks, &DecideJob::Task, &job);
 }
 
+namespace {
+
+// What pixels [begin, end) learn from their decisions: the blink rates
+// (when `blink`) and the absorbing (when `still`). Each pixel reads and
+// writes only its own values, so how the pixels are split cannot change a
+// bit.
+struct LearnJob {
+    const ModelParameters* parameters;
+    OwnedModel* model;
+    const double* frame;
+    const std::uint8_t* decision;
+    const double* still;
+    double* lastForeground;
+    double* blink;
+    std::int64_t frameNumber;
+    std::int64_t N;
+    int tasks;
+
+    void Blink(std::int64_t begin, std::int64_t end) const {
+        const double rate = parameters->blinkRate;
+        for (std::int64_t p = begin; p < end; ++p)
+            BlinkStep(rate, decision[p], lastForeground + p, blink + p);
+    }
+
+    void Absorb(std::int64_t begin, std::int64_t end) const {
+        const std::int64_t K =
+            static_cast<std::int64_t>(parameters->mapRows) * parameters->mapColumns;
+        const double least = parameters->absorbFrames;
+        const double share = parameters->staticShare * static_cast<double>(frameNumber);
+        const bool ghosts = parameters->staticShare > 0;
+        const double variance = parameters->initialVariance;
+        double* const mus = model->Mu.data();
+        double* const sigma2 = model->Sigma2.data();
+        const double* const caps = model->MaximumVariance.data();
+        for (std::int64_t p = begin; p < end; ++p) {
+            // Most pixels are background: their decision byte sends them on
+            // without a read of their still count.
+            const std::uint8_t d = decision[p];
+            if (d != kDecidedExplained && d != kDecidedForeground) continue;
+            if (!(still[p] >= least)) continue;
+            const bool explained = d == kDecidedExplained;
+            const bool ghost = ghosts && d == kDecidedForeground && still[p] >= share;
+            if (!explained && !ghost) continue;
+            const double x0 = frame[p], x1 = frame[N + p], x2 = frame[2 * N + p];
+            double* mu = mus + p * K * 3;
+            std::int64_t farthest = 0;
+            double most = -1;
+            for (std::int64_t j = 0; j < K; ++j) {
+                const double d2 = Distance2(mu + 3 * j, x0, x1, x2);
+                if (d2 > most) {
+                    most = d2;
+                    farthest = j;
+                }
+            }
+            mu[3 * farthest] = x0;
+            mu[3 * farthest + 1] = x1;
+            mu[3 * farthest + 2] = x2;
+            const double cap = caps[p];
+            sigma2[p * K + farthest] = variance < cap ? variance : cap;
+        }
+    }
+
+    void Run(std::int64_t begin, std::int64_t end) const {
+        if (blink != nullptr) Blink(begin, end);
+        if (still != nullptr) Absorb(begin, end);
+    }
+
+    static void Task(void* context, int index) {
+        const LearnJob& job = *static_cast<const LearnJob*>(context);
+        job.Run(job.N * index / job.tasks, job.N * (index + 1) / job.tasks);
+    }
+};
+
+// Pixels per task below which a pass over bytes or a few doubles per pixel
+// stays on the calling thread (a thread's start costs some tens of
+// microseconds).
+constexpr std::int64_t kLightPixelsPerTask = 1 << 16;
+
+int TasksFor(std::int64_t N, std::int64_t pixelsPerTask, int threads) {
+    if (threads < 1) threads = HardwareThreads();
+    const std::int64_t most = std::max<std::int64_t>(1, N / pixelsPerTask);
+    return static_cast<int>(std::min<std::int64_t>({threads, most, kMaxTasks}));
+}
+
+void RunLearnJob(LearnJob& job, int threads) {
+    job.tasks = TasksFor(job.N, kLightPixelsPerTask, threads);
+    if (job.tasks == 1)
+        job.Run(0, job.N);
+    else
+        RunTasks(job.tasks, &LearnJob::Task, &job);
+}
+
+}  // namespace
+
 void AbsorbExplained(const ModelParameters& parameters, OwnedModel& model, const double* frame,
-                     const std::uint8_t* decision, const double* still,
-                     std::int64_t frameNumber) {
-    const std::int64_t N = static_cast<std::int64_t>(model.imMask.size());
-    const std::int64_t K = static_cast<std::int64_t>(parameters.mapRows) * parameters.mapColumns;
-    for (std::int64_t p = 0; p < N; ++p) {
-        const double least = parameters.absorbFrames;
-        const double share = parameters.staticShare * static_cast<double>(frameNumber);
-        const bool explained = decision[p] == kDecidedExplained && still[p] >= least;
-        const bool ghost = parameters.staticShare > 0 && decision[p] == kDecidedForeground &&
-                           still[p] >= least && still[p] >= share;
-        if (!explained && !ghost) continue;
-        const double x0 = frame[p], x1 = frame[N + p], x2 = frame[2 * N + p];
-        double* mu = model.Mu.data() + p * K * 3;
-        std::int64_t farthest = 0;
-        double most = -1;
-        for (std::int64_t j = 0; j < K; ++j) {
-            const double d2 = Distance2(mu + 3 * j, x0, x1, x2);
-            if (d2 > most) {
-                most = d2;
-                farthest = j;
+                     const std::uint8_t* decision, const double* still, std::int64_t frameNumber,
+                     int threads) {
+    LearnJob job{&parameters, &model, frame, decision, still, nullptr, nullptr, frameNumber,
+                 static_cast<std::int64_t>(model.imMask.size()), 1};
+    RunLearnJob(job, threads);
+}
+
+namespace {
+
+// Where the foreground of each column and of each row begins and ends: a
+// background pixel (r, c) can be in a hole only where foreground lies
+// straight above and below it (first[c] < r < last[c]) and straight left
+// and right of it (rowFirst[r] < c < rowLast[r]), since a straight run of
+// background from it to the border would join it to the border. A task
+// takes a band of columns: their bounds, and the rows' bounds over its band
+// alone (`rowFirst` and `rowLast` of task i at i * H), which the caller
+// then takes together; it also clears its columns' walk states. Whole
+// numbers: the split cannot change them.
+struct HoleBounds {
+    const std::uint8_t* mask;
+    std::int64_t H, W;
+    std::int32_t* columnFirst;
+    std::int32_t* columnLast;
+    std::int32_t* rowFirst;
+    std::int32_t* rowLast;
+    std::uint8_t* state;
+    int tasks;
+
+    void Run(int index) const {
+        const std::int64_t c0 = W * index / tasks, c1 = W * (index + 1) / tasks;
+        std::int32_t* first = rowFirst + index * H;
+        std::int32_t* last = rowLast + index * H;
+        std::fill(first, first + H, static_cast<std::int32_t>(W));
+        std::fill(last, last + H, -1);
+        for (std::int64_t c = c0; c < c1; ++c) {
+            const std::uint8_t* column = mask + c * H;
+            std::int64_t top = 0;
+            while (top < H && column[top] == 0) ++top;
+            std::int64_t bottom = H - 1;
+            while (bottom > top && column[bottom] == 0) --bottom;
+            columnFirst[c] = static_cast<std::int32_t>(top);
+            columnLast[c] = static_cast<std::int32_t>(top < H ? bottom : -1);
+            // Columns go left to right: a row's first foreground column is
+            // the first seen, its last the last seen.
+            const std::int32_t here = static_cast<std::int32_t>(c);
+            for (std::int64_t r = top; r <= bottom && r < H; ++r)
+                if (column[r] != 0) {
+                    first[r] = first[r] < here ? first[r] : here;
+                    last[r] = here;
+                }
+            std::fill(state + c * H, state + (c + 1) * H, std::uint8_t{0});
+        }
+    }
+
+    static void Task(void* context, int index) {
+        static_cast<const HoleBounds*>(context)->Run(index);
+    }
+};
+
+// Values of MaskScratch::bounds that FillHoles takes on `tasks` tasks.
+std::size_t HoleBoundsValues(std::int64_t H, std::int64_t W, int tasks) {
+    return static_cast<std::size_t>(2 * W + 2 * H * tasks);
+}
+
+// HoleBounds for an H x W mask on `tasks` tasks, its arrays in `scratch`
+// (had here when short).
+HoleBounds BoundsFor(const std::uint8_t* mask, std::int64_t H, std::int64_t W, int tasks,
+                     MaskScratch& scratch) {
+    const std::size_t values = HoleBoundsValues(H, W, tasks);
+    if (scratch.bounds.size() < values) scratch.bounds.resize(values);
+    if (scratch.holeState.size() < static_cast<std::size_t>(H * W))
+        scratch.holeState.resize(static_cast<std::size_t>(H * W));
+    HoleBounds bounds{mask, H, W, nullptr, nullptr, nullptr, nullptr, nullptr, tasks};
+    bounds.columnFirst = scratch.bounds.data();
+    bounds.columnLast = bounds.columnFirst + W;
+    bounds.rowFirst = bounds.columnLast + W;
+    bounds.rowLast = bounds.rowFirst + H * tasks;
+    bounds.state = scratch.holeState.data();
+    return bounds;
+}
+
+// The rest of FillHoles once every task of `bounds` has run: the regions
+// walked from the candidates, on the calling thread.
+void WalkHoles(std::uint8_t* mask, const HoleBounds& bounds, std::int64_t largest,
+               std::vector<std::int64_t>& region) {
+    const std::int64_t rows = bounds.H, W = bounds.W;
+    // Only candidates (HoleBounds) are walked from: a region met through a
+    // background pixel that is no candidate, or larger than `largest`, is
+    // not a hole, and its pixels are marked so that no later walk goes into
+    // it again.
+    enum : std::uint8_t { kUnseen = 0, kWalked = 1, kNotHole = 2 };
+    // The rows' bounds over the whole width: the first band's, widened by
+    // the others'.
+    std::int32_t* const rowFirst = bounds.rowFirst;
+    std::int32_t* const rowLast = bounds.rowLast;
+    for (int i = 1; i < bounds.tasks; ++i)
+        for (std::int64_t r = 0; r < rows; ++r) {
+            const std::int32_t first = rowFirst[i * rows + r], last = rowLast[i * rows + r];
+            rowFirst[r] = first < rowFirst[r] ? first : rowFirst[r];
+            rowLast[r] = last > rowLast[r] ? last : rowLast[r];
+        }
+    const std::int32_t* const columnFirst = bounds.columnFirst;
+    const std::int32_t* const columnLast = bounds.columnLast;
+    std::uint8_t* const state = bounds.state;
+    const auto candidate = [&](std::int64_t r, std::int64_t c) {
+        return columnFirst[c] < r && r < columnLast[c] && rowFirst[r] < c && c < rowLast[r];
+    };
+    for (std::int64_t c = 1; c + 1 < W; ++c) {
+        for (std::int64_t r = columnFirst[c] + 1; r < columnLast[c]; ++r) {
+            const std::int64_t start = c * rows + r;
+            if (mask[start] != 0 || state[start] != kUnseen || !candidate(r, c)) continue;
+            region.clear();
+            region.push_back(start);
+            state[start] = kWalked;
+            bool hole = true;
+            for (std::size_t i = 0; i < region.size() && hole; ++i) {
+                const std::int64_t p = region[i];
+                const std::int64_t pc = p / rows, pr = p - pc * rows;
+                // A candidate is never on the border: all four neighbours exist.
+                const std::int64_t next[4] = {p - 1, p + 1, p - rows, p + rows};
+                const std::int64_t nextRow[4] = {pr - 1, pr + 1, pr, pr};
+                const std::int64_t nextColumn[4] = {pc, pc, pc - 1, pc + 1};
+                for (int n = 0; n < 4; ++n) {
+                    const std::int64_t q = next[n];
+                    if (mask[q] != 0 || state[q] == kWalked) continue;
+                    if (state[q] == kNotHole || !candidate(nextRow[n], nextColumn[n])) {
+                        hole = false;
+                        break;
+                    }
+                    state[q] = kWalked;
+                    region.push_back(q);
+                }
+                if (static_cast<std::int64_t>(region.size()) > largest) hole = false;
+            }
+            if (hole) {
+                for (std::int64_t q : region) mask[q] = 255;
+            } else {
+                // The rest of this region stays unseen, but each walk into
+                // it now stops at its first step.
+                for (std::int64_t q : region) state[q] = kNotHole;
             }
         }
-        mu[3 * farthest] = x0;
-        mu[3 * farthest + 1] = x1;
-        mu[3 * farthest + 2] = x2;
-        const double cap = model.MaximumVariance[p];
-        model.Sigma2[p * K + farthest] =
-            parameters.initialVariance < cap ? parameters.initialVariance : cap;
     }
 }
 
+}  // namespace
+
 void FillHoles(std::uint8_t* mask, std::int32_t H, std::int32_t W, std::int64_t largest,
-               MaskScratch& scratch) {
+               MaskScratch& scratch, int threads) {
     const std::int64_t N = static_cast<std::int64_t>(H) * W;
-    // Every pixel of a hole has foreground straight above, below, left and
-    // right of it in the mask (a straight run of background from it to the
-    // border would join it to the border). Only such candidates are walked
-    // from: a region met through a pixel that is no candidate, or larger than
-    // `largest`, is not a hole, and its pixels are marked so that no later
-    // walk goes into it again.
-    enum : std::int32_t { kOther = 0, kCandidate = 1, kWalked = 2, kNotHole = 3 };
-    std::vector<std::int32_t>& state = scratch.component;
-    std::vector<std::int64_t>& region = scratch.pending;
-    state.resize(static_cast<std::size_t>(N));
-    // Foreground above and below, column by column.
-    for (std::int64_t c = 0; c < W; ++c) {
-        const std::uint8_t* column = mask + c * H;
-        std::int32_t* out = state.data() + c * H;
-        bool seen = false;
-        for (std::int64_t r = 0; r < H; ++r) {
-            out[r] = column[r] == 0 && seen ? kCandidate : kOther;
-            seen = seen || column[r] != 0;
-        }
-        seen = false;
-        for (std::int64_t r = H - 1; r >= 0; --r) {
-            if (!seen) out[r] = kOther;
-            seen = seen || column[r] != 0;
-        }
-    }
-    // ... and left and right, row by row (one flag per row, columns in turn).
-    std::vector<std::int64_t>& seenLeft = region;
-    seenLeft.assign(static_cast<std::size_t>(H), 0);
-    for (std::int64_t c = 0; c < W; ++c)
-        for (std::int64_t r = 0; r < H; ++r) {
-            const std::int64_t p = c * H + r;
-            if (!seenLeft[r]) state[p] = kOther;
-            if (mask[p] != 0) seenLeft[r] = 1;
-        }
-    seenLeft.assign(static_cast<std::size_t>(H), 0);
-    for (std::int64_t c = W - 1; c >= 0; --c)
-        for (std::int64_t r = 0; r < H; ++r) {
-            const std::int64_t p = c * H + r;
-            if (!seenLeft[r]) state[p] = kOther;
-            if (mask[p] != 0) seenLeft[r] = 1;
-        }
-    for (std::int64_t start = 0; start < N; ++start) {
-        if (state[start] != kCandidate) continue;
-        region.clear();
-        region.push_back(start);
-        state[start] = kWalked;
-        bool hole = true;
-        for (std::size_t i = 0; i < region.size() && hole; ++i) {
-            const std::int64_t p = region[i];
-            // A candidate is never on the border: all four neighbours exist.
-            const std::int64_t next[4] = {p - 1, p + 1, p - H, p + H};
-            for (std::int64_t q : next) {
-                if (mask[q] != 0 || state[q] == kWalked) continue;
-                if (state[q] != kCandidate) {
-                    hole = false;
-                    break;
-                }
-                state[q] = kWalked;
-                region.push_back(q);
-            }
-            if (static_cast<std::int64_t>(region.size()) > largest) hole = false;
-        }
-        if (hole) {
-            for (std::int64_t p : region) mask[p] = 255;
-        } else {
-            // The rest of this region stays candidates, but each walk into it
-            // now stops at its first step.
-            for (std::int64_t p : region) state[p] = kNotHole;
-        }
-    }
+    HoleBounds bounds = BoundsFor(mask, H, W, TasksFor(N, kLightPixelsPerTask, threads), scratch);
+    if (bounds.tasks == 1)
+        bounds.Run(0);
+    else
+        RunTasks(bounds.tasks, &HoleBounds::Task, &bounds);
+    WalkHoles(mask, bounds, largest, scratch.pending);
 }
 
 namespace {
@@ -304,57 +478,97 @@ inline void Combine(std::uint8_t* out, const std::uint8_t* in, std::int64_t coun
         for (std::int64_t i = 0; i < count; ++i) out[i] |= in[i];
 }
 
-// Along each column (the rows of one column are contiguous).
-void ClosingPassDown(const std::uint8_t* in, std::uint8_t* out, std::int64_t H, std::int64_t W,
-                     std::int64_t k, bool every) {
-    for (std::int64_t c = 0; c < W; ++c) {
-        const std::uint8_t* s = in + c * H;
-        std::uint8_t* d = out + c * H;
-        std::copy(s, s + H, d);
-        for (std::int64_t step = 1; step <= k && step < H; ++step) {
-            Combine(d, s + step, H - step, every);
-            Combine(d + step, s, H - step, every);
+// One half of a closing (the dilation, or the erosion when `every`) for
+// the output columns of a task: each column is first combined with the
+// columns beside it (across, into `across`, one column of H bytes), then
+// down its rows into `out`. The window is a rectangle clipped to the image,
+// so the two axes may be taken in either order and the columns split
+// anyhow: OR and AND of bytes give the same bytes.
+struct ClosingPass {
+    const std::uint8_t* in;
+    std::uint8_t* out;
+    std::int64_t H, W, k;
+    bool every;
+    // Per task, one column of H bytes.
+    std::uint8_t* across;
+    int tasks;
+    // When not null, the bounds of the holes (on as many tasks) are found
+    // in the same task, from the columns it has just written.
+    const HoleBounds* holes;
+
+    void Run(std::int64_t c0, std::int64_t c1, std::uint8_t* t) const {
+        for (std::int64_t c = c0; c < c1; ++c) {
+            std::copy(in + c * H, in + (c + 1) * H, t);
+            for (std::int64_t step = 1; step <= k; ++step) {
+                if (c + step < W) Combine(t, in + (c + step) * H, H, every);
+                if (c - step >= 0) Combine(t, in + (c - step) * H, H, every);
+            }
+            std::uint8_t* d = out + c * H;
+            std::copy(t, t + H, d);
+            for (std::int64_t step = 1; step <= k && step < H; ++step) {
+                Combine(d, t + step, H - step, every);
+                Combine(d + step, t, H - step, every);
+            }
         }
     }
+
+    static void Task(void* context, int index) {
+        const ClosingPass& pass = *static_cast<const ClosingPass*>(context);
+        pass.Run(pass.W * index / pass.tasks, pass.W * (index + 1) / pass.tasks,
+                 pass.across + index * pass.H);
+        if (pass.holes != nullptr) pass.holes->Run(index);
+    }
+};
+
+// Values of MaskScratch::closing that CloseMask takes on `tasks` tasks: the
+// image between the two halves, and a column per task.
+std::size_t ClosingValues(std::int64_t H, std::int64_t W, int tasks) {
+    return static_cast<std::size_t>(H * W + H * tasks);
 }
 
-// Along each row: a column is combined with the whole columns beside it.
-void ClosingPassAcross(const std::uint8_t* in, std::uint8_t* out, std::int64_t H, std::int64_t W,
-                       std::int64_t k, bool every) {
-    for (std::int64_t c = 0; c < W; ++c) {
-        std::uint8_t* d = out + c * H;
-        std::copy(in + c * H, in + (c + 1) * H, d);
-        for (std::int64_t step = 1; step <= k; ++step) {
-            if (c + step < W) Combine(d, in + (c + step) * H, H, every);
-            if (c - step >= 0) Combine(d, in + (c - step) * H, H, every);
-        }
+// CloseMask on `tasks` tasks; with `holes`, their bounds found as well.
+void Close(std::uint8_t* mask, std::int64_t H, std::int64_t W, std::int64_t k, int tasks,
+           MaskScratch& scratch, const HoleBounds* holes) {
+    // Without ReserveMaskScratch first, the scratch is had here (the only
+    // allocation; a detector reserves it before the frame).
+    const std::size_t values = ClosingValues(H, W, tasks);
+    if (scratch.closing.size() < values) scratch.closing.resize(values);
+    std::uint8_t* between = scratch.closing.data();
+    ClosingPass dilation{mask, between, H, W, k, false, between + H * W, tasks, nullptr};
+    ClosingPass erosion{between, mask, H, W, k, true, between + H * W, tasks, holes};
+    for (ClosingPass* pass : {&dilation, &erosion}) {
+        if (tasks == 1)
+            ClosingPass::Task(pass, 0);
+        else
+            RunTasks(tasks, &ClosingPass::Task, pass);
     }
 }
 
 }  // namespace
 
 void CloseMask(std::uint8_t* mask, std::int32_t H, std::int32_t W, std::int32_t size,
-               MaskScratch& scratch) {
+               MaskScratch& scratch, int threads) {
     const std::int64_t k = size / 2;
     if (k < 1 || H < 1 || W < 1) return;
-    // Without ReserveMaskScratch first, the scratch is had here (the only
-    // allocation; a detector reserves it when it starts).
-    const std::size_t N = static_cast<std::size_t>(H) * static_cast<std::size_t>(W);
-    if (scratch.closing.size() < N) scratch.closing.resize(N);
-    std::uint8_t* between = scratch.closing.data();
-    ClosingPassDown(mask, between, H, W, k, false);
-    ClosingPassAcross(between, mask, H, W, k, false);
-    ClosingPassDown(mask, between, H, W, k, true);
-    ClosingPassAcross(between, mask, H, W, k, true);
+    const std::int64_t N = static_cast<std::int64_t>(H) * W;
+    Close(mask, H, W, k, TasksFor(N, kLightPixelsPerTask, threads), scratch, nullptr);
 }
 
 void ReserveMaskScratch(const ModelParameters& parameters, std::int32_t H, std::int32_t W,
                         int threads, MaskScratch& scratch) {
-    const std::size_t N = static_cast<std::size_t>(H) * static_cast<std::size_t>(W);
-    // FillHoles keeps a state per pixel and a region of at most every pixel.
-    scratch.component.resize(N);
-    scratch.pending.reserve(N);
-    if (parameters.closingSize > 1) scratch.closing.resize(N);
+    const std::int64_t N = static_cast<std::int64_t>(H) * W;
+    const int tasks = TasksFor(N, kLightPixelsPerTask, threads);
+    // FillHoles keeps a state per pixel, the bounds of the rows and columns
+    // and a region of at most every pixel.
+    const std::size_t bounds = HoleBoundsValues(H, W, tasks);
+    if (scratch.bounds.size() < bounds) scratch.bounds.resize(bounds);
+    if (scratch.holeState.size() < static_cast<std::size_t>(N))
+        scratch.holeState.resize(static_cast<std::size_t>(N));
+    scratch.pending.reserve(static_cast<std::size_t>(N));
+    if (parameters.closingSize > 1) {
+        const std::size_t closing = ClosingValues(H, W, tasks);
+        if (scratch.closing.size() < closing) scratch.closing.resize(closing);
+    }
     const std::size_t median = MedianFilterScratch(parameters.medianSize, H, W, threads);
     if (scratch.median.size() < median) scratch.median.resize(median);
 }
@@ -363,11 +577,24 @@ void FinishMask(const ModelParameters& parameters, const std::uint8_t* decision,
                 std::int32_t W, std::uint8_t* mask, MaskScratch& scratch, int threads) {
     const std::int64_t N = static_cast<std::int64_t>(H) * W;
     MedianFilterMask(parameters.medianSize, decision, H, W, mask, threads, &scratch.median);
-    if (parameters.closingSize > 1) CloseMask(mask, H, W, parameters.closingSize, scratch);
-    if (parameters.holeShare > 0)
-        FillHoles(mask, H, W,
-                  static_cast<std::int64_t>(parameters.holeShare * static_cast<double>(N)),
-                  scratch);
+    const std::int64_t k = parameters.closingSize / 2;
+    const int tasks = TasksFor(N, kLightPixelsPerTask, threads);
+    if (parameters.holeShare > 0) {
+        const auto largest =
+            static_cast<std::int64_t>(parameters.holeShare * static_cast<double>(N));
+        HoleBounds holes = BoundsFor(mask, H, W, tasks, scratch);
+        // The erosion's tasks find the holes' bounds too, column band by
+        // column band.
+        if (k > 0)
+            Close(mask, H, W, k, tasks, scratch, &holes);
+        else if (tasks == 1)
+            holes.Run(0);
+        else
+            RunTasks(tasks, &HoleBounds::Task, &holes);
+        WalkHoles(mask, holes, largest, scratch.pending);
+    } else if (k > 0) {
+        Close(mask, H, W, k, tasks, scratch, nullptr);
+    }
     if (parameters.shadows == 0 || parameters.shadowValue == 0) return;
     const auto value = static_cast<std::uint8_t>(parameters.shadowValue);
     for (std::int64_t p = 0; p < N; ++p)
@@ -380,18 +607,9 @@ namespace corvane {
 
 void TrackBlinking(const ModelParameters& parameters, const std::uint8_t* decision,
                    std::vector<double>& lastForeground, std::vector<double>& blink) {
-    const std::size_t N = blink.size();
-    const double rate = parameters.blinkRate;
-    for (std::size_t p = 0; p < N; ++p) {
-        // lastForeground holds the last two decisions, 2 * last + the one before.
-        const double now = decision[p] == kDecidedForeground ? 1.0 : 0.0;
-        const double history = lastForeground[p];
-        const double last = history >= 2 ? 1.0 : 0.0;
-        const double before = history - 2 * last;
-        const double blip = (now != last && last != before) ? 1.0 : 0.0;
-        blink[p] = blink[p] + rate * (blip - blink[p]);
-        lastForeground[p] = 2 * now + last;
-    }
+    LearnJob job{&parameters, nullptr, nullptr, decision, nullptr, lastForeground.data(),
+                 blink.data(), 0, static_cast<std::int64_t>(blink.size()), 1};
+    job.Run(0, job.N);
 }
 
 }  // namespace corvane

@@ -33,11 +33,23 @@ enum PixelDecision : std::uint8_t {
     kDecidedForeground = 255,
 };
 
+// The blink rates and last decisions that TrackBlinking advances (N values
+// each).
+struct BlinkTracking {
+    double* blink;
+    double* lastForeground;
+};
+
 // The decision of every pixel (N bytes, column-major) into `decision`.
-// `model` needs Mu, Sigma2, imMask and MinimumVariance.
+// `model` needs Mu, Sigma2, imMask and MinimumVariance. On up to `threads`
+// threads (below 1: every hardware thread), the same decisions for every
+// count. With `tracking`, whose blink rates then stand for `blink`, the same
+// pass is TrackBlinking of the decisions as well: each pixel's threshold is
+// taken from its blink rate before its step changes it.
 void DecidePixels(const ModelParameters& parameters, const BackgroundModel& model,
                   const double* frame, std::int32_t H, std::int32_t W, std::uint8_t* decision,
-                  const double* still, const double* blink, int threads = 1);
+                  const double* still, const double* blink, int threads = 1,
+                  const BlinkTracking* tracking = nullptr);
 
 // Per pixel, how often its decision blinks: blink moves by blinkRate towards
 // 1 on a frame whose last decision stood alone (foreground between two of
@@ -57,43 +69,54 @@ void TrackBlinking(const ModelParameters& parameters, const std::uint8_t* decisi
 // included), it takes the frame's colour into its model. The neuron farthest
 // from the colour (the first of equals) gets it as its mean, with the
 // variance of a starting neuron: initialVariance, or MaximumVariance where
-// that is lower.
+// that is lower. Each pixel reads and writes only its own values, on up to
+// `threads` threads (below 1: every hardware thread): every count gives the
+// same bits.
 void AbsorbExplained(const ModelParameters& parameters, OwnedModel& model, const double* frame,
-                     const std::uint8_t* decision, const double* still,
-                     std::int64_t frameNumber);
+                     const std::uint8_t* decision, const double* still, std::int64_t frameNumber,
+                     int threads = 1);
 
 // Scratch of FinishMask, kept between frames.
 struct MaskScratch {
-    std::vector<std::int32_t> component;
+    // FillHoles' walk state per pixel, the bounds of the foreground of every
+    // column and row, and the region being walked.
+    std::vector<std::uint8_t> holeState;
+    std::vector<std::int32_t> bounds;
     std::vector<std::int64_t> pending;
     std::vector<std::int32_t> median;
-    // CloseMask's image between its passes.
+    // CloseMask's image between its two halves, and a column per thread.
     std::vector<std::uint8_t> closing;
 };
 
 // Obtains all the scratch FinishMask needs for an H x W mask on `threads`
-// threads, so that it then allocates nothing and cannot fail. Throws
+// threads (the same count as FinishMask's), so that it then allocates nothing and cannot fail. Throws
 // std::bad_alloc, with `scratch` still usable, when memory runs out.
 void ReserveMaskScratch(const ModelParameters& parameters, std::int32_t H, std::int32_t W,
                         int threads, MaskScratch& scratch);
 
 // The mask: the median filter of the foreground decisions, closed
-// (closingSize), its small holes filled (holeShare), then, where the mask is background and the decision
-// was a shadow, shadowValue.
+// (closingSize), its small holes filled (holeShare), then, where the mask is
+// background and the decision was a shadow, shadowValue. The filters and
+// the passes over the mask run on up to `threads` threads (below 1: every
+// hardware thread); every count gives the same mask.
 void FinishMask(const ModelParameters& parameters, const std::uint8_t* decision, std::int32_t H,
                 std::int32_t W, std::uint8_t* mask, MaskScratch& scratch, int threads = 1);
 
 // Closes `mask` (0 or 255) with a size x size square (odd): a pixel becomes
 // 255 where some pixel of its window inside the image is (dilation), then
 // stays 255 only where every pixel of its window inside the image is
-// (erosion). `mask` holds only 0 and 255. Uses scratch.closing (H*W), which
-// ReserveMaskScratch obtains (else it is obtained here).
+// (erosion). `mask` holds only 0 and 255. Up to `threads` threads, the same
+// mask for every count. Uses scratch.closing, which ReserveMaskScratch
+// obtains for the same count (else it is obtained here).
 void CloseMask(std::uint8_t* mask, std::int32_t H, std::int32_t W, std::int32_t size,
-               MaskScratch& scratch);
+               MaskScratch& scratch, int threads = 1);
 
 // Fills every 4-connected region of background (0) in `mask` that does not
-// touch the border and has at most `largest` pixels with 255.
+// touch the border and has at most `largest` pixels with 255. Where the
+// foreground of each row and column begins and ends is found on up to
+// `threads` threads; the regions are then walked on the calling thread. The
+// same mask for every count.
 void FillHoles(std::uint8_t* mask, std::int32_t H, std::int32_t W, std::int64_t largest,
-               MaskScratch& scratch);
+               MaskScratch& scratch, int threads = 1);
 
 }  // namespace corvane

@@ -105,7 +105,8 @@ Failure Subtractor::Apply(const HostFrame& frame, double learningRate, const Mas
                  " pixels is too large to be held in memory";
         return Failure::Memory;
     }
-    if (!ReadHostFrame(frame, frame_.data())) {
+    // On the detector's threads, as the rest of the frame's work.
+    if (!ReadHostFrame(frame, frame_.data(), detector_.threads())) {
         *error = "the frame has NaN or infinite values; colours must be numbers in 0..255";
         return Failure::Value;
     }
