@@ -29,7 +29,12 @@ namespace corvane {
 // every video.
 struct ModelParameters {
     // Map shape: NumMapRows x NumMapColumns neurons per pixel (K = product).
-    std::int32_t mapRows = 3;
+    // Six neurons on a 2 x 3 map: with nine on 3 x 3 the neurons that never
+    // win stay spread around the background's colour and explain objects of
+    // a nearby colour (a grey car on a grey road), and every frame costs a
+    // half more. Neuron j sits in map row j mod 2, so the spread of the
+    // starting means runs along the map's long side.
+    std::int32_t mapRows = 2;
     std::int32_t mapColumns = 3;
 
     // The start: while frame t <= initialFrames is segmented, the model is
@@ -48,12 +53,12 @@ struct ModelParameters {
     // pixel's variance in the leading frames, but at most the pixel's cap.
     double initialVariance = 100.0;
     // Cap on a neuron's variance (MaximumVariance) for a pixel that was steady
-    // in the leading frames (a standard deviation of 10 per channel). A pixel
+    // in the leading frames (a standard deviation of about 9 per channel). A pixel
     // that varied gets a cap of varianceCapFactor times its variance there,
     // at least maximumVariance and at most maximumVarianceLimit: waving leaves
     // and edges that shake with the camera keep wide neurons, a steady road
     // keeps narrow ones that a car does not match.
-    double maximumVariance = 100.0;
+    double maximumVariance = 80.0;
     double varianceCapFactor = 4.0;
     double maximumVarianceLimit = 900.0;
     // Floor added to a neuron's variance inside the density (MinimumVariance):

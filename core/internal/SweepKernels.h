@@ -330,6 +330,7 @@ struct VectorColumns {
     static void AdaptNeuronsFixed(const SweepArrays& s, std::int64_t column) {
         switch (s.K) {
             case 4: AdaptNeuronsOf<kMuInPlace, 4>(s, column); return;
+            case 6: AdaptNeuronsOf<kMuInPlace, 6>(s, column); return;
             case 9: AdaptNeuronsOf<kMuInPlace, 9>(s, column); return;
             case 16: AdaptNeuronsOf<kMuInPlace, 16>(s, column); return;
             case 25: AdaptNeuronsOf<kMuInPlace, 25>(s, column); return;

@@ -73,7 +73,7 @@ OwnedModel UpdateFrames(const TestModel& start, const std::vector<std::vector<do
 
 TEST(VectorPath, EveryPathGivesTheScalarPathsBitsOnAwkwardModels) {
     const Shape shapes[] = {{1, 1}, {1, 13}, {17, 1}, {2, 9}, {3, 5}, {9, 3}, {13, 7}, {19, 4}};
-    const std::int32_t maps[][2] = {{1, 1}, {2, 2}, {3, 3}, {1, 7}, {4, 4}, {5, 5}, {8, 8}};
+    const std::int32_t maps[][2] = {{1, 1}, {2, 2}, {2, 3}, {3, 3}, {1, 7}, {4, 4}, {5, 5}, {8, 8}};
     const ColumnKernels& scalar = *ColumnKernelsFor(VectorPath::Scalar);
     std::uint64_t seed = 500;
     int compared = 0;

@@ -259,6 +259,8 @@ TEST(FlickerTest, EveryPixelGetsTheLiteralStepsBits) {
 TEST(StreamStartTest, KeepsTheFramesOfTheStartAndNoMore) {
     ModelParameters parameters;
     parameters.initialFrames = 3;
+    parameters.mapRows = 3;  // an odd K: neuron (K - 1) / 2 starts at the median
+    parameters.mapColumns = 3;
     const std::int32_t H = 2, W = 3;
     StreamState state;
     OwnedModel model;
