@@ -123,7 +123,8 @@ expectError(@() corvaneInitModel(leadingNaN), 'Corvane:badFrame', 'a NaN in a le
 laterNaN = zeros(2, 2, 3, 3);
 laterNaN(1, 1, 1, 3) = NaN;
 fromTwo = corvaneInitModel(laterNaN, 'initialFrames', 2);
-if ~all(isfinite(fromTwo.Mu(:))) || ~all(fromTwo.MaximumVariance(:) == 100)
+defaults = corvaneParameters();
+if ~all(isfinite(fromTwo.Mu(:))) || ~all(fromTwo.MaximumVariance(:) == defaults.maximumVariance)
   error('test:frames', 'a frame after the leading ones was used');
 end
 expectError(@() corvaneParameters('initialFrames', 0), 'Corvane:badParameter', 'no leading frame');
