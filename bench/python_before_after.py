@@ -30,9 +30,9 @@ def load(build):
     found = glob.glob(os.path.join(build, "python", "corvane", "_corvane*.so"))
     if not found:
         raise SystemExit(f"no extension module under {build}/python/corvane")
-    spec = importlib.util.spec_from_file_location("_corvane", found[0])
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    where = importlib.util.spec_from_file_location("_corvane", found[0])
+    module = importlib.util.module_from_spec(where)
+    where.loader.exec_module(module)
     return module
 
 
