@@ -29,10 +29,10 @@ namespace corvane {
 // every video.
 struct ModelParameters {
     // Map shape: NumMapRows x NumMapColumns neurons per pixel (K = product).
-    // Six neurons on a 2 x 3 map: with nine on 3 x 3 the neurons that never
+    // Six neurons on a 2 x 3 map: with nine on 3 x 3 the neurons that seldom
     // win stay spread around the background's colour and explain objects of
-    // a nearby colour (a grey car on a grey road), and every frame costs a
-    // half more. Neuron j sits in map row j mod 2, so the spread of the
+    // a nearby colour (a grey car on a grey road), and a frame costs about a
+    // sixth more. Neuron j sits in map row j mod 2, so the spread of the
     // starting means runs along the map's long side.
     std::int32_t mapRows = 2;
     std::int32_t mapColumns = 3;
