@@ -61,7 +61,8 @@ function [state, mask, shadow] = corvaneStep(state, frame, varargin)
 %      staticShare * t frames, takes the frame's colour into its neuron
 %      farthest from it, with the variance min(initialVariance,
 %      MaximumVariance).
-%   8. mask = the medianSize median filter of the foreground decisions,
+%   8. mask = the median filter of the foreground decisions (medianSize,
+%      grown with the frame by medianShare; see corvaneMask),
 %      closed with a closingSize square (a dilation, then an erosion, each
 %      over the window's pixels inside the image), with holes of at most
 %      holeShare of the image filled.
@@ -163,7 +164,8 @@ if params.absorbFrames > 0
 end
 state.model = model;
 state.frameNumber = t;
-mask = corvaneMask(double(decision == 255), 'maskThreshold', 0.5, 'medianSize', params.medianSize);
+mask = corvaneMask(double(decision == 255), 'maskThreshold', 0.5, 'medianSize', params.medianSize, ...
+                  'medianShare', params.medianShare);
 if params.closingSize > 1
   mask = closeMask(mask, floor(params.closingSize / 2));
 end

@@ -569,14 +569,15 @@ void ReserveMaskScratch(const ModelParameters& parameters, std::int32_t H, std::
         const std::size_t closing = ClosingValues(H, W, tasks);
         if (scratch.closing.size() < closing) scratch.closing.resize(closing);
     }
-    const std::size_t median = MedianFilterScratch(parameters.medianSize, H, W, threads);
+    const std::size_t median = MedianFilterScratch(MedianSizeFor(parameters, H, W), H, W, threads);
     if (scratch.median.size() < median) scratch.median.resize(median);
 }
 
 void FinishMask(const ModelParameters& parameters, const std::uint8_t* decision, std::int32_t H,
                 std::int32_t W, std::uint8_t* mask, MaskScratch& scratch, int threads) {
     const std::int64_t N = static_cast<std::int64_t>(H) * W;
-    MedianFilterMask(parameters.medianSize, decision, H, W, mask, threads, &scratch.median);
+    MedianFilterMask(MedianSizeFor(parameters, H, W), decision, H, W, mask, threads,
+                     &scratch.median);
     const std::int64_t k = parameters.closingSize / 2;
     const int tasks = TasksFor(N, kLightPixelsPerTask, threads);
     if (parameters.holeShare > 0) {

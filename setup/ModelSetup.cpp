@@ -400,12 +400,25 @@ void MedianFilterMask(std::int32_t size, const std::uint8_t* in, std::int32_t H,
         RunTasks(job.tasks, &MedianColumns::Task, &job);
 }
 
+std::int32_t MedianSizeFor(const ModelParameters& parameters, std::int32_t H, std::int32_t W) {
+    // The largest side medianSize may have.
+    constexpr std::int32_t kLargestMedianSize = 31;
+    std::int32_t size = parameters.medianSize;
+    if (size <= 1 || !(parameters.medianShare > 0)) return size;
+    const double window =
+        parameters.medianShare * (static_cast<double>(H) * static_cast<double>(W));
+    while (size + 2 <= kLargestMedianSize &&
+           static_cast<double>(size + 2) * static_cast<double>(size + 2) <= window)
+        size += 2;
+    return size;
+}
+
 void ThresholdMask(const ModelParameters& parameters, const double* imMask, std::int32_t H,
                    std::int32_t W, std::uint8_t* mask, int threads) {
     const std::int64_t N = static_cast<std::int64_t>(H) * W;
     std::vector<std::uint8_t> binary(static_cast<std::size_t>(N));
     for (std::int64_t p = 0; p < N; ++p) binary[p] = imMask[p] > parameters.maskThreshold ? 255 : 0;
-    MedianFilterMask(parameters.medianSize, binary.data(), H, W, mask, threads);
+    MedianFilterMask(MedianSizeFor(parameters, H, W), binary.data(), H, W, mask, threads);
 }
 
 }  // namespace corvane

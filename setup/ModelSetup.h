@@ -95,6 +95,14 @@ struct ModelParameters {
     // Side of the square median filter applied to the binary mask (odd; 1:
     // none): removes specks and fills pinholes.
     std::int32_t medianSize = 5;
+    // The median filter grows with the frame: its side is the largest odd k,
+    // at least medianSize and at most 31, whose window k x k holds at most
+    // medianShare of the frame's pixels (MedianSizeFor); 0: always
+    // medianSize. Objects, leaves and the steps of a shaking edge cover more
+    // pixels in a larger frame, and a fixed window cleans less of them: at
+    // 0.0003 a 320x240 frame keeps 5, 640x480 and 720x480 take 9, 1280x720
+    // 15 and 1920x1080 23.
+    double medianShare = 0.0003;
 
     // The band the prior Pi is kept in between frames (KeepPriorInBand in
     // FrameStream.h): at least priorFloor, so that after any length of quiet
@@ -271,11 +279,17 @@ double LearningRateForFrame(const ModelParameters& parameters, std::int64_t fram
 std::vector<double> NeighborhoodMatrixForFrame(const ModelParameters& parameters,
                                                std::int64_t frameNumber);
 
+// The side of the median filter for an H x W frame: medianSize, or, when
+// medianSize is above 1 and medianShare above 0, the largest odd k from
+// medianSize to 31 with k * k <= medianShare * (H * W) (that product as one
+// double multiplication, so every host finds the same k).
+std::int32_t MedianSizeFor(const ModelParameters& parameters, std::int32_t H, std::int32_t W);
+
 // The binary mask of a foreground probability map (H x W, column-major):
-// 255 where imMask > maskThreshold, else 0, then, when medianSize > 1, a
-// medianSize x medianSize median filter with zeros outside the image: a pixel
-// stays foreground when at least (medianSize^2 + 1) / 2 pixels of its window
-// are. `mask` receives N bytes in column-major order. The filter runs on up
+// 255 where imMask > maskThreshold, else 0, then, when the median's side k
+// (MedianSizeFor) is above 1, a k x k median filter with zeros outside the
+// image: a pixel stays foreground when at least (k^2 + 1) / 2 pixels of its
+// window are. `mask` receives N bytes in column-major order. The filter runs on up
 // to `threads` threads (below 1: every hardware thread); every count gives
 // the same mask.
 void ThresholdMask(const ModelParameters& parameters, const double* imMask, std::int32_t H,
