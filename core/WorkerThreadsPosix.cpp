@@ -109,7 +109,9 @@ struct ThreadCrew::State {
     // Seats given the round that have not yet finished it; each writes its
     // task's error before its release decrement.
     std::atomic<int> pending{0};
-    double spinSeconds = 0;
+    // How long to watch before sleeping; set to 0 (by the crew's own thread,
+    // while crew threads read it) once the crew outnumbers the processors.
+    std::atomic<double> spinSeconds{0};
     pthread_mutex_t mutex;
     pthread_cond_t wake;  // a seat was given a round, or the crew stops
     pthread_cond_t done;  // the round's last task on a crew thread finished
@@ -166,7 +168,7 @@ void ThreadCrew::State::AwaitRound(const Seat& seat) {
         return seat.given.load(std::memory_order_acquire) != seat.ran ||
                stop.load(std::memory_order_acquire);
     };
-    if (SpinUntil(spinSeconds, moved)) return;
+    if (SpinUntil(spinSeconds.load(std::memory_order_relaxed), moved)) return;
     pthread_mutex_lock(&mutex);
     ++sleepers;
     while (!moved()) pthread_cond_wait(&wake, &mutex);
@@ -176,7 +178,7 @@ void ThreadCrew::State::AwaitRound(const Seat& seat) {
 
 void ThreadCrew::State::AwaitTasks() {
     const auto finished = [&] { return pending.load(std::memory_order_acquire) == 0; };
-    if (SpinUntil(spinSeconds, finished)) return;
+    if (SpinUntil(spinSeconds.load(std::memory_order_relaxed), finished)) return;
     pthread_mutex_lock(&mutex);
     while (!finished()) pthread_cond_wait(&done, &mutex);
     pthread_mutex_unlock(&mutex);
@@ -213,7 +215,7 @@ void ThreadCrew::State::Run(int count, void (*task)(void*, int), void* context) 
         seat[i].ran = seat[i].given.load(std::memory_order_relaxed);
         if (pthread_create(&thread[i], nullptr, &Serve, &seat[i]) != 0) break;
         threads = i;
-        if (threads + 1 > HardwareThreads()) spinSeconds = 0;
+        if (threads + 1 > HardwareThreads()) spinSeconds.store(0, std::memory_order_relaxed);
     }
     const int onCrew = threads < onThreads - 1 ? threads : onThreads - 1;
     this->task = task;
@@ -261,7 +263,7 @@ ThreadCrew::ThreadCrew() noexcept : state_(nullptr) {
         delete s;
         return;
     }
-    s->spinSeconds = kSpinSeconds;
+    s->spinSeconds.store(kSpinSeconds, std::memory_order_relaxed);
     state_ = s;
     activeCrew = s;
 }
