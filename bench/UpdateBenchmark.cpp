@@ -24,6 +24,8 @@
 //   Project             UpdateModel on one thread alone
 //   StartAndJoinThreads what starting and joining the update's threads costs
 //                       per call, with nothing to do
+//   WakeCrewThreads     the same for threads kept by a ThreadCrew (what a
+//                       frame's RunTasks calls after the first pay)
 //
 // SideBySide measures wall time, since the threads' work is what it compares;
 // the machine may be shared, so read its ratios, taken within one run, rather
@@ -248,6 +250,19 @@ struct LogExpCalls {
 // what every update on several threads pays twice on top of its work.
 void StartAndJoinThreads(benchmark::State& state) {
     const int threads = HardwareThreads();
+    for (auto _ : state) {
+        const double start = WallSeconds();
+        RunTasks(threads, [](void*, int) {}, nullptr);
+        state.SetIterationTime(WallSeconds() - start);
+    }
+    state.counters["threads"] = threads;
+}
+
+// The same RunTasks inside a ThreadCrew, whose threads stay from one call to
+// the next: waking and waiting for them.
+void WakeCrewThreads(benchmark::State& state) {
+    const int threads = HardwareThreads();
+    const ThreadCrew crew;
     for (auto _ : state) {
         const double start = WallSeconds();
         RunTasks(threads, [](void*, int) {}, nullptr);
@@ -522,6 +537,10 @@ void Register(bool small) {
                         ->Unit(benchmark::kMicrosecond)
                         ->UseManualTime();
     if (small) threads->Iterations(3);
+    auto* crew = benchmark::RegisterBenchmark("WakeCrewThreads", WakeCrewThreads)
+                     ->Unit(benchmark::kMicrosecond)
+                     ->UseManualTime();
+    if (small) crew->Iterations(3);
 }
 
 void PrintSummary() {

@@ -84,6 +84,9 @@ bool UpdateModelIntoWith(const ColumnKernels& kernels, const BackgroundModel& so
                          const NeighborhoodMatrix& matrix, const HostAllocator& host,
                          int threads) {
     if (threads < 1) threads = HardwareThreads();
+    // The sweep's two stages on the same threads (or on those of the crew of
+    // a caller's frame).
+    const ThreadCrew crew;
     // The same scratch as the four-pass update, obtained and released in the
     // same order; the sweep uses the two arrays as rings of columns and does
     // not need the offsets record.

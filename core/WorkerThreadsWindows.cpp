@@ -42,6 +42,12 @@ int HardwareThreads() {
     return info.dwNumberOfProcessors > 0 ? static_cast<int>(info.dwNumberOfProcessors) : 1;
 }
 
+// Windows keeps no crew: every RunTasks starts and joins its own threads.
+struct ThreadCrew::State {};
+ThreadCrew::ThreadCrew() noexcept : state_(nullptr) {}
+ThreadCrew::~ThreadCrew() {}
+int ThreadCrew::Threads() const noexcept { return 0; }
+
 void RunTasks(int count, void (*task)(void* context, int index), void* context) {
     if (count < 1) return;
     Assignment assignments[kMaxTasks];

@@ -12,6 +12,7 @@
 #include "ParameterTable.h"
 #include "UpdateModel.h"
 #include "NeighborOffsets.h"
+#include "WorkerThreads.h"
 
 namespace corvane {
 
@@ -304,6 +305,9 @@ bool Detector::Run(const FrameImage& frame, std::uint8_t* mask, double* probabil
     // therefore leaves the detector exactly as it was, and once PrepareFrame
     // has run nothing of the frame can fail.
     const std::size_t N = static_cast<std::size_t>(H_) * static_cast<std::size_t>(W_);
+    // The frame's steps on several threads share one crew of them, joined
+    // before the frame returns.
+    const ThreadCrew crew;
     UpdateScratch scratch(host_);
     try {
         decision_.resize(N);
@@ -402,6 +406,7 @@ bool Detector::Score(const FrameImage& frame, std::uint8_t* mask, double* probab
         *error = "there is no model to score against before the first frame";
         return false;
     }
+    const ThreadCrew crew;
     // All scratch first: nothing but it changes here, and the update runs
     // into it.
     try {

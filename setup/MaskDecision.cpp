@@ -1,6 +1,7 @@
 #include "MaskDecision.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -10,6 +11,23 @@
 namespace corvane {
 
 namespace {
+
+// Runs range(begin, end) over chunks of [0, N) claimed one at a time from
+// `claimed`, until none is left. The decision and the absorbing spend their
+// time on the pixels above the threshold, which gather where things move:
+// tasks that take the next chunk as they finish share that work evenly,
+// where fixed shares of the image would leave one thread with most of it.
+// Each pixel's result depends on that pixel alone, so no split changes a bit.
+constexpr std::int64_t kClaimedPixels = 4096;
+
+template <class Range>
+void ClaimChunks(std::atomic<std::int64_t>& claimed, std::int64_t N, Range range) {
+    for (;;) {
+        const std::int64_t begin = claimed.fetch_add(kClaimedPixels, std::memory_order_relaxed);
+        if (begin >= N) return;
+        range(begin, std::min(begin + kClaimedPixels, N));
+    }
+}
 
 // The job's steps are inlined into each instruction set's copy of the
 // range (DecideRange).
@@ -50,6 +68,8 @@ struct DecideJob {
     double* trackedBlink;
     double* lastForeground;
     int tasks;
+    // The next pixel no task has claimed (ClaimedChunks).
+    mutable std::atomic<std::int64_t> claimed{0};
 
     // Whether some neuron of pixel q holds the colour: its squared distance
     // below neighborMatch times the neuron's effective variance. Every
@@ -179,10 +199,10 @@ void DecideRange(const DecideJob& job, std::int64_t begin, std::int64_t end) {
     job.Run(begin, end);
 }
 
-void DecideJob::Task(void* context, int index) {
+void DecideJob::Task(void* context, int) {
     const DecideJob& job = *static_cast<const DecideJob*>(context);
-    const std::int64_t N = job.H * job.W;
-    DecideRange(job, N * index / job.tasks, N * (index + 1) / job.tasks);
+    ClaimChunks(job.claimed, job.H * job.W,
+                [&](std::int64_t begin, std::int64_t end) { DecideRange(job, begin, end); });
 }
 
 constexpr std::int64_t kPixelsPerTask = 1 << 15;
@@ -229,6 +249,7 @@ struct LearnJob {
     std::int64_t frameNumber;
     std::int64_t N;
     int tasks;
+    std::atomic<std::int64_t> claimed{0};  // ClaimChunks
 
     void Blink(std::int64_t begin, std::int64_t end) const {
         const double rate = parameters->blinkRate;
@@ -279,9 +300,10 @@ struct LearnJob {
         if (still != nullptr) Absorb(begin, end);
     }
 
-    static void Task(void* context, int index) {
-        const LearnJob& job = *static_cast<const LearnJob*>(context);
-        job.Run(job.N * index / job.tasks, job.N * (index + 1) / job.tasks);
+    static void Task(void* context, int) {
+        LearnJob& job = *static_cast<LearnJob*>(context);
+        ClaimChunks(job.claimed, job.N,
+                    [&](std::int64_t begin, std::int64_t end) { job.Run(begin, end); });
     }
 };
 

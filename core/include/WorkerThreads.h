@@ -3,10 +3,12 @@
 // between frames).
 //
 // The threads are started when RunTasks is called and joined before it
-// returns, so no thread outlives the call: a host may unload the code (a MEX
-// file between two calls, say) at any time it is not inside one. The tasks
-// must not call the host's allocator or any other host API: inside MATLAB and
-// Octave only the host's own thread may.
+// returns, or, while a ThreadCrew is in scope on the calling thread, kept for
+// its next calls and joined when the crew goes out of scope. Either way no
+// thread outlives the call into the core that started it: a host may unload
+// the code (a MEX file between two calls, say) at any time it is not inside
+// one. The tasks must not call the host's allocator or any other host API:
+// inside MATLAB and Octave only the host's own thread may.
 #pragma once
 
 #include <exception>
@@ -33,6 +35,35 @@ constexpr int kMaxTasks = kMaxThreads;
 // once all have finished RunTasks throws, on the calling thread, what the
 // task of the lowest index threw.
 void RunTasks(int count, void (*task)(void* context, int index), void* context);
+
+// Keeps the threads that RunTasks starts on the constructing thread alive
+// from one call to the next, for as long as the crew is in scope: a frame
+// runs RunTasks about ten times, and waking a waiting thread costs a fraction
+// of starting a new one. The threads are started when a call first needs
+// them and stopped and joined by the destructor, so a crew belongs in the
+// scope of one call into the core (one frame), never in anything that
+// outlives it. Within the scope RunTasks behaves exactly as without it
+// (which task runs where, what it throws, what the caller sees); a task that
+// calls RunTasks itself gets threads of its own, as without a crew. A crew
+// made while another is in scope on the same thread does nothing (the outer
+// one serves), and so does a crew on a platform without one (Windows) or
+// that cannot get its few bytes of state.
+class ThreadCrew {
+public:
+    ThreadCrew() noexcept;
+    ~ThreadCrew();
+    ThreadCrew(const ThreadCrew&) = delete;
+    ThreadCrew& operator=(const ThreadCrew&) = delete;
+
+    // The threads the crew has started and not yet joined (0 when it does
+    // nothing): for tests.
+    int Threads() const noexcept;
+
+    struct State;
+
+private:
+    State* state_;
+};
 
 // Runs task(context, index), keeping what it throws in `error`. For the two
 // platforms' RunTasks.

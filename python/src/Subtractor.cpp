@@ -5,6 +5,8 @@
 #include <new>
 #include <stdexcept>
 
+#include "WorkerThreads.h"
+
 namespace corvane::python {
 
 Subtractor::Subtractor(const ModelParameters& parameters, int threads)
@@ -105,6 +107,9 @@ Failure Subtractor::Apply(const HostFrame& frame, double learningRate, const Mas
                  " pixels is too large to be held in memory";
         return Failure::Memory;
     }
+    // The frame's conversion and the detector's steps share one crew of
+    // threads, joined before Apply returns.
+    const ThreadCrew crew;
     // On the detector's threads, as the rest of the frame's work.
     if (!ReadHostFrame(frame, frame_.data(), detector_.threads())) {
         *error = "the frame has NaN or infinite values; colours must be numbers in 0..255";

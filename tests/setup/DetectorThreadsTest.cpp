@@ -10,6 +10,10 @@
 #include <string>
 #include <vector>
 
+#if defined(__linux__)
+#include <dirent.h>
+#endif
+
 #include <gtest/gtest.h>
 
 #include "Detector.h"
@@ -358,6 +362,46 @@ TEST(DetectorThreads, BlinkingInTheDecisionsPassAndAbsorbingOnThreads) {
         EXPECT_TRUE(model.Sigma2 == expected.Sigma2) << threads << " threads";
     }
 }
+
+#if defined(__linux__)
+// A host may unload the library between two frames (a MEX file cleared, a
+// Python module at exit): the threads a frame ran on, kept from one of its
+// steps to the next, are all gone when the frame returns, and when a frame
+// is scored.
+TEST(DetectorThreads, NoThreadOutlivesAFrame) {
+    const auto processThreads = [] {
+        DIR* dir = opendir("/proc/self/task");
+        if (dir == nullptr) return -1;
+        int count = 0;
+        while (dirent* entry = readdir(dir))
+            if (entry->d_name[0] != '.') ++count;
+        closedir(dir);
+        return count;
+    };
+    SyntheticScene scene;
+    scene.H = 256;
+    scene.W = 300;
+    scene.squareSize = 30;
+    ModelParameters parameters;
+    parameters.initialFrames = 2;
+    Detector detector(parameters);
+    detector.SetThreads(4);
+    std::string error;
+    ASSERT_TRUE(detector.Start(scene.H, scene.W, &error)) << error;
+    const int before = processThreads();
+    ASSERT_GT(before, 0);
+    std::vector<double> frame;
+    std::vector<std::uint8_t> mask(static_cast<std::size_t>(scene.H) * scene.W);
+    for (int t = 0; t < 4; ++t) {
+        scene.Render(t, frame, nullptr);
+        const FrameImage image{frame.data(), std::int64_t(frame.size())};
+        ASSERT_TRUE(detector.Process(image, mask.data(), nullptr, &error)) << error;
+        EXPECT_EQ(processThreads(), before) << "after frame " << t + 1;
+        ASSERT_TRUE(detector.Score(image, mask.data(), nullptr, &error)) << error;
+        EXPECT_EQ(processThreads(), before) << "after scoring frame " << t + 1;
+    }
+}
+#endif
 
 }  // namespace
 }  // namespace corvane::test
