@@ -460,6 +460,8 @@ int main(int argc, char** argv) {
     wide.maximumVarianceLimit = 120;
     ModelParameters even = ModelParameters();
     even.initialFrames = 10;
+    // A median grown with the image: 7 x 7 on its 17 x 23 pixels.
+    even.medianShare = 0.2;
     // A width at which the C library's exp is off by one unit in the last
     // place for the map's neighbours (exp(-1 / (2 * width^2)), glibc 2.36):
     // the toolbox must give the core's correctly rounded values.
@@ -487,6 +489,7 @@ int main(int argc, char** argv) {
     banded.priorCeiling = 0.3;
     banded.flickerStep = 0.4;
     banded.flickerCapFactor = 20;
+    banded.medianShare = 0.4;  // the 3 x 3 median grows to 5 x 5 on 8 x 10 pixels
     ModelParameters steady;
     steady.flickerStep = 0;
     steady.initialFrames = 2;

@@ -299,6 +299,38 @@ TEST_F(ModelFileTest, AFailedWriteChangesNothing) {
     EXPECT_EQ(files, 1u);
 }
 
+// A file saved before the median grew with the frame has no medianShare: it
+// goes on with the fixed median it was made with, not with today's default.
+TEST_F(ModelFileTest, AnOlderFileWithoutTheMedianShareKeepsItsFixedMedian) {
+    const fs::path bad = folder / "older.mat";
+    Rewrite(SavedAfter(5), bad, [](const char* name, matvar_t* f) -> matvar_t* {
+        if (std::string(name) != kParametersField) return Keep(name, f);
+        std::vector<const char*> names;
+        std::vector<matvar_t*> values;
+        char* const* all = Mat_VarGetStructFieldnames(f);
+        for (unsigned k = 0; k < Mat_VarGetNumberOfFields(f); ++k) {
+            if (std::string(all[k]) == "medianShare") continue;
+            names.push_back(all[k]);
+            values.push_back(Mat_VarDuplicate(Mat_VarGetStructFieldByIndex(f, k, 0), 1));
+        }
+        std::size_t dims[2] = {1, 1};
+        matvar_t* set = Mat_VarCreateStruct(name, 2, dims, names.data(),
+                                            static_cast<unsigned>(names.size()));
+        for (std::size_t k = 0; k < names.size(); ++k)
+            Mat_VarSetStructFieldByName(set, names[k], 0, values[k]);
+        return set;
+    });
+    SavedDetector saved;
+    std::string error;
+    ASSERT_TRUE(ReadModelFile(bad.string(), &saved, &error)) << error;
+    ASSERT_TRUE(saved.hasParameters);
+    EXPECT_EQ(saved.parameters.medianShare, 0.0);
+    EXPECT_EQ(saved.parameters.learningRate, parameters.learningRate);
+    // A file of today keeps the share it was saved with.
+    ASSERT_TRUE(ReadModelFile(SavedAfter(5).string(), &saved, &error)) << error;
+    EXPECT_EQ(saved.parameters.medianShare, ModelParameters().medianShare);
+}
+
 // A model continued on frames of another size is refused at the first frame
 // and the detector stays as it was.
 TEST_F(ModelFileTest, AModelOfAnotherSizeRefusesTheFrame) {

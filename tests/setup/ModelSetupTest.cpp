@@ -144,6 +144,38 @@ TEST(ThresholdMaskTest, MedianKeepsMajoritiesWithZerosOutsideTheImage) {
         EXPECT_EQ(mask[p], expected[p] > 0 ? 255 : 0) << "pixel " << p;
 }
 
+// The median's side grows with the frame from medianSize, odd, up to 31; a
+// median of 1 stays off and a share of 0 keeps medianSize.
+TEST(ThresholdMaskTest, MedianGrowsWithTheFrame) {
+    ModelParameters parameters;
+    const struct {
+        std::int32_t H, W, side;
+    } sizes[] = {{120, 160, 5},  {240, 320, 5},  {240, 360, 5},    {480, 640, 9},
+                 {480, 720, 9},  {720, 1280, 15}, {1080, 1920, 23}, {8000, 8000, 31}};
+    for (const auto& size : sizes)
+        EXPECT_EQ(MedianSizeFor(parameters, size.H, size.W), size.side) << size.H << " x " << size.W;
+    parameters.medianSize = 11;
+    EXPECT_EQ(MedianSizeFor(parameters, 480, 640), 11);
+    parameters.medianSize = 1;
+    EXPECT_EQ(MedianSizeFor(parameters, 1080, 1920), 1);
+    parameters.medianSize = 5;
+    parameters.medianShare = 0;
+    EXPECT_EQ(MedianSizeFor(parameters, 1080, 1920), 5);
+
+    // On a 640 x 480 map a 5 x 5 blob is a speck for the 9 x 9 median, and
+    // an object for a fixed 5 x 5 one.
+    const std::int32_t H = 480, W = 640;
+    std::vector<double> map(static_cast<std::size_t>(H) * W, 0.0);
+    for (std::int32_t c = 300; c < 305; ++c)
+        for (std::int32_t r = 200; r < 205; ++r) map[static_cast<std::size_t>(c) * H + r] = 1.0;
+    std::vector<std::uint8_t> grown(map.size()), fixed(map.size());
+    ThresholdMask(ModelParameters(), map.data(), H, W, grown.data());
+    ThresholdMask(parameters, map.data(), H, W, fixed.data());
+    const std::size_t centre = static_cast<std::size_t>(302) * H + 202;
+    EXPECT_EQ(grown[centre], 0);
+    EXPECT_EQ(fixed[centre], 255);
+}
+
 // The median filter counted window by window, the way its description reads.
 std::vector<std::uint8_t> MedianByWindows(const ModelParameters& parameters,
                                           const std::vector<double>& map, std::int32_t H,

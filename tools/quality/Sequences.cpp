@@ -124,6 +124,29 @@ Sequence Shaken(const Sequence& whole, const std::string& name) {
 
 }  // namespace
 
+namespace {
+
+// The sequence enlarged to width x height: frames bicubic, labels nearest.
+Sequence Enlarged(const Sequence& whole, const std::string& name, int width, int height) {
+    Sequence large = whole;
+    large.name = name;
+    large.kind = "proxy";
+    large.description = whole.name + " enlarged to " + std::to_string(width) + "x" +
+                        std::to_string(height) + " (bicubic; labels nearest)";
+    const auto small = whole.frame;
+    large.frame = [small, width, height](std::int64_t t, cv::Mat& bgr, cv::Mat& labels,
+                                         std::string* e) {
+        cv::Mat frame, frameLabels;
+        if (!small(t, frame, frameLabels, e)) return false;
+        cv::resize(frame, bgr, cv::Size(width, height), 0, 0, cv::INTER_CUBIC);
+        cv::resize(frameLabels, labels, cv::Size(width, height), 0, 0, cv::INTER_NEAREST);
+        return true;
+    };
+    return large;
+}
+
+}  // namespace
+
 Sequence CutClip(const Sequence& whole, const std::string& name, std::int64_t start,
                  std::int64_t length, std::int64_t firstScored) {
     Sequence clip;
@@ -204,24 +227,24 @@ std::vector<Sequence> AllSequences(const SequenceOptions& options, std::string* 
 
     if (haveHighway) {
         // Larger frames: the same scene at four times the pixels.
-        Sequence large = highway;
-        large.name = "highway-640";
-        large.kind = "proxy";
-        large.description = "highway enlarged to 640x480 (bicubic; labels nearest)";
-        const auto small = highway.frame;
-        large.frame = [small](std::int64_t t, cv::Mat& bgr, cv::Mat& labels, std::string* e) {
-            cv::Mat frame, frameLabels;
-            if (!small(t, frame, frameLabels, e)) return false;
-            cv::resize(frame, bgr, cv::Size(640, 480), 0, 0, cv::INTER_CUBIC);
-            cv::resize(frameLabels, labels, cv::Size(640, 480), 0, 0, cv::INTER_NEAREST);
-            return true;
-        };
-        sequences.push_back(large);
+        sequences.push_back(Enlarged(highway, "highway-640", 640, 480));
         sequences.push_back(Shaken(highway, "highway-shake"));
         if (!options.quick)
             for (std::int64_t start : {1000, 1600})
                 sequences.push_back(Shaken(CutClip(highway, "", start, 101, 51),
                                            "hw-shake-" + std::to_string(start) + "-101"));
+    }
+
+    // Larger frames of the other real scenes: people at 720x480, the tree in
+    // wind at 640x480 before anybody comes (false alarms).
+    if (havePedestrians) sequences.push_back(Enlarged(pedestrians, "pedestrians-720", 720, 480));
+    if (haveTrees) {
+        Sequence alarms = Enlarged(trees, "trees-empty-640", 640, 480);
+        alarms.description = "WavingTrees frames 1-242 enlarged to 640x480 (bicubic): nobody in "
+                             "view, every foreground pixel a false alarm";
+        alarms.firstScored = 1;
+        alarms.lastScored = 242;
+        sequences.push_back(alarms);
     }
 
     std::vector<std::int64_t> quiet = {300, 20000};
