@@ -245,22 +245,24 @@ void ThreadCrew::State::Run(int count, void (*task)(void*, int), void* context) 
 }
 
 ThreadCrew::ThreadCrew() noexcept : state_(nullptr) {
+    static_assert(sizeof(State) <= kStateBytes && alignof(State) <= 64,
+                  "a crew's state must fit the bytes kept for it");
     if (activeCrew != nullptr) return;
-    State* s = new (std::nothrow) State;
-    if (s == nullptr) return;
+    // In the crew's own bytes: a crew allocates nothing.
+    State* s = new (static_cast<void*>(storage_)) State;
     if (pthread_mutex_init(&s->mutex, nullptr) != 0) {
-        delete s;
+        s->~State();
         return;
     }
     if (pthread_cond_init(&s->wake, nullptr) != 0) {
         pthread_mutex_destroy(&s->mutex);
-        delete s;
+        s->~State();
         return;
     }
     if (pthread_cond_init(&s->done, nullptr) != 0) {
         pthread_cond_destroy(&s->wake);
         pthread_mutex_destroy(&s->mutex);
-        delete s;
+        s->~State();
         return;
     }
     s->spinSeconds.store(kSpinSeconds, std::memory_order_relaxed);
@@ -280,7 +282,7 @@ ThreadCrew::~ThreadCrew() {
     pthread_cond_destroy(&s->done);
     pthread_cond_destroy(&s->wake);
     pthread_mutex_destroy(&s->mutex);
-    delete s;
+    s->~State();
 }
 
 int ThreadCrew::Threads() const noexcept { return state_ == nullptr ? 0 : state_->threads; }

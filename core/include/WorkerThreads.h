@@ -11,6 +11,7 @@
 // inside MATLAB and Octave only the host's own thread may.
 #pragma once
 
+#include <cstddef>
 #include <exception>
 
 #include "UpdateModel.h"
@@ -46,8 +47,10 @@ void RunTasks(int count, void (*task)(void* context, int index), void* context);
 // (which task runs where, what it throws, what the caller sees); a task that
 // calls RunTasks itself gets threads of its own, as without a crew. A crew
 // made while another is in scope on the same thread does nothing (the outer
-// one serves), and so does a crew on a platform without one (Windows) or
-// that cannot get its few bytes of state.
+// one serves), and so does a crew on a platform without one (Windows).
+// Its state lives inside the object (about 12 KB on a 64-bit system, on the
+// stack of the call it serves), so making a crew allocates nothing and
+// cannot fail for want of memory.
 class ThreadCrew {
 public:
     ThreadCrew() noexcept;
@@ -60,8 +63,11 @@ public:
     int Threads() const noexcept;
 
     struct State;
+    // The bytes that hold a crew's state.
+    static constexpr std::size_t kStateBytes = 16384;
 
 private:
+    alignas(64) unsigned char storage_[kStateBytes];
     State* state_;
 };
 
