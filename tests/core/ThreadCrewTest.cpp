@@ -11,31 +11,16 @@
 #include <thread>
 #include <vector>
 
-#if defined(__linux__)
-#include <dirent.h>
-#endif
 
 #include <gtest/gtest.h>
 
+#include "ProcessThreads.h"
 #include "RandomModel.h"
 #include "TestModel.h"
 #include "WorkerThreads.h"
 
 namespace corvane::test {
 namespace {
-
-#if defined(__linux__)
-// The threads of this process, from /proc.
-int ProcessThreads() {
-    DIR* dir = opendir("/proc/self/task");
-    if (dir == nullptr) return -1;
-    int count = 0;
-    while (dirent* entry = readdir(dir))
-        if (entry->d_name[0] != '.') ++count;
-    closedir(dir);
-    return count;
-}
-#endif
 
 struct Round {
     std::vector<std::atomic<int>> runs;

@@ -11,15 +11,13 @@
 #include <thread>
 #include <vector>
 
-#if defined(__linux__)
-#include <dirent.h>
-#endif
 
 #include <gtest/gtest.h>
 
 #include "Detector.h"
 #include "FrameLayout.h"
 #include "MaskDecision.h"
+#include "ProcessThreads.h"
 #include "SyntheticScene.h"
 #include "UpdateModel.h"
 
@@ -370,15 +368,6 @@ TEST(DetectorThreads, BlinkingInTheDecisionsPassAndAbsorbingOnThreads) {
 // steps to the next, are all gone when the frame returns, and when a frame
 // is scored.
 TEST(DetectorThreads, NoThreadOutlivesAFrame) {
-    const auto processThreads = [] {
-        DIR* dir = opendir("/proc/self/task");
-        if (dir == nullptr) return -1;
-        int count = 0;
-        while (dirent* entry = readdir(dir))
-            if (entry->d_name[0] != '.') ++count;
-        closedir(dir);
-        return count;
-    };
     SyntheticScene scene;
     scene.H = 256;
     scene.W = 300;
@@ -392,7 +381,7 @@ TEST(DetectorThreads, NoThreadOutlivesAFrame) {
     // A thread once first, so that a runtime's own thread that starts with
     // the first (ThreadSanitizer's) is counted in `before`.
     std::thread([] {}).join();
-    const int before = processThreads();
+    const int before = ProcessThreads();
     ASSERT_GT(before, 0);
     std::vector<double> frame;
     std::vector<std::uint8_t> mask(static_cast<std::size_t>(scene.H) * scene.W);
@@ -400,9 +389,9 @@ TEST(DetectorThreads, NoThreadOutlivesAFrame) {
         scene.Render(t, frame, nullptr);
         const FrameImage image{frame.data(), std::int64_t(frame.size())};
         ASSERT_TRUE(detector.Process(image, mask.data(), nullptr, &error)) << error;
-        EXPECT_EQ(processThreads(), before) << "after frame " << t + 1;
+        EXPECT_EQ(ProcessThreads(), before) << "after frame " << t + 1;
         ASSERT_TRUE(detector.Score(image, mask.data(), nullptr, &error)) << error;
-        EXPECT_EQ(processThreads(), before) << "after scoring frame " << t + 1;
+        EXPECT_EQ(ProcessThreads(), before) << "after scoring frame " << t + 1;
     }
 }
 #endif
