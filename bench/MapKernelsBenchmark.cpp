@@ -15,6 +15,7 @@
 #include <ctime>
 #include <vector>
 
+#include "BenchTiming.h"
 #include "ModelSetup.h"
 #include "SyntheticScene.h"
 #include "UpdateModel.h"
@@ -22,16 +23,9 @@
 
 namespace {
 
-double ThreadSeconds() {
-    timespec now;
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + 1e-9 * static_cast<double>(now.tv_nsec);
-}
+using corvane::bench::ThreadSeconds;
 
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
+using corvane::bench::UpperMedian;
 
 }  // namespace
 
@@ -76,7 +70,7 @@ int main(int argc, char** argv) {
             times[which].push_back(ThreadSeconds() - start);
         }
     }
-    const double now = 1e3 * Median(times[0]), before = 1e3 * Median(times[1]);
+    const double now = 1e3 * UpperMedian(times[0]), before = 1e3 * UpperMedian(times[1]);
     const bool same = models[0].Mu == models[1].Mu && models[0].Sigma2 == models[1].Sigma2 &&
                       models[0].imMask == models[1].imMask && models[0].Pi == models[1].Pi &&
                       models[0].Var == models[1].Var && models[0].Cov == models[1].Cov &&

@@ -34,6 +34,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchTiming.h"
 #include "ModelSetup.h"
 #include "internal/PixelKernel.h"
 #include "RoundedExact.h"
@@ -44,11 +45,7 @@
 namespace corvane {
 namespace {
 
-double ThreadSeconds() {
-    timespec now;
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + 1e-9 * static_cast<double>(now.tv_nsec);
-}
+using bench::ThreadSeconds;
 
 // The fastest frame: on a shared (or virtual) machine, time the thread loses
 // to others can still be counted as its own, so slower frames carry noise

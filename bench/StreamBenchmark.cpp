@@ -20,6 +20,7 @@
 #include <ctime>
 #include <vector>
 
+#include "BenchTiming.h"
 #include "FrameStream.h"
 #include "ModelSetup.h"
 #include "SyntheticScene.h"
@@ -28,16 +29,9 @@
 namespace corvane {
 namespace {
 
-double ThreadSeconds() {
-    timespec now;
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + 1e-9 * static_cast<double>(now.tv_nsec);
-}
+using bench::ThreadSeconds;
 
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0.0 : values[values.size() / 2];
-}
+using bench::UpperMedian;
 
 void SideBySide(benchmark::State& state) {
     SyntheticScene scene;
@@ -79,7 +73,7 @@ void SideBySide(benchmark::State& state) {
         streamTimes.push_back(ThreadSeconds() - start);
         benchmark::DoNotOptimize(mask.data());
     }
-    const double bareMs = 1000 * Median(bareTimes), streamMs = 1000 * Median(streamTimes);
+    const double bareMs = 1000 * UpperMedian(bareTimes), streamMs = 1000 * UpperMedian(streamTimes);
     state.counters["bare_ms"] = bareMs;
     state.counters["stream_ms"] = streamMs;
     state.counters["ratio"] = bareMs > 0 ? streamMs / bareMs : 0;

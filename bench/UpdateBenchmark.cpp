@@ -54,6 +54,7 @@
 #include <tuple>
 #include <vector>
 
+#include "BenchTiming.h"
 #include "internal/ModelPhases.h"
 #include "ModelSetup.h"
 #include "internal/PixelKernel.h"
@@ -69,11 +70,7 @@ namespace {
 // CPU time of the calling thread, in seconds. The machine may be shared:
 // unlike wall time this does not count the time other processes hold the
 // core, so the side-by-side comparison stays fair under load.
-double ThreadSeconds() {
-    timespec now;
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + 1e-9 * static_cast<double>(now.tv_nsec);
-}
+using bench::ThreadSeconds;
 
 // Wall-clock time, in seconds.
 double WallSeconds() {

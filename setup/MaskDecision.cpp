@@ -68,7 +68,7 @@ struct DecideJob {
     double* trackedBlink;
     double* lastForeground;
     int tasks;
-    // The next pixel no task has claimed (ClaimedChunks).
+    // The next pixel no task has claimed (ClaimChunks).
     mutable std::atomic<std::int64_t> claimed{0};
 
     // Whether some neuron of pixel q holds the colour: its squared distance
