@@ -52,7 +52,10 @@ function [state, mask, shadow] = corvaneStep(state, frame, varargin)
 %      variance, counted at most maximumVariance, plus minimumVariance; for a
 %      pixel still for absorbFrames frames one such pixel at or below
 %      maskThreshold is enough), or, with shadows = 1, it is a darker copy of
-%      one of its neurons.
+%      one of its neurons. The neighbours are not asked where the pixel lies
+%      inside what is flagged (at most interiorGaps pixels of its window at
+%      or below maskThreshold, or outside the image), blinks less than
+%      interiorBlink and is not still.
 %   6. The blink rate: where the last decision stood alone (foreground
 %      between two of background, or the reverse) blink moves by blinkRate
 %      towards 1, elsewhere towards 0.
@@ -231,8 +234,21 @@ if params.neighborRadius > 0
   if params.absorbFrames > 0
     needed(still >= params.absorbFrames) = 1;
   end
-  decision(above & holders >= params.neighborCount) = 3;
-  decision(above & quietHolders >= needed) = 1;
+  % Inside what is flagged, a pixel that neither blinks nor is still keeps
+  % its decision: at most interiorGaps pixels of its window at or below
+  % maskThreshold, those outside the image counted as such.
+  tested = true(H, W);
+  if params.interiorBlink > 0
+    side = 2 * R + 1;
+    flagged = conv2(double(~quiet), ones(side), 'same');
+    interior = side * side - flagged <= params.interiorGaps & blink < params.interiorBlink;
+    if params.absorbFrames > 0
+      interior(still >= params.absorbFrames) = false;
+    end
+    tested = ~interior;
+  end
+  decision(above & tested & holders >= params.neighborCount) = 3;
+  decision(above & tested & quietHolders >= needed) = 1;
 end
 if params.shadows ~= 0
   p = find(decision == 255);

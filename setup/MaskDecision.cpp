@@ -149,6 +149,34 @@ struct DecideJob {
         return false;
     }
 
+    // Whether pixel p lies inside what is flagged (at most interiorGaps
+    // pixels of its neighbours' window at or below maskThreshold, those
+    // outside the image counted as such), blinks less than interiorBlink and
+    // is not still: the neighbour test is then not made.
+    CORVANE_INLINE bool Interior(std::int64_t p) const {
+        const double calm = parameters->interiorBlink;
+        if (!(calm > 0)) return false;
+        if (blink != nullptr && !(blink[p] < calm)) return false;
+        if (parameters->absorbFrames > 0 && still != nullptr && still[p] >= parameters->absorbFrames)
+            return false;
+        const std::int64_t radius = parameters->neighborRadius;
+        const std::int64_t r = p % H, c = p / H;
+        const std::int64_t r0 = std::max<std::int64_t>(r - radius, 0);
+        const std::int64_t r1 = std::min<std::int64_t>(r + radius, H - 1);
+        const std::int64_t c0 = std::max<std::int64_t>(c - radius, 0);
+        const std::int64_t c1 = std::min<std::int64_t>(c + radius, W - 1);
+        const double threshold = parameters->maskThreshold;
+        const double* imMask = model->imMask.data;
+        // Gaps allowed before the answer is no.
+        std::int64_t gaps = (2 * radius + 1) * (2 * radius + 1) -
+                            (r1 - r0 + 1) * (c1 - c0 + 1) - parameters->interiorGaps;
+        if (gaps > 0) return false;
+        for (std::int64_t cc = c0; cc <= c1; ++cc)
+            for (std::int64_t rr = r0; rr <= r1; ++rr)
+                if (!(imMask[cc * H + rr] > threshold) && ++gaps > 0) return false;
+        return true;
+    }
+
     CORVANE_INLINE void Run(std::int64_t begin, std::int64_t end) const {
         const std::int64_t N = H * W;
         const double base = parameters->maskThreshold;
@@ -167,7 +195,7 @@ struct DecideJob {
             if (imMask[p] > threshold) {
                 const double x0 = frame[p], x1 = frame[N + p], x2 = frame[2 * N + p];
                 const std::uint8_t explained =
-                    neighbors ? ExplainedByNeighbor(p, x0, x1, x2) : 0;
+                    neighbors && !Interior(p) ? ExplainedByNeighbor(p, x0, x1, x2) : 0;
                 if (explained != 0)
                     d = explained;
                 else if (shadows && Shadow(p, x0, x1, x2))

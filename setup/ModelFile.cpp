@@ -302,6 +302,9 @@ bool ReadParameters(const matvar_t* set, ModelParameters* parameters, std::strin
     // A file saved before the median grew with the frame has no medianShare:
     // it goes on with the fixed median it was made with.
     read.medianShare = 0;
+    // Nor the interior of objects: it goes on testing every pixel's
+    // neighbours.
+    read.interiorBlink = 0;
     const unsigned count = Mat_VarGetNumberOfFields(const_cast<matvar_t*>(set));
     char* const* names = Mat_VarGetStructFieldnames(set);
     for (unsigned k = 0; k < count; ++k) {

@@ -136,6 +136,16 @@ struct ModelParameters {
     std::int32_t neighborRadius = 2;
     double neighborMatch = 2.0;
     std::int32_t neighborCount = 6;
+    // Inside an object the neighbour test is not made: a pixel whose window
+    // of neighbours (side 2 neighborRadius + 1) has at most interiorGaps
+    // pixels at or below maskThreshold (pixels outside the image count as
+    // such), whose blink rate is below interiorBlink and that is not still
+    // for absorbFrames frames stays foreground. Grey parts of a car amid
+    // the car have the road's colour, which the road's neurons nearby hold;
+    // edges that shake with the camera and leaves blink, or lie at the edge
+    // of what is flagged, and keep the test. 0: the test everywhere.
+    std::int32_t interiorGaps = 1;
+    double interiorBlink = 0.02;
     std::int32_t absorbFrames = 5;
     // A pixel foreground and still for staticShare of the frames so far (and
     // at least absorbFrames) is absorbed, explained or not: a ghost whose

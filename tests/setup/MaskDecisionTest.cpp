@@ -105,7 +105,10 @@ TEST(MaskDecision, AShiftedFrameIsExplainedAndASmallObjectIsNot) {
         }
         return frame;
     };
-    const ModelParameters parameters = OneNeuron();  // radius 2, six neighbours
+    ModelParameters parameters = OneNeuron();  // radius 2, six neighbours
+    // Every pixel is flagged here and none blinks: the neighbours are asked
+    // everywhere only when the interior is not spared.
+    parameters.interiorBlink = 0;
     OnePixelModels models(H, W, stripes(0), 30);
     std::vector<double> frame = stripes(1);
     for (int r = 8; r < 13; ++r)
@@ -124,6 +127,63 @@ TEST(MaskDecision, AShiftedFrameIsExplainedAndASmallObjectIsNot) {
     // The 5 x 5 median filter keeps the 5 x 5 object.
     EXPECT_EQ(mask[12 * H + 10], 255);
     EXPECT_EQ(mask[2 * H + 2], 0);
+}
+
+// Inside a flagged region, a pixel whose colour every neighbour's background
+// holds (a grey car on a grey road) stays foreground; at the region's edge,
+// at the image's border, with more gaps than interiorGaps, blinking or
+// still, the neighbours explain it; interiorBlink 0 asks them everywhere.
+TEST(MaskDecision, TheInteriorOfAFlaggedRegionKeepsItsColour) {
+    const std::int32_t H = 12, W = 12;
+    const std::size_t N = static_cast<std::size_t>(H) * W;
+    const std::vector<double> grey = Frame(H, W, 100, 100, 100);
+    OnePixelModels models(H, W, grey, 30);
+    auto at = [&](int r, int c) { return static_cast<std::size_t>(c) * H + r; };
+    auto flag = [&](int r0, int r1, int c0, int c1) {
+        models.model.imMask.assign(N, 0.0);
+        for (int c = c0; c <= c1; ++c)
+            for (int r = r0; r <= r1; ++r) models.model.imMask[at(r, c)] = 1.0;
+    };
+    auto decide = [&](const ModelParameters& parameters, const double* still,
+                      const double* blink) {
+        std::vector<std::uint8_t> decision(N);
+        DecidePixels(parameters, models.model.View(), grey.data(), H, W, decision.data(), still,
+                     blink);
+        return decision;
+    };
+    const ModelParameters parameters = OneNeuron();  // radius 2, one gap, blink below 0.02
+    flag(2, 8, 2, 8);
+    std::vector<std::uint8_t> d = decide(parameters, nullptr, nullptr);
+    EXPECT_EQ(d[at(5, 5)], kDecidedForeground);
+    EXPECT_EQ(d[at(4, 6)], kDecidedForeground);  // its window just inside the region
+    EXPECT_NE(d[at(3, 5)], kDecidedForeground);  // a row of its window outside
+    EXPECT_NE(d[at(2, 5)], kDecidedForeground);
+
+    // One gap in the centre's window is allowed, two are not.
+    models.model.imMask[at(7, 7)] = 0.0;
+    EXPECT_EQ(decide(parameters, nullptr, nullptr)[at(5, 5)], kDecidedForeground);
+    models.model.imMask[at(3, 3)] = 0.0;
+    EXPECT_NE(decide(parameters, nullptr, nullptr)[at(5, 5)], kDecidedForeground);
+
+    // Blinking, still, or the interior not spared: explained.
+    flag(2, 8, 2, 8);
+    std::vector<double> blink(N, 0.0), still(N, 0.0);
+    blink[at(5, 5)] = 0.02;
+    still[at(6, 6)] = parameters.absorbFrames;
+    d = decide(parameters, still.data(), blink.data());
+    EXPECT_NE(d[at(5, 5)], kDecidedForeground);
+    EXPECT_NE(d[at(6, 6)], kDecidedForeground);
+    EXPECT_EQ(d[at(5, 6)], kDecidedForeground);
+    ModelParameters everywhere = parameters;
+    everywhere.interiorBlink = 0;
+    EXPECT_NE(decide(everywhere, nullptr, nullptr)[at(5, 5)], kDecidedForeground);
+
+    // Flagged everywhere: the pixels next to the border have gaps outside.
+    flag(0, H - 1, 0, W - 1);
+    d = decide(parameters, nullptr, nullptr);
+    EXPECT_EQ(d[at(2, 2)], kDecidedForeground);
+    EXPECT_NE(d[at(0, 5)], kDecidedForeground);
+    EXPECT_NE(d[at(5, 1)], kDecidedForeground);
 }
 
 // A neighbour holds the colour when any one of its neurons does, whichever
