@@ -300,8 +300,10 @@ TEST_F(ModelFileTest, AFailedWriteChangesNothing) {
 }
 
 // A file saved before the median grew with the frame has no medianShare: it
-// goes on with the fixed median it was made with, not with today's default.
-TEST_F(ModelFileTest, AnOlderFileWithoutTheMedianShareKeepsItsFixedMedian) {
+// goes on with the fixed median it was made with, not with today's default;
+// likewise one saved before the inside of objects was spared (no
+// interiorBlink) goes on testing every pixel's neighbours.
+TEST_F(ModelFileTest, AnOlderFileWithoutNewerParametersKeepsHowItDecided) {
     const fs::path bad = folder / "older.mat";
     Rewrite(SavedAfter(5), bad, [](const char* name, matvar_t* f) -> matvar_t* {
         if (std::string(name) != kParametersField) return Keep(name, f);
@@ -309,7 +311,8 @@ TEST_F(ModelFileTest, AnOlderFileWithoutTheMedianShareKeepsItsFixedMedian) {
         std::vector<matvar_t*> values;
         char* const* all = Mat_VarGetStructFieldnames(f);
         for (unsigned k = 0; k < Mat_VarGetNumberOfFields(f); ++k) {
-            if (std::string(all[k]) == "medianShare") continue;
+            if (std::string(all[k]) == "medianShare" || std::string(all[k]) == "interiorBlink")
+                continue;
             names.push_back(all[k]);
             values.push_back(Mat_VarDuplicate(Mat_VarGetStructFieldByIndex(f, k, 0), 1));
         }
@@ -325,10 +328,13 @@ TEST_F(ModelFileTest, AnOlderFileWithoutTheMedianShareKeepsItsFixedMedian) {
     ASSERT_TRUE(ReadModelFile(bad.string(), &saved, &error)) << error;
     ASSERT_TRUE(saved.hasParameters);
     EXPECT_EQ(saved.parameters.medianShare, 0.0);
+    EXPECT_EQ(saved.parameters.interiorBlink, 0.0);
+    EXPECT_EQ(saved.parameters.interiorGaps, parameters.interiorGaps);
     EXPECT_EQ(saved.parameters.learningRate, parameters.learningRate);
     // A file of today keeps the share it was saved with.
     ASSERT_TRUE(ReadModelFile(SavedAfter(5).string(), &saved, &error)) << error;
     EXPECT_EQ(saved.parameters.medianShare, ModelParameters().medianShare);
+    EXPECT_EQ(saved.parameters.interiorBlink, ModelParameters().interiorBlink);
 }
 
 // A model continued on frames of another size is refused at the first frame
